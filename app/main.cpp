@@ -1,0 +1,111 @@
+#include <windows.h>
+#include <commctrl.h>
+#include <objidl.h>
+#include <gdiplus.h>
+
+#include "app/app.h"
+#include "app/tray.h"
+#include "overlay/overlay_window.h"
+#include "resources/resource.h"
+#include "settings/settings.h"
+#include "update/update_check.h"
+
+namespace {
+
+constexpr wchar_t kAppTitle[] = L"Snapwren";
+constexpr wchar_t kMutexName[] = L"SnapwrenMutex";
+constexpr wchar_t kOverlayClass[] = L"SnapwrenOverlay";
+constexpr wchar_t kTrayClass[] = L"SnapwrenTrayClass";
+
+void ShowStartupError(const wchar_t* text) { MessageBoxW(nullptr, text, kAppTitle, MB_ICONERROR); }
+
+bool RegisterOverlayClass() {
+  WNDCLASSEXW windowClass = {};
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.style = CS_HREDRAW | CS_VREDRAW;
+  windowClass.lpfnWndProc = OverlayWndProc;
+  windowClass.hInstance = g_instance;
+  windowClass.hCursor = LoadCursorW(nullptr, IDC_CROSS);
+  windowClass.lpszClassName = kOverlayClass;  // no background brush: the overlay paints it all
+  return RegisterClassExW(&windowClass) != 0;
+}
+
+bool RegisterTrayClass() {
+  WNDCLASSEXW windowClass = {};
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.lpfnWndProc = TrayWndProc;
+  windowClass.hInstance = g_instance;
+  windowClass.lpszClassName = kTrayClass;
+  return RegisterClassExW(&windowClass) != 0;
+}
+
+void StartUpdateCheck() {
+  // The thread owns the cell from here on. If it cannot start, Snapwren runs on without the
+  // background check; the menu's check still works.
+  HWND* cell = new HWND(g_trayWnd);
+  HANDLE thread = CreateThread(nullptr, 0, UpdateCheckThread, cell, 0, nullptr);
+  if (thread) {
+    CloseHandle(thread);
+  } else {
+    delete cell;
+  }
+}
+
+int RunMessageLoop() {
+  MSG message{};
+  while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+  return static_cast<int>(message.wParam);
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+  g_instance = instance;
+
+  INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_TAB_CLASSES};
+  InitCommonControlsEx(&controls);
+
+  Gdiplus::GdiplusStartupInput gdiplusInput;
+  Gdiplus::GdiplusStartup(&g_gdiplusToken, &gdiplusInput, nullptr);
+
+  g_appIcon = LoadIconW(g_instance, MAKEINTRESOURCEW(IDI_APP_ICON));
+  if (!g_appIcon) g_appIcon = CreateAppIcon();
+
+  LoadSettings();
+
+  HANDLE mutex = CreateMutexW(nullptr, TRUE, kMutexName);
+  if (GetLastError() == ERROR_ALREADY_EXISTS) {
+    MessageBoxW(nullptr, L"Snapwren läuft bereits!", kAppTitle, MB_ICONINFORMATION);
+    return 0;
+  }
+
+  if (!RegisterOverlayClass()) {
+    ShowStartupError(L"Overlay-Klasse konnte nicht registriert werden");
+    return 1;
+  }
+  if (!RegisterTrayClass()) {
+    ShowStartupError(L"Fensterklasse konnte nicht registriert werden");
+    return 1;
+  }
+  g_trayWnd = CreateWindowExW(0, kTrayClass, kAppTitle, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                              g_instance, nullptr);
+  if (!g_trayWnd) {
+    ShowStartupError(L"Fenster konnte nicht erstellt werden");
+    return 1;
+  }
+  CreateShellWatcher(g_instance);
+  StartUpdateCheck();
+
+  const int exitCode = RunMessageLoop();
+
+  if (g_appIcon) DestroyIcon(g_appIcon);
+  if (g_gdiplusToken) Gdiplus::GdiplusShutdown(g_gdiplusToken);
+  if (mutex) {
+    ReleaseMutex(mutex);
+    CloseHandle(mutex);
+  }
+  return exitCode;
+}

@@ -1,0 +1,235 @@
+#include "app/tray.h"
+
+#include "app/app.h"
+#include "app/win_handles.h"
+#include "capture/capture_session.h"
+#include "settings/labels.h"
+#include "settings/settings.h"
+#include "settings/settings_window.h"
+#include "update/update_check.h"
+#include "update/update_download.h"
+
+NOTIFYICONDATAW g_trayIconData = {};
+
+namespace {
+
+constexpr UINT kAddIconFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+constexpr UINT kBalloonFlags = NIF_INFO | NIF_ICON;
+constexpr DWORD kBalloonInfoFlags = NIIF_USER | NIIF_LARGE_ICON;
+constexpr UINT kMenuFlags = TPM_RETURNCMD | TPM_NONOTIFY;
+
+constexpr wchar_t kAppTitle[] = L"Snapwren";
+constexpr wchar_t kHotkeyTakenAtStart[] =
+    L"Hotkey konnte nicht registriert werden.\n"
+    L"Möglicherweise wird er bereits von einer anderen Anwendung verwendet.";
+constexpr wchar_t kHotkeyTakenAfterChange[] =
+    L"Hotkey konnte nicht registriert werden.\nMöglicherweise wird er bereits verwendet.";
+
+constexpr wchar_t kShellWatcherClass[] = L"SnapwrenShellWatcher";
+UINT g_taskbarCreatedMessage = 0;
+
+HICON TrayIcon() { return g_appIcon ? g_appIcon : LoadIconW(nullptr, IDI_APPLICATION); }
+
+bool RegisterCaptureHotkey(HWND hwnd) {
+  return RegisterHotKey(hwnd, HOTKEY_ID, AppSettings.Modifiers, AppSettings.Key) != FALSE;
+}
+
+void OnTrayCreate(HWND hwnd) {
+  g_trayIconData = {};
+  g_trayIconData.cbSize = sizeof(NOTIFYICONDATAW);
+  g_trayIconData.hWnd = hwnd;
+  g_trayIconData.uID = TRAY_ICON_ID;
+  g_trayIconData.uFlags = kAddIconFlags;
+  g_trayIconData.uCallbackMessage = WM_TRAYICON;
+  g_trayIconData.hIcon = TrayIcon();
+  wcscpy_s(g_trayIconData.szTip, kAppTitle);
+  Shell_NotifyIconW(NIM_ADD, &g_trayIconData);
+
+  if (!RegisterCaptureHotkey(hwnd)) {
+    MessageBoxW(hwnd, kHotkeyTakenAtStart, kAppTitle, MB_ICONWARNING);
+  }
+}
+
+void OnTrayDestroy(HWND hwnd) {
+  UnregisterHotKey(hwnd, HOTKEY_ID);
+  Shell_NotifyIconW(NIM_DELETE, &g_trayIconData);
+  PostQuitMessage(0);
+}
+
+void OnTrayIcon(HWND hwnd, LPARAM lParam) {
+  switch (LOWORD(lParam)) {
+    case WM_LBUTTONDBLCLK:
+      StartCapture();
+      break;
+    case WM_RBUTTONUP:
+      ShowTrayMenu(hwnd);
+      break;
+    default:
+      break;
+  }
+}
+
+void OnSettingsChanged(HWND hwnd) {
+  UnregisterHotKey(hwnd, HOTKEY_ID);
+  if (!RegisterCaptureHotkey(hwnd)) {
+    MessageBoxW(hwnd, kHotkeyTakenAfterChange, kAppTitle, MB_ICONWARNING);
+  }
+}
+
+void OnUpdateAvailable(HWND hwnd, LPARAM lParam) {
+  // The checking thread hands the record over with the message; it is ours to free.
+  UpdateInfo* info = reinterpret_cast<UpdateInfo*>(lParam);
+  if (!info) return;
+  if (info->available) ShowUpdatePrompt(hwnd, *info);
+  delete info;
+}
+
+void CheckForUpdatesNow(HWND hwnd) {
+  const UpdateInfo info = CheckForUpdate();
+  if (info.available) {
+    ShowUpdatePrompt(hwnd, info);
+  } else if (!info.error.empty()) {
+    MessageBoxW(hwnd, info.error.c_str(), L"Update-Fehler", MB_ICONWARNING);
+  } else {
+    MessageBoxW(hwnd, L"Du hast bereits die neueste Version!", L"Kein Update",
+                MB_ICONINFORMATION);
+  }
+}
+
+void RunMenuCommand(HWND hwnd, UINT command) {
+  switch (command) {
+    case IDM_CAPTURE:
+      StartCapture();
+      break;
+    case IDM_QUIT:
+      PostQuitMessage(0);
+      break;
+    case IDM_SETTINGS:
+      ShowSettingsWindow(hwnd);
+      break;
+    case IDM_CHECK_UPDATES:
+      CheckForUpdatesNow(hwnd);
+      break;
+    default:
+      break;
+  }
+}
+
+LRESULT CALLBACK ShellWatcherWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == g_taskbarCreatedMessage && g_taskbarCreatedMessage != 0) {
+    ReAddTrayIcon();
+    return 0;
+  }
+  return DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
+}  // namespace
+
+LRESULT CALLBACK TrayWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_CREATE:
+      OnTrayCreate(hwnd);
+      return 0;
+    case WM_DESTROY:
+      OnTrayDestroy(hwnd);
+      return 0;
+    case WM_HOTKEY:
+      if (wParam == HOTKEY_ID) StartCapture();
+      return 0;
+    case WM_TRAYICON:
+      OnTrayIcon(hwnd, lParam);
+      return 0;
+    case WM_SETTINGS_CHANGED:
+      OnSettingsChanged(hwnd);
+      return 0;
+    case WM_UPDATE_AVAILABLE:
+      OnUpdateAvailable(hwnd, lParam);
+      return 0;
+    default:
+      return DefWindowProcW(hwnd, message, wParam, lParam);
+  }
+}
+
+void ShowTrayMenu(HWND hwnd) {
+  UniqueMenu menu(CreatePopupMenu());
+  if (!menu) return;
+  AppendMenuW(menu.get(), MF_STRING, IDM_CAPTURE, L"Screenshot");
+  AppendMenuW(menu.get(), MF_STRING, IDM_SETTINGS, GetLabel("settings"));
+  AppendMenuW(menu.get(), MF_STRING, IDM_CHECK_UPDATES, L"Nach Updates suchen...");
+  AppendMenuW(menu.get(), MF_SEPARATOR, 0, nullptr);
+  AppendMenuW(menu.get(), MF_STRING, IDM_QUIT, L"Beenden");
+
+  POINT point{};
+  GetCursorPos(&point);
+  // Without the foreground switch the menu would not close when the user clicks elsewhere.
+  SetForegroundWindow(hwnd);
+  const UINT command = static_cast<UINT>(
+      TrackPopupMenu(menu.get(), kMenuFlags, point.x, point.y, 0, hwnd, nullptr));
+  // Lets the menu's own loop finish its dismissal before the command opens other windows.
+  PostMessageW(hwnd, WM_NULL, 0, 0);
+  menu.reset();
+  RunMenuCommand(hwnd, command);
+}
+
+std::wstring TruncateUtf16(const std::wstring& text, size_t maxLength) {
+  if (text.size() <= maxLength) return text;
+  size_t length = maxLength;
+  if (length > 0 && IS_HIGH_SURROGATE(text[length - 1])) --length;
+  return text.substr(0, length);
+}
+
+void ShowTrayNotification(const std::wstring& title, const std::wstring& message) {
+  // The record's text fields hold 63 and 255 characters plus the terminator; longer texts are
+  // cut rather than written past the fields.
+  constexpr size_t kTitleCapacity = ARRAYSIZE(g_trayIconData.szInfoTitle);
+  constexpr size_t kMessageCapacity = ARRAYSIZE(g_trayIconData.szInfo);
+  g_trayIconData.uFlags = kBalloonFlags;
+  wcscpy_s(g_trayIconData.szInfoTitle, TruncateUtf16(title, kTitleCapacity - 1).c_str());
+  wcscpy_s(g_trayIconData.szInfo, TruncateUtf16(message, kMessageCapacity - 1).c_str());
+  g_trayIconData.dwInfoFlags = kBalloonInfoFlags;
+  g_trayIconData.hBalloonIcon = g_appIcon;
+  Shell_NotifyIconW(NIM_MODIFY, &g_trayIconData);
+}
+
+std::wstring BuildUpdatePrompt(const UpdateInfo& info) {
+  std::wstring text = L"Neue Version verfügbar: " + info.version + L"\n\nJetzt herunterladen?";
+  if (!info.changelog.empty()) text += L"\n\nÄnderungen:\n" + info.changelog;
+  return text;
+}
+
+void ShowUpdatePrompt(HWND owner, const UpdateInfo& info) {
+  const std::wstring text = BuildUpdatePrompt(info);
+  if (MessageBoxW(owner, text.c_str(), L"Update verfügbar", MB_YESNO | MB_ICONINFORMATION) ==
+      IDYES) {
+    DownloadAndInstallUpdate(info.url, owner);
+  }
+}
+
+void ReAddTrayIcon() {
+  // A balloon leaves its own flags in the record; adding needs the callback, icon and tip.
+  NOTIFYICONDATAW data = g_trayIconData;
+  data.uFlags = kAddIconFlags;
+  data.hIcon = TrayIcon();
+  wcscpy_s(data.szTip, kAppTitle);
+  Shell_NotifyIconW(NIM_ADD, &data);
+}
+
+bool CreateShellWatcher(HINSTANCE instance) {
+  g_taskbarCreatedMessage = RegisterWindowMessageW(L"TaskbarCreated");
+  if (g_taskbarCreatedMessage == 0) return false;
+
+  WNDCLASSEXW windowClass = {};
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.lpfnWndProc = ShellWatcherWndProc;
+  windowClass.hInstance = instance;
+  windowClass.lpszClassName = kShellWatcherClass;
+  if (!RegisterClassExW(&windowClass)) return false;
+
+  // Top-level (so it receives broadcasts) but never shown and kept off the taskbar.
+  HWND hwnd = CreateWindowExW(WS_EX_TOOLWINDOW, kShellWatcherClass, kAppTitle, WS_POPUP, 0, 0, 0,
+                              0, nullptr, nullptr, instance, nullptr);
+  if (!hwnd) return false;
+  // An elevated Snapwren would otherwise never hear from the unelevated shell.
+  ChangeWindowMessageFilterEx(hwnd, g_taskbarCreatedMessage, MSGFLT_ALLOW, nullptr);
+  return true;
+}

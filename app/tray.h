@@ -1,0 +1,39 @@
+// The hidden tray window: the icon in the notification area, its menu, the hotkey and balloons.
+#pragma once
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <string>
+
+struct UpdateInfo;
+
+constexpr UINT WM_TRAYICON = WM_USER + 1;
+constexpr UINT WM_SETTINGS_CHANGED = WM_USER + 2;
+constexpr UINT WM_UPDATE_AVAILABLE = WM_USER + 100;
+
+constexpr UINT TRAY_ICON_ID = 1;
+constexpr int HOTKEY_ID = 1;
+
+constexpr UINT IDM_CAPTURE = 1;
+constexpr UINT IDM_QUIT = 2;
+constexpr UINT IDM_SETTINGS = 3;
+constexpr UINT IDM_CHECK_UPDATES = 4;
+
+extern NOTIFYICONDATAW g_trayIconData;
+
+LRESULT CALLBACK TrayWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+void ShowTrayMenu(HWND hwnd);
+void ShowTrayNotification(const std::wstring& title, const std::wstring& message);
+
+// At most maxLength UTF-16 units of text, never ending in half of a surrogate pair.
+std::wstring TruncateUtf16(const std::wstring& text, size_t maxLength);
+std::wstring BuildUpdatePrompt(const UpdateInfo& info);
+// Asks whether to install info's version and, on Yes, downloads and starts it.
+void ShowUpdatePrompt(HWND owner, const UpdateInfo& info);
+
+// A hidden top-level window that puts the icon back when the shell restarts; the message-only
+// tray window never sees the shell's broadcast.
+bool CreateShellWatcher(HINSTANCE instance);
+// Puts the tray icon back from g_trayIconData.
+void ReAddTrayIcon();

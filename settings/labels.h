@@ -1,0 +1,13 @@
+// German and English texts of the settings window and the tray menu's settings entry.
+#pragma once
+
+struct LabelEntry {
+  const char* key;
+  const wchar_t* german;
+  const wchar_t* english;
+};
+
+extern const LabelEntry LabelTable[];
+
+// The text for key in the current language; "???" for a key the table lacks.
+const wchar_t* GetLabel(const char* key);

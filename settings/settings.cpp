@@ -1,0 +1,132 @@
+#include "settings/settings.h"
+
+#include <shlobj.h>
+
+#include <cstdio>
+#include <memory>
+
+Settings AppSettings;
+
+namespace {
+
+// fgets reads at most this many bytes less one; a longer line arrives in pieces, each
+// matched on its own.
+constexpr int kLineBufferSize = 256;
+
+struct FileCloser {
+  void operator()(FILE* file) const { fclose(file); }
+};
+using UniqueStdFile = std::unique_ptr<FILE, FileCloser>;
+
+UniqueStdFile OpenFile(const std::wstring& path, const wchar_t* mode) {
+  FILE* file = nullptr;
+  if (_wfopen_s(&file, path.c_str(), mode) != 0) return nullptr;
+  return UniqueStdFile(file);
+}
+
+}  // namespace
+
+bool ApplySettingsLine(const char* line, Settings& settings) {
+  int intValue = 0;
+  long longValue = 0;
+  unsigned int unsignedValue = 0;
+  // The order matters only for which pattern wins; each key is spelled out in full and must
+  // stand at the start of the line, exactly as written here.
+  if (sscanf(line, "AutoCopyLink=%d", &intValue) == 1) {
+    settings.AutoCopyLink = intValue != 0;
+  } else if (sscanf(line, "CaptureCursor=%d", &intValue) == 1) {
+    settings.CaptureCursor = intValue != 0;
+  } else if (sscanf(line, "RememberSelection=%d", &intValue) == 1) {
+    settings.RememberSelection = intValue != 0;
+  } else if (sscanf(line, "Language=%d", &intValue) == 1) {
+    settings.Language = intValue;
+  } else if (sscanf(line, "Left=%ld", &longValue) == 1) {
+    settings.Selection.left = longValue;
+  } else if (sscanf(line, "Top=%ld", &longValue) == 1) {
+    settings.Selection.top = longValue;
+  } else if (sscanf(line, "Right=%ld", &longValue) == 1) {
+    settings.Selection.right = longValue;
+  } else if (sscanf(line, "Bottom=%ld", &longValue) == 1) {
+    settings.Selection.bottom = longValue;
+  } else if (sscanf(line, "Modifiers=%u", &unsignedValue) == 1) {
+    settings.Modifiers = unsignedValue;
+  } else if (sscanf(line, "Key=%u", &unsignedValue) == 1) {
+    settings.Key = unsignedValue;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+std::string FormatSettings(const Settings& settings) {
+  char buffer[512];
+  int length = snprintf(buffer, sizeof buffer,
+                        "[General]\n"
+                        "AutoCopyLink=%d\n"
+                        "CaptureCursor=%d\n"
+                        "RememberSelection=%d\n"
+                        "Language=%d\n"
+                        "\n[Selection]\n"
+                        "Left=%ld\n"
+                        "Top=%ld\n"
+                        "Right=%ld\n"
+                        "Bottom=%ld\n"
+                        "\n[Hotkeys]\n"
+                        "Modifiers=%u\n"
+                        "Key=%u\n",
+                        settings.AutoCopyLink ? 1 : 0, settings.CaptureCursor ? 1 : 0,
+                        settings.RememberSelection ? 1 : 0, settings.Language,
+                        static_cast<long>(settings.Selection.left),
+                        static_cast<long>(settings.Selection.top),
+                        static_cast<long>(settings.Selection.right),
+                        static_cast<long>(settings.Selection.bottom), settings.Modifiers,
+                        settings.Key);
+  if (length < 0) return {};
+  return std::string(buffer, static_cast<size_t>(length));
+}
+
+std::wstring GetSettingsPath() {
+  wchar_t folder[MAX_PATH];
+  if (FAILED(SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder))) {
+    return L"settings.ini";
+  }
+  std::wstring path = folder;
+  path += L"\\Snapwren";
+  CreateDirectoryW(path.c_str(), nullptr);  // usually exists already
+  return path + L"\\settings.ini";
+}
+
+bool LoadSettingsFrom(const std::wstring& path, Settings& settings) {
+  UniqueStdFile file = OpenFile(path, L"r");
+  if (!file) return false;
+  char line[kLineBufferSize];
+  while (fgets(line, kLineBufferSize, file.get())) ApplySettingsLine(line, settings);
+  return true;
+}
+
+// Writes beside the old file and swaps it in only once the new one is complete, so a full disk
+// or a crash mid-write never leaves a truncated settings.ini behind.
+bool SaveSettingsTo(const std::wstring& path, const Settings& settings) {
+  const std::wstring temporary = path + L".tmp";
+  const std::string content = FormatSettings(settings);
+  {
+    UniqueStdFile file = OpenFile(temporary, L"w");
+    if (!file) return false;
+    bool written = fputs(content.c_str(), file.get()) >= 0 && fflush(file.get()) == 0;
+    if (fclose(file.release()) != 0) written = false;
+    if (!written) {
+      DeleteFileW(temporary.c_str());
+      return false;
+    }
+  }
+  if (!MoveFileExW(temporary.c_str(), path.c_str(),
+                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    DeleteFileW(temporary.c_str());
+    return false;
+  }
+  return true;
+}
+
+bool LoadSettings() { return LoadSettingsFrom(GetSettingsPath(), AppSettings); }
+
+bool SaveSettings() { return SaveSettingsTo(GetSettingsPath(), AppSettings); }

@@ -1,0 +1,3 @@
+#include "settings/settings_window.h"
+
+void ShowSettingsWindow(HWND) {}

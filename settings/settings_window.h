@@ -1,0 +1,7 @@
+// The dark settings window.
+#pragma once
+
+#include <windows.h>
+
+// Opens the window, or brings the open one to the front.
+void ShowSettingsWindow(HWND owner);

@@ -1,0 +1,3 @@
+#include "update/update_download.h"
+
+bool DownloadAndInstallUpdate(const std::wstring&, HWND) { return false; }
