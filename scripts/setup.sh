@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Installs what building, running and testing Snapwren needs on Debian. Only missing packages are
+# installed, so a second run returns at once.
+set -euo pipefail
+
+packages=(
+  # cross compiler with std::thread, windres, GoogleTest sources, build system
+  g++-mingw-w64-x86-64-posix mingw-w64-tools googletest cmake make
+  # running the program and driving it like a user
+  wine wine64 xvfb xdotool x11-utils imagemagick xclip
+  # fonts that the test prefix substitutes for Segoe UI, Microsoft Sans Serif and Tahoma
+  fonts-liberation fonts-dejavu-core
+  # end-to-end tests and their HTTPS servers
+  python3 python3-pytest openssl
+  # several monitors with a negative origin: Xorg with the dummy driver, placed by xrandr
+  xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  if ! dpkg -s "$package" 2>/dev/null | grep -q '^Status: install ok installed'; then
+    missing+=("$package")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "setup: all ${#packages[@]} packages present"
+  exit 0
+fi
+
+echo "setup: installing ${missing[*]}"
+sudo=()
+if [ "$(id -u)" -ne 0 ]; then
+  sudo=(sudo)
+fi
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" apt-get update -qq
+# With recommends: Wine needs libgnutls30 for HTTPS and the X extension libraries to draw.
+"${sudo[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
+echo "setup: done"
