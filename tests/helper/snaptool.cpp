@@ -31,8 +31,6 @@ constexpr DWORD kPollIntervalMs = 100;
 constexpr UINT kSendTimeoutMs = 2000;
 // The message box puts its text into a Static with this id (on Windows and in Wine).
 constexpr int kMessageBoxTextId = 0xFFFF;
-// Sent to a "#32768" popup menu window, returns its HMENU.
-constexpr UINT kMnGetHMenu = 0x01E1;
 
 // --- output ----------------------------------------------------------------------------------
 
@@ -560,8 +558,65 @@ int CmdClose(const Args& args) {
 
 // --- popup menus -----------------------------------------------------------------------------
 
-// menu [--timeout ms]: the items of the open popup menu. The menu window answers
-// MN_GETHMENU; whether the HMENU can be read from another process is up to the system.
+// Wine keeps a menu's items in the process that owns it: MN_GETHMENU answers with a handle
+// across processes, but GetMenuItemCount on that handle fails here. snapprobe.dll, hooked into
+// the menu's thread, reads the items there and sends them back as WM_COPYDATA.
+constexpr wchar_t kMenuRequest[] = L"SnaptoolProbeMenu";
+constexpr ULONG_PTR kMenuAnswer = 0x554E454D;
+std::wstring g_menuAnswer;
+
+std::wstring ProbePath() {
+  wchar_t path[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring directory = path;
+  directory.resize(directory.find_last_of(L"\\/") + 1);
+  return directory + L"snapprobe.dll";
+}
+
+HWND CreateHiddenWindow(const wchar_t* title);
+
+bool AskProbeForMenu(HWND menuWindow) {
+  HMODULE probe = LoadLibraryW(ProbePath().c_str());
+  if (!probe) {
+    WriteError("LoadLibrary(snapprobe.dll)", GetLastError());
+    return false;
+  }
+  const auto hookProc =
+      reinterpret_cast<HOOKPROC>(reinterpret_cast<void*>(GetProcAddress(probe,
+                                                                        "SnapprobeCallWndProc")));
+  const DWORD thread = GetWindowThreadProcessId(menuWindow, nullptr);
+  HHOOK hook = hookProc ? SetWindowsHookExW(WH_CALLWNDPROC, hookProc, probe, thread) : nullptr;
+  if (!hook) {
+    WriteError("SetWindowsHookEx", GetLastError());
+    FreeLibrary(probe);
+    return false;
+  }
+  const HWND answerWindow = CreateHiddenWindow(L"snaptool menu");
+  DWORD_PTR result = 0;
+  // While this send waits, the probe's WM_COPYDATA to answerWindow is delivered to us.
+  SendMessageTimeoutW(menuWindow, RegisterWindowMessageW(kMenuRequest),
+                      reinterpret_cast<WPARAM>(answerWindow), 0, SMTO_ABORTIFHUNG, 5000, &result);
+  UnhookWindowsHookEx(hook);
+  DestroyWindow(answerWindow);
+  FreeLibrary(probe);
+  return !g_menuAnswer.empty();
+}
+
+std::vector<std::wstring> Split(const std::wstring& text, wchar_t separator, size_t maxParts) {
+  std::vector<std::wstring> parts;
+  size_t start = 0;
+  while (parts.size() + 1 < maxParts) {
+    const size_t end = text.find(separator, start);
+    if (end == std::wstring::npos) break;
+    parts.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  parts.push_back(text.substr(start));
+  return parts;
+}
+
+// menu [--timeout ms]: the items of the open popup menu, one line each, with their screen
+// rectangles (for clicking them).
 int CmdMenu(const Args& args) {
   HWND menuWindow = nullptr;
   WindowFilter filter;
@@ -573,42 +628,22 @@ int CmdMenu(const Args& args) {
     return menuWindow != nullptr;
   });
   if (!menuWindow) return kExitNotFound;
+  if (!AskProbeForMenu(menuWindow)) return kExitFailed;
 
-  DWORD_PTR result = 0;
-  if (!SendMessageTimeoutW(menuWindow, kMnGetHMenu, 0, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs,
-                           &result) ||
-      !result) {
-    WriteError("MN_GETHMENU", GetLastError());
-    return kExitFailed;
-  }
-  const auto menu = reinterpret_cast<HMENU>(result);
-  const int count = GetMenuItemCount(menu);
-  if (count < 0) {
-    WriteError("GetMenuItemCount", GetLastError());
-    return kExitFailed;
-  }
-  for (int i = 0; i < count; ++i) {
-    wchar_t text[256] = {};
-    MENUITEMINFOW info = {};
-    info.cbSize = sizeof info;
-    info.fMask = MIIM_FTYPE | MIIM_ID | MIIM_STATE | MIIM_STRING;
-    info.dwTypeData = text;
-    info.cch = 256;
-    if (!GetMenuItemInfoW(menu, static_cast<UINT>(i), TRUE, &info)) {
-      WriteError("GetMenuItemInfo", GetLastError());
-      return kExitFailed;
-    }
-    RECT rect = {};
-    GetMenuItemRect(nullptr, menu, static_cast<UINT>(i), &rect);
+  for (const std::wstring& line : Split(g_menuAnswer, L'\n', SIZE_MAX)) {
+    const std::vector<std::wstring> fields = Split(line, L'\t', 6);
+    if (fields.size() < 6) continue;
+    const auto type = static_cast<UINT>(ParseNumber(fields[2]));
+    const auto state = static_cast<UINT>(ParseNumber(fields[3]));
     WriteLine(JsonObject()
-                  .Number("index", i)
-                  .Number("id", info.wID)
-                  .Text("text", text)
-                  .Bool("separator", (info.fType & MFT_SEPARATOR) != 0)
-                  .Bool("checked", (info.fState & MFS_CHECKED) != 0)
-                  .Bool("disabled", (info.fState & MFS_DISABLED) != 0)
-                  .Bool("default", (info.fState & MFS_DEFAULT) != 0)
-                  .Raw("rect", RectJson(rect))
+                  .Number("index", static_cast<long long>(ParseNumber(fields[0])))
+                  .Number("id", static_cast<long long>(ParseNumber(fields[1])))
+                  .Text("text", fields[5])
+                  .Bool("separator", (type & MFT_SEPARATOR) != 0)
+                  .Bool("checked", (state & MFS_CHECKED) != 0)
+                  .Bool("disabled", (state & MFS_DISABLED) != 0)
+                  .Bool("default", (state & MFS_DEFAULT) != 0)
+                  .Raw("rect", "[" + Utf8(fields[4]) + "]")
                   .str());
   }
   return kExitOk;
@@ -624,6 +659,13 @@ LRESULT CALLBACK HiddenWndProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lp
       WriteLine(JsonObject().Text("event", L"hotkey").Number("id", static_cast<long long>(wparam))
                     .str());
       return 0;
+    case WM_COPYDATA: {
+      const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lparam);
+      if (data->dwData != kMenuAnswer || data->cbData < sizeof(wchar_t)) return FALSE;
+      g_menuAnswer.assign(static_cast<const wchar_t*>(data->lpData),
+                          data->cbData / sizeof(wchar_t) - 1);
+      return TRUE;
+    }
     case WM_DESTROY:
       PostQuitMessage(0);
       return 0;
