@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <cstddef>
 #include <string>
 
 struct UpdateInfo {
@@ -13,6 +14,13 @@ struct UpdateInfo {
   std::wstring error;
 };
 
+// version.json holds three short strings; anything larger is not the document we asked for.
+constexpr size_t kMaxVersionJsonBytes = 64 * 1024;
+
 UpdateInfo CheckForUpdate();
+// The body of GET https://<update host>/version.json, or empty with the reason in `error`.
+std::string FetchVersionJson(std::wstring& error);
+// What a fetched body (empty when the fetch failed with `fetchError`) says about an update.
+UpdateInfo ReadUpdateInfo(const std::string& body, const std::wstring& fetchError);
 // Thread procedure of the start-up check; its argument is a heap HWND cell that it frees.
 DWORD WINAPI UpdateCheckThread(LPVOID parameter);
