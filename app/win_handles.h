@@ -2,6 +2,7 @@
 #pragma once
 
 #include <windows.h>
+#include <objbase.h>
 
 #include <utility>
 
@@ -91,6 +92,13 @@ struct GlobalMemoryTraits {
   static void Close(Type value) { GlobalFree(value); }
 };
 
+// Strings that the shell hands out (SHGetKnownFolderPath) and the caller frees.
+struct CoTaskStringTraits {
+  using Type = PWSTR;
+  static Type Invalid() { return nullptr; }
+  static void Close(Type value) { CoTaskMemFree(value); }
+};
+
 using UniqueBitmap = UniqueResource<GdiObjectTraits<HBITMAP>>;
 using UniqueBrush = UniqueResource<GdiObjectTraits<HBRUSH>>;
 using UniquePen = UniqueResource<GdiObjectTraits<HPEN>>;
@@ -104,6 +112,7 @@ using UniqueWindow = UniqueResource<WindowTraits>;
 using UniqueHandle = UniqueResource<KernelHandleTraits>;
 using UniqueFile = UniqueResource<FileHandleTraits>;
 using UniqueGlobal = UniqueResource<GlobalMemoryTraits>;
+using UniqueCoTaskString = UniqueResource<CoTaskStringTraits>;
 
 // A window's (or the screen's, with no window) device context, given back with ReleaseDC.
 class WindowDc {
