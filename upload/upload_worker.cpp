@@ -1,4 +1,317 @@
 #include "upload/upload_worker.h"
 
-// The upload itself is still to come; the overlay already hands its PNG over here.
-void StartUpload(std::vector<BYTE>) {}
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+#include "app/app.h"
+#include "app/tray.h"
+#include "app/win_handles.h"
+#include "settings/settings.h"
+#include "upload/failed_upload.h"
+#include "upload/progress_view.h"
+#include "upload/upload_client.h"
+
+namespace {
+
+constexpr wchar_t kProgressClass[] = L"SnapwrenProgress";
+constexpr wchar_t kAppTitle[] = L"Snapwren";
+constexpr DWORD kProgressExStyle = WS_EX_TOPMOST | WS_EX_TOOLWINDOW;
+constexpr DWORD kProgressStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU;
+constexpr UINT kSpinnerIntervalMs = 50;
+constexpr UINT kAutoCloseMs = 800;
+// Another program may hold the clipboard for a moment; a short wait usually gets it.
+constexpr int kClipboardAttempts = 5;
+constexpr DWORD kClipboardRetryMs = 20;
+
+constexpr wchar_t kLinkCopied[] = L"Link in Zwischenablage kopiert!";
+constexpr wchar_t kLinkNotCopied[] = L"Link konnte nicht in die Zwischenablage kopiert werden:\n";
+constexpr wchar_t kLinkOnly[] = L"Upload erfolgreich:\n";
+
+struct UploadJob {
+  std::vector<BYTE> png;
+  HWND window = nullptr;
+  UINT64 uploadId = 0;
+};
+
+// One per progress window, touched by the UI thread only. Each upload has its own window, so
+// two uploads never share a spinner, a link or an outcome.
+struct ProgressWindow {
+  HWND hwnd = nullptr;
+  UINT64 uploadId = 0;
+  int slot = 0;  // -1 once hidden: the place on the screen is free again
+  float spinnerAngle = 0.0f;
+  bool succeeded = false;
+  bool dismissed = false;  // closed by the user while the upload was still running
+  std::wstring finalBalloon;
+  bool linkOnlyInBalloon = false;  // not copied: closing early must still show it
+};
+
+std::vector<ProgressWindow> g_progressWindows;
+UINT64 g_lastUploadId = 0;
+bool g_progressClassRegistered = false;
+
+ProgressWindow* FindProgress(HWND hwnd) {
+  for (ProgressWindow& window : g_progressWindows) {
+    if (window.hwnd == hwnd) return &window;
+  }
+  return nullptr;
+}
+
+int FreeSlot() {
+  int slot = 0;
+  while (std::any_of(g_progressWindows.begin(), g_progressWindows.end(),
+                     [slot](const ProgressWindow& window) { return window.slot == slot; })) {
+    ++slot;
+  }
+  return slot;
+}
+
+void RegisterProgressClass() {
+  if (g_progressClassRegistered) return;
+  WNDCLASSEXW windowClass = {};
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.lpfnWndProc = ProgressWndProc;
+  windowClass.hInstance = g_instance;
+  windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  windowClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1));
+  windowClass.lpszClassName = kProgressClass;
+  RegisterClassExW(&windowClass);
+  g_progressClassRegistered = true;
+}
+
+HWND CreateProgressWindow(int slot) {
+  const RECT rect =
+      ProgressWindowRect(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), slot);
+  return CreateWindowExW(kProgressExStyle, kProgressClass, kAppTitle, kProgressStyle, rect.left,
+                         rect.top, rect.right - rect.left, rect.bottom - rect.top, nullptr,
+                         nullptr, g_instance, nullptr);
+}
+
+// The worker's report belongs to the window from the moment it is posted; one that is not for
+// this window's upload (a handle reused after an earlier window closed) is dropped.
+std::unique_ptr<UploadOutcome> TakeOutcome(const ProgressWindow& window, LPARAM lParam) {
+  std::unique_ptr<UploadOutcome> outcome(reinterpret_cast<UploadOutcome*>(lParam));
+  if (!outcome || outcome->uploadId != window.uploadId) return nullptr;
+  return outcome;
+}
+
+// The balloon is shown after the window is gone, so that it never stands behind it.
+void CloseWithBalloon(HWND hwnd, const std::wstring& message) {
+  DestroyWindow(hwnd);
+  if (!message.empty()) ShowTrayNotification(kAppTitle, message);
+}
+
+void OnProgressCreate(HWND hwnd) { SetTimer(hwnd, IDT_SPINNER, kSpinnerIntervalMs, nullptr); }
+
+void OnSpinnerTick(HWND hwnd) {
+  ProgressWindow* window = FindProgress(hwnd);
+  if (!window) return;
+  window->spinnerAngle = AdvanceSpinnerAngle(window->spinnerAngle);
+  InvalidateRect(hwnd, nullptr, FALSE);
+}
+
+void OnAutoClose(HWND hwnd) {
+  KillTimer(hwnd, IDT_AUTOCLOSE);
+  KillTimer(hwnd, IDT_SPINNER);
+  ProgressWindow* window = FindProgress(hwnd);
+  const std::wstring message = window ? window->finalBalloon : std::wstring();
+  CloseWithBalloon(hwnd, message);
+}
+
+void OnProgressTimer(HWND hwnd, WPARAM id) {
+  switch (id) {
+    case IDT_SPINNER:
+      OnSpinnerTick(hwnd);
+      break;
+    case IDT_AUTOCLOSE:
+      OnAutoClose(hwnd);
+      break;
+    default:
+      break;
+  }
+}
+
+void OnUploadSucceeded(HWND hwnd, LPARAM lParam) {
+  ProgressWindow* window = FindProgress(hwnd);
+  if (!window) return;
+  const std::unique_ptr<UploadOutcome> outcome = TakeOutcome(*window, lParam);
+  if (!outcome) return;
+  // Closed by the user while uploading: the clipboard keeps what the user has put there since.
+  if (window->dismissed) {
+    DestroyWindow(hwnd);
+    return;
+  }
+  const bool autoCopy = AppSettings.AutoCopyLink;
+  const bool copied = autoCopy && CopyTextToClipboard(hwnd, outcome->link);
+  window->finalBalloon = SuccessBalloonText(autoCopy, copied, outcome->link);
+  window->linkOnlyInBalloon = !copied;
+  KillTimer(hwnd, IDT_SPINNER);
+  window->succeeded = true;
+  InvalidateRect(hwnd, nullptr, TRUE);
+  SetTimer(hwnd, IDT_AUTOCLOSE, kAutoCloseMs, nullptr);
+}
+
+void OnUploadFailed(HWND hwnd, LPARAM lParam) {
+  ProgressWindow* window = FindProgress(hwnd);
+  if (!window) return;
+  const std::unique_ptr<UploadOutcome> outcome = TakeOutcome(*window, lParam);
+  if (!outcome) return;
+  // Even after the user closed the window: the balloon is the only place that says where the
+  // screenshot went.
+  CloseWithBalloon(hwnd, FailureBalloonText(outcome->keptPath));
+}
+
+void OnProgressPaint(HWND hwnd) {
+  PaintDc paint(hwnd);
+  if (!paint.get()) return;
+  const ProgressWindow* window = FindProgress(hwnd);
+  RECT client{};
+  GetClientRect(hwnd, &client);
+  PaintProgress(paint.get(), client, window ? window->spinnerAngle : 0.0f,
+                window && window->succeeded);
+}
+
+// Closing does not stop a running upload. The window only hides and waits for the outcome, so
+// that a failure can still say where the screenshot was kept.
+void OnProgressClose(HWND hwnd) {
+  ProgressWindow* window = FindProgress(hwnd);
+  if (!window || window->succeeded) {
+    // The copied link needs no confirmation, but one that was not copied is only in the balloon.
+    const bool showLink = window && window->linkOnlyInBalloon;
+    CloseWithBalloon(hwnd, showLink ? window->finalBalloon : std::wstring());
+    return;
+  }
+  window->dismissed = true;
+  window->slot = -1;
+  KillTimer(hwnd, IDT_SPINNER);
+  ShowWindow(hwnd, SW_HIDE);
+}
+
+void OnProgressDestroy(HWND hwnd) {
+  KillTimer(hwnd, IDT_SPINNER);
+  KillTimer(hwnd, IDT_AUTOCLOSE);
+  g_progressWindows.erase(
+      std::remove_if(g_progressWindows.begin(), g_progressWindows.end(),
+                     [hwnd](const ProgressWindow& window) { return window.hwnd == hwnd; }),
+      g_progressWindows.end());
+}
+
+}  // namespace
+
+void StartUpload(std::vector<BYTE> png) {
+  RegisterProgressClass();
+  const int slot = FreeSlot();
+  const HWND hwnd = CreateProgressWindow(slot);
+  const UINT64 uploadId = ++g_lastUploadId;
+  if (hwnd) {
+    ProgressWindow window;
+    window.hwnd = hwnd;
+    window.uploadId = uploadId;
+    window.slot = slot;
+    g_progressWindows.push_back(window);
+    ShowWindow(hwnd, SW_SHOW);
+    UpdateWindow(hwnd);
+  }
+
+  auto job = std::make_unique<UploadJob>();
+  job->png = std::move(png);
+  job->window = hwnd;
+  job->uploadId = uploadId;
+  const HANDLE thread = CreateThread(nullptr, 0, UploadWorker, job.get(), 0, nullptr);
+  if (thread) {
+    static_cast<void>(job.release());  // the worker owns it now
+    CloseHandle(thread);
+    return;
+  }
+  // No worker: the upload fails here and now, and the screenshot is kept all the same.
+  auto outcome = std::make_unique<UploadOutcome>();
+  outcome->uploadId = uploadId;
+  outcome->keptPath = KeepFailedUpload(job->png);
+  if (hwnd) {
+    SendMessageW(hwnd, WM_UPLOAD_FAILED, 0, reinterpret_cast<LPARAM>(outcome.release()));
+  } else {
+    ShowTrayNotification(kAppTitle, FailureBalloonText(outcome->keptPath));
+  }
+}
+
+DWORD WINAPI UploadWorker(LPVOID parameter) {
+  try {
+    std::unique_ptr<UploadJob> job(static_cast<UploadJob*>(parameter));
+    const UploadResult result = UploadPng(job->png);
+    auto outcome = std::make_unique<UploadOutcome>();
+    outcome->uploadId = job->uploadId;
+    if (result.success) {
+      outcome->link = result.link;
+    } else {
+      outcome->keptPath = KeepFailedUpload(job->png);
+    }
+    const HWND window = job->window;
+    job.reset();
+    if (!window) return 0;
+    const UINT message = result.success ? WM_UPLOAD_SUCCEEDED : WM_UPLOAD_FAILED;
+    // The window owns the outcome once the post succeeds; a failed post leaves it with us.
+    if (PostMessageW(window, message, 0, reinterpret_cast<LPARAM>(outcome.get()))) {
+      static_cast<void>(outcome.release());
+    }
+  } catch (...) {
+    // Out of memory on a worker: nothing sensible is left to report it with.
+  }
+  return 0;
+}
+
+LRESULT CALLBACK ProgressWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_CREATE:
+      OnProgressCreate(hwnd);
+      return 0;
+    case WM_TIMER:
+      OnProgressTimer(hwnd, wParam);
+      return 0;
+    case WM_UPLOAD_SUCCEEDED:
+      OnUploadSucceeded(hwnd, lParam);
+      return 0;
+    case WM_UPLOAD_FAILED:
+      OnUploadFailed(hwnd, lParam);
+      return 0;
+    case WM_PAINT:
+      OnProgressPaint(hwnd);
+      return 0;
+    case WM_CLOSE:
+      OnProgressClose(hwnd);
+      return 0;
+    case WM_DESTROY:
+      OnProgressDestroy(hwnd);
+      return 0;
+    default:
+      return DefWindowProcW(hwnd, message, wParam, lParam);
+  }
+}
+
+std::wstring SuccessBalloonText(bool autoCopy, bool copied, const std::wstring& link) {
+  if (!autoCopy) return kLinkOnly + link;
+  if (!copied) return kLinkNotCopied + link;
+  return kLinkCopied;
+}
+
+bool CopyTextToClipboard(HWND owner, const std::wstring& text) {
+  // Prepared before the clipboard is emptied, so that a failed allocation leaves it as it was.
+  const size_t bytes = (text.size() + 1) * sizeof(wchar_t);
+  UniqueGlobal memory(GlobalAlloc(GMEM_MOVEABLE, bytes));
+  if (!memory) return false;
+  void* target = GlobalLock(memory.get());
+  if (!target) return false;
+  std::memcpy(target, text.c_str(), bytes);
+  GlobalUnlock(memory.get());
+
+  for (int attempt = 0; attempt < kClipboardAttempts; ++attempt) {
+    if (attempt > 0) Sleep(kClipboardRetryMs);
+    const ClipboardGuard clipboard(owner);
+    if (!clipboard.isOpen()) continue;
+    if (!EmptyClipboard()) return false;
+    if (!SetClipboardData(CF_UNICODETEXT, memory.get())) return false;
+    static_cast<void>(memory.release());  // the system owns it now
+    return true;
+  }
+  return false;
+}

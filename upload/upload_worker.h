@@ -3,7 +3,29 @@
 
 #include <windows.h>
 
+#include <string>
 #include <vector>
+
+// Posted by an upload's worker to that upload's progress window; lParam is an UploadOutcome that
+// the window then owns.
+constexpr UINT WM_UPLOAD_SUCCEEDED = WM_USER + 100;
+constexpr UINT WM_UPLOAD_FAILED = WM_USER + 101;
+
+constexpr UINT_PTR IDT_SPINNER = 998;
+constexpr UINT_PTR IDT_AUTOCLOSE = 999;
+
+struct UploadOutcome {
+  UINT64 uploadId = 0;
+  std::wstring link;      // on success
+  std::wstring keptPath;  // on failure: where the screenshot was saved, "" when it couldn't be
+};
 
 // Shows the progress window and uploads png on a worker thread; call on the UI thread.
 void StartUpload(std::vector<BYTE> png);
+DWORD WINAPI UploadWorker(LPVOID parameter);
+LRESULT CALLBACK ProgressWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+
+// The balloon after a successful upload, from whether the link was meant to be copied and was.
+std::wstring SuccessBalloonText(bool autoCopy, bool copied, const std::wstring& link);
+// Puts text on the clipboard as CF_UNICODETEXT, its only format; false when nothing changed.
+bool CopyTextToClipboard(HWND owner, const std::wstring& text);

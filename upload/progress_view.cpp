@@ -1,0 +1,122 @@
+#include "upload/progress_view.h"
+
+#include <cmath>
+
+#include "app/gdiplus_handles.h"
+
+namespace {
+
+constexpr int kRightMargin = 20;
+constexpr int kBottomMargin = 50;
+constexpr int kStackGap = 10;
+
+constexpr float kSpinnerStep = 10.0f;
+constexpr float kFullTurn = 360.0f;
+constexpr float kPi = 3.14159f;
+
+// The flower turns about this point of the client area.
+constexpr float kCentreX = 35.0f;
+constexpr float kCentreY = 40.0f;
+constexpr int kPetalCount = 5;
+constexpr float kPetalDistance = 12.0f;
+constexpr float kPetalWidth = 16.0f;
+constexpr float kPetalHeight = 20.0f;
+constexpr float kDiscRadius = 6.0f;
+constexpr Gdiplus::ARGB kPetalColour = 0xFFFFB6C1;
+constexpr Gdiplus::ARGB kDiscColour = 0xFFFFDCB4;
+
+constexpr Gdiplus::ARGB kUploadingColour = 0xFF000000;
+constexpr Gdiplus::ARGB kSucceededColour = 0xFF008000;
+constexpr wchar_t kUploadingText[] = L"Screenshot wird hochgeladen...";
+constexpr wchar_t kSucceededText[] = L"Upload erfolgreich! \u2714";
+constexpr wchar_t kFontFamily[] = L"Segoe UI";
+constexpr float kFontPoints = 11.0f;
+constexpr float kTextLeft = 70.0f;
+constexpr float kTextTop = 32.0f;
+
+void FillEllipse(Gdiplus::GpGraphics* graphics, Gdiplus::ARGB colour, float x, float y,
+                 float width, float height) {
+  Gdiplus::GpSolidFill* fill = nullptr;
+  if (gp::GdipCreateSolidFill(colour, &fill) != Gdiplus::Ok) return;
+  const UniqueGpBrush brush(reinterpret_cast<Gdiplus::GpBrush*>(fill));
+  gp::GdipFillEllipse(graphics, brush.get(), x, y, width, height);
+}
+
+void PaintFlower(Gdiplus::GpGraphics* graphics, float angle) {
+  gp::GdipTranslateWorldTransform(graphics, kCentreX, kCentreY, Gdiplus::MatrixOrderPrepend);
+  gp::GdipRotateWorldTransform(graphics, angle, Gdiplus::MatrixOrderPrepend);
+  gp::GdipTranslateWorldTransform(graphics, -kCentreX, -kCentreY, Gdiplus::MatrixOrderPrepend);
+  for (int i = 0; i < kPetalCount; ++i) {
+    const float a = static_cast<float>(i) * 72.0f * kPi / 180.0f;
+    FillEllipse(graphics, kPetalColour, kCentreX + kPetalDistance * std::cos(a) - kPetalWidth / 2,
+                kCentreY + kPetalDistance * std::sin(a) - kPetalHeight / 2, kPetalWidth,
+                kPetalHeight);
+  }
+  FillEllipse(graphics, kDiscColour, kCentreX - kDiscRadius, kCentreY - kDiscRadius,
+              2 * kDiscRadius, 2 * kDiscRadius);
+  gp::GdipResetWorldTransform(graphics);
+}
+
+// Segoe UI is missing on many systems (and in Wine without substitutes): fall back to the
+// generic sans-serif family, and draw no text when that is missing too.
+UniqueGpFont CreateTextFont() {
+  Gdiplus::GpFontFamily* rawFamily = nullptr;
+  if (gp::GdipCreateFontFamilyFromName(kFontFamily, nullptr, &rawFamily) != Gdiplus::Ok) {
+    rawFamily = nullptr;
+    if (gp::GdipGetGenericFontFamilySansSerif(&rawFamily) != Gdiplus::Ok) return {};
+  }
+  const UniqueGpFontFamily family(rawFamily);
+  if (!family) return {};
+  Gdiplus::GpFont* font = nullptr;
+  if (gp::GdipCreateFont(family.get(), kFontPoints, Gdiplus::FontStyleRegular, Gdiplus::UnitPoint,
+                         &font) != Gdiplus::Ok) {
+    return {};
+  }
+  return UniqueGpFont(font);
+}
+
+void PaintText(Gdiplus::GpGraphics* graphics, bool succeeded) {
+  const UniqueGpFont font = CreateTextFont();
+  if (!font) return;
+  Gdiplus::GpSolidFill* fill = nullptr;
+  if (gp::GdipCreateSolidFill(succeeded ? kSucceededColour : kUploadingColour, &fill) !=
+      Gdiplus::Ok) {
+    return;
+  }
+  const UniqueGpBrush brush(reinterpret_cast<Gdiplus::GpBrush*>(fill));
+  // An empty layout rectangle: the text starts at its corner and is neither wrapped nor clipped.
+  const Gdiplus::RectF layout(kTextLeft, kTextTop, 0.0f, 0.0f);
+  gp::GdipDrawString(graphics, succeeded ? kSucceededText : kUploadingText, -1, font.get(),
+                     &layout, nullptr, brush.get());
+}
+
+}  // namespace
+
+RECT ProgressWindowRect(int screenWidth, int screenHeight, int slot) {
+  const int step = kProgressHeight + kStackGap;
+  const int bottomTop = screenHeight - kBottomMargin - kProgressHeight;
+  const int slots = bottomTop > 0 ? bottomTop / step + 1 : 1;
+  const int row = slot > 0 ? slot % slots : 0;
+  RECT rect;
+  rect.left = screenWidth - kRightMargin - kProgressWidth;
+  rect.top = bottomTop - row * step;
+  rect.right = rect.left + kProgressWidth;
+  rect.bottom = rect.top + kProgressHeight;
+  return rect;
+}
+
+float AdvanceSpinnerAngle(float angle) {
+  angle += kSpinnerStep;
+  if (angle >= kFullTurn) angle -= kFullTurn;
+  return angle;
+}
+
+void PaintProgress(HDC hdc, const RECT& client, float angle, bool succeeded) {
+  FillRect(hdc, &client, reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1)));
+  Gdiplus::GpGraphics* rawGraphics = nullptr;
+  if (gp::GdipCreateFromHDC(hdc, &rawGraphics) != Gdiplus::Ok) return;
+  const UniqueGpGraphics graphics(rawGraphics);
+  gp::GdipSetSmoothingMode(graphics.get(), Gdiplus::SmoothingModeAntiAlias);
+  PaintFlower(graphics.get(), angle);
+  PaintText(graphics.get(), succeeded);
+}

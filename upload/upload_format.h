@@ -1,0 +1,49 @@
+// The bytes of an upload: boundary, multipart body, and the link in the server's JSON reply.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+constexpr char kBoundaryPrefix[] = "----SnapwrenBoundary";
+constexpr char kBoundaryAlphabet[] =
+    "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+constexpr size_t kBoundaryRandomLength = 16;
+
+// Lemire's multiply-and-reject: index = high half of r * 62, redrawing while the low half falls
+// below 2^32 mod 62, so that every index is equally likely.
+template <typename Generator>
+char DrawBoundaryChar(Generator& generator) {
+  constexpr uint64_t kCount = sizeof kBoundaryAlphabet - 1;
+  constexpr uint32_t kRejectBelow = static_cast<uint32_t>((uint64_t{1} << 32) % kCount);
+  uint64_t product = static_cast<uint64_t>(static_cast<uint32_t>(generator())) * kCount;
+  while (static_cast<uint32_t>(product) < kRejectBelow) {
+    product = static_cast<uint64_t>(static_cast<uint32_t>(generator())) * kCount;
+  }
+  return kBoundaryAlphabet[product >> 32];
+}
+
+template <typename Generator>
+std::string MakeBoundaryWith(Generator& generator) {
+  std::string boundary = kBoundaryPrefix;
+  for (size_t i = 0; i < kBoundaryRandomLength; ++i) boundary += DrawBoundaryChar(generator);
+  return boundary;
+}
+
+// A fresh boundary from a generator seeded by the system's random source.
+std::string MakeBoundary();
+
+// The whole multipart/form-data body with the one field "image" holding png as capture.png.
+std::vector<BYTE> BuildMultipartBody(const std::vector<BYTE>& png, const std::string& boundary);
+std::wstring ContentTypeHeader(const std::string& boundary);
+
+// The link in a reply's "url" member, or "" when there is none. Not a JSON parser: the four
+// spellings of the key that servers use are searched in a fixed order.
+std::wstring ExtractUrlFromJson(const std::string& reply);
+// UTF-8 as UTF-16; bytes that are not valid UTF-8 are taken one unit each, as Latin-1.
+std::wstring WidenLink(const std::string& bytes);
+
+std::wstring SendFailedText(DWORD error);
+std::wstring StatusFailedText(DWORD status);
