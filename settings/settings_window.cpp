@@ -1,3 +1,287 @@
 #include "settings/settings_window.h"
 
-void ShowSettingsWindow(HWND) {}
+#include <dwmapi.h>
+#include <windowsx.h>
+
+#include "app/app.h"
+#include "app/tray.h"
+#include "app/win_handles.h"
+#include "settings/hotkey_field.h"
+#include "settings/labels.h"
+#include "settings/settings.h"
+#include "settings/settings_layout.h"
+#include "settings/settings_paint.h"
+
+namespace {
+
+constexpr wchar_t kSettingsClass[] = L"SnapwrenSettings";
+constexpr wchar_t kAppTitle[] = L"Snapwren";
+constexpr wchar_t kNotSavedText[] =
+    L"Die Einstellungen konnten nicht gespeichert werden.\n"
+    L"Sie gelten nur, bis Snapwren beendet wird.";
+
+constexpr DWORD kWindowStyle = WS_CAPTION | WS_SYSMENU;
+constexpr DWORD kComboStyle = WS_CHILD | CBS_DROPDOWNLIST | CBS_HASSTRINGS;
+constexpr int kLanguageListId = 1005;
+// Windows 10 20H1 and later; older headers do not name it, and older systems ignore it.
+constexpr DWORD kDarkTitleBarAttribute = 20;
+
+constexpr int kFontHeight = 15;
+constexpr wchar_t kFontFace[] = L"Segoe UI";
+
+// What the open window owns. Everything but the handle is rebuilt on every opening, from
+// AppSettings, so a closed window leaves nothing behind but the class.
+struct SettingsWindowState {
+  UniqueFont normalFont;
+  UniqueFont boldFont;
+  UniqueBrush surfaceBrush;
+  HWND languageList = nullptr;
+  SettingsView view;
+};
+
+HWND g_settingsWnd = nullptr;
+bool g_settingsClassRegistered = false;
+SettingsWindowState g_settingsState;
+
+HFONT CreateSettingsFont(int weight) {
+  return CreateFontW(kFontHeight, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                     OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH,
+                     kFontFace);
+}
+
+SettingsFonts Fonts() { return {g_settingsState.normalFont.get(), g_settingsState.boldFont.get()}; }
+
+void Repaint(HWND hwnd) { InvalidateRect(hwnd, nullptr, FALSE); }
+
+void TrackMouseLeave(HWND hwnd) {
+  TRACKMOUSEEVENT track = {};
+  track.cbSize = sizeof track;
+  track.dwFlags = TME_LEAVE;
+  track.hwndTrack = hwnd;
+  TrackMouseEvent(&track);
+}
+
+POINT PointFrom(LPARAM lParam) { return {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)}; }
+
+HWND CreateLanguageList(HWND hwnd, int selection) {
+  HWND list = CreateWindowExW(0, L"ComboBox", L"", kComboStyle, kLanguageListRect.left,
+                              kLanguageListRect.top,
+                              kLanguageListRect.right - kLanguageListRect.left,
+                              kLanguageListRect.bottom - kLanguageListRect.top, hwnd,
+                              reinterpret_cast<HMENU>(static_cast<INT_PTR>(kLanguageListId)),
+                              nullptr, nullptr);
+  if (!list) return nullptr;
+  SendMessageW(list, WM_SETFONT, reinterpret_cast<WPARAM>(g_settingsState.normalFont.get()), TRUE);
+  // The language names stay as they are in both languages, so each can find its own.
+  SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"Deutsch"));
+  SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"English"));
+  // A language number the list does not know (say 7 from the file) selects nothing.
+  SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(selection), 0);
+  return list;
+}
+
+void OnSettingsCreate(HWND hwnd) {
+  g_settingsWnd = hwnd;
+  g_settingsState = SettingsWindowState{};
+  g_settingsState.normalFont.reset(CreateSettingsFont(FW_NORMAL));
+  g_settingsState.boldFont.reset(CreateSettingsFont(FW_SEMIBOLD));
+  g_settingsState.surfaceBrush.reset(CreateSolidBrush(kSettingsSurface));
+
+  const BOOL dark = TRUE;
+  DwmSetWindowAttribute(hwnd, kDarkTitleBarAttribute, &dark, sizeof dark);
+
+  SettingsView& view = g_settingsState.view;
+  view = SettingsView{};
+  view.autoCopyLink = AppSettings.AutoCopyLink;
+  view.captureCursor = AppSettings.CaptureCursor;
+  view.hotkey = {AppSettings.Modifiers, AppSettings.Key, false};
+  view.page = kGeneralPage;
+
+  g_settingsState.languageList = CreateLanguageList(hwnd, AppSettings.Language);
+  ShowWindow(g_settingsState.languageList, SW_SHOW);
+  TrackMouseLeave(hwnd);
+}
+
+void OnSettingsDestroy() {
+  g_settingsState = SettingsWindowState{};
+  g_settingsWnd = nullptr;
+}
+
+void OnSettingsPaint(HWND hwnd) {
+  PaintDc paint(hwnd);
+  RECT client = {};
+  GetClientRect(hwnd, &client);
+  const int width = client.right - client.left;
+  const int height = client.bottom - client.top;
+
+  // Drawn off screen and copied in one go, so a repaint on every mouse move never flickers.
+  UniqueBitmap bitmap(CreateCompatibleBitmap(paint.get(), width, height));
+  UniqueMemoryDc memory(CreateCompatibleDC(paint.get()));
+  if (!bitmap || !memory) {
+    PaintSettings(paint.get(), client, g_settingsState.view, Fonts());
+    return;
+  }
+  SelectGuard selectBitmap(memory.get(), bitmap.get());
+  PaintSettings(memory.get(), client, g_settingsState.view, Fonts());
+  BitBlt(paint.get(), 0, 0, width, height, memory.get(), 0, 0, SRCCOPY);
+}
+
+void OnSettingsKeyDown(HWND hwnd, WPARAM key) {
+  if (HandleRecordingKey(g_settingsState.view.hotkey, static_cast<UINT>(key), HeldModifiers())) {
+    Repaint(hwnd);
+  }
+}
+
+LRESULT OnLanguageListColor(HDC hdc) {
+  SetTextColor(hdc, kSettingsText);
+  SetBkColor(hdc, kSettingsSurface);
+  return reinterpret_cast<LRESULT>(g_settingsState.surfaceBrush.get());
+}
+
+void OnSettingsMouseMove(HWND hwnd, LPARAM lParam) {
+  g_settingsState.view.hover = PointFrom(lParam);
+  Repaint(hwnd);
+  TrackMouseLeave(hwnd);
+}
+
+void OnSettingsMouseLeave(HWND hwnd) {
+  g_settingsState.view.hover = {-1, -1};
+  Repaint(hwnd);
+}
+
+void ApplyAndSave(HWND hwnd) {
+  SettingsView& view = g_settingsState.view;
+  view.hotkey.recording = false;
+  AppSettings.AutoCopyLink = view.autoCopyLink;
+  AppSettings.CaptureCursor = view.captureCursor;
+  // -1 when nothing is selected; any non-zero number means English.
+  AppSettings.Language =
+      static_cast<int>(SendMessageW(g_settingsState.languageList, CB_GETCURSEL, 0, 0));
+  AppSettings.Modifiers = view.hotkey.modifiers;
+  AppSettings.Key = view.hotkey.key;
+
+  // The window would close as if all went well; the user must learn that the file kept the
+  // old values and the new ones last only for this run.
+  if (!SaveSettings()) MessageBoxW(hwnd, kNotSavedText, kAppTitle, MB_ICONWARNING);
+  if (g_trayWnd && IsWindow(g_trayWnd)) PostMessageW(g_trayWnd, WM_SETTINGS_CHANGED, 0, 0);
+  DestroyWindow(hwnd);
+}
+
+void ShowPage(HWND hwnd, int page) {
+  SettingsView& view = g_settingsState.view;
+  if (view.page == page) return;
+  view.page = page;
+  if (page == kGeneralPage) {
+    view.hotkey.recording = false;
+    ShowWindow(g_settingsState.languageList, SW_SHOW);
+  } else {
+    ShowWindow(g_settingsState.languageList, SW_HIDE);
+  }
+  Repaint(hwnd);
+}
+
+void OnSettingsClick(HWND hwnd, LPARAM lParam) {
+  SettingsView& view = g_settingsState.view;
+  switch (SettingsHitTest(PointFrom(lParam), view.page)) {
+    case SettingsElement::GeneralTab:
+      ShowPage(hwnd, kGeneralPage);
+      break;
+    case SettingsElement::HotkeysTab:
+      ShowPage(hwnd, kHotkeysPage);
+      break;
+    case SettingsElement::AutoCopyRow:
+      view.autoCopyLink = !view.autoCopyLink;
+      Repaint(hwnd);
+      break;
+    case SettingsElement::CaptureCursorRow:
+      view.captureCursor = !view.captureCursor;
+      Repaint(hwnd);
+      break;
+    case SettingsElement::HotkeyField:
+      view.hotkey.recording = true;
+      // The keys must reach this window, even if the language list had the focus before.
+      SetFocus(hwnd);
+      Repaint(hwnd);
+      break;
+    case SettingsElement::SaveButton:
+      ApplyAndSave(hwnd);
+      break;
+    case SettingsElement::CancelButton:
+      DestroyWindow(hwnd);
+      break;
+    case SettingsElement::None:
+      break;
+  }
+}
+
+void RegisterSettingsClass() {
+  // The class lives as long as the process, and so does its brush.
+  static UniqueBrush classBrush(CreateSolidBrush(kSettingsBackground));
+  WNDCLASSEXW windowClass = {};
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.lpfnWndProc = SettingsWndProc;
+  windowClass.hInstance = GetModuleHandleW(nullptr);
+  windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  windowClass.hbrBackground = classBrush.get();
+  windowClass.lpszClassName = kSettingsClass;
+  RegisterClassExW(&windowClass);
+}
+
+}  // namespace
+
+void ShowSettingsWindow(HWND owner) {
+  if (g_settingsWnd && IsWindow(g_settingsWnd)) {
+    SetForegroundWindow(g_settingsWnd);
+    return;
+  }
+  if (!g_settingsClassRegistered) {
+    RegisterSettingsClass();
+    g_settingsClassRegistered = true;
+  }
+
+  const POINT origin =
+      CentredSettingsOrigin(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+  HWND hwnd = CreateWindowExW(WS_EX_DLGMODALFRAME, kSettingsClass, GetLabel("settings"),
+                              kWindowStyle, origin.x, origin.y, kSettingsWidth, kSettingsHeight,
+                              owner, nullptr, GetModuleHandleW(nullptr), nullptr);
+  if (!hwnd) return;
+  if (g_appIcon) {
+    SendMessageW(hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(g_appIcon));
+    SendMessageW(hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(g_appIcon));
+  }
+  ShowWindow(hwnd, SW_SHOW);
+  UpdateWindow(hwnd);
+  SetForegroundWindow(hwnd);
+}
+
+LRESULT CALLBACK SettingsWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_CREATE:
+      OnSettingsCreate(hwnd);
+      return 0;
+    case WM_DESTROY:
+      OnSettingsDestroy();
+      return 0;
+    case WM_PAINT:
+      OnSettingsPaint(hwnd);
+      return 0;
+    case WM_KEYDOWN:
+      // Outside recording keys do nothing: the window has no keyboard navigation.
+      OnSettingsKeyDown(hwnd, wParam);
+      return 0;
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORLISTBOX:
+      return OnLanguageListColor(reinterpret_cast<HDC>(wParam));
+    case WM_MOUSEMOVE:
+      OnSettingsMouseMove(hwnd, lParam);
+      return 0;
+    case WM_LBUTTONDOWN:
+      OnSettingsClick(hwnd, lParam);
+      return 0;
+    case WM_MOUSELEAVE:
+      OnSettingsMouseLeave(hwnd);
+      return 0;
+    default:
+      return DefWindowProcW(hwnd, message, wParam, lParam);
+  }
+}
