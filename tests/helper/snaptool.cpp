@@ -7,12 +7,14 @@
 #include <windows.h>
 #include <shellapi.h>
 #include <wincrypt.h>
+#include <winhttp.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -839,27 +841,47 @@ int CmdBroadcast(const Args& args) {
   return kExitOk;
 }
 
-// tray-icons: the shell's icon windows in the taskbar, with their screen rectangles and
-// tooltip windows. Wine's shell gives every icon a window of its own ("__wine_tray_icon")
-// inside "Shell_TrayWnd", and each such window owns a tooltip.
-int CmdTrayIcons(const Args&) {
+// tray: the shell's taskbar window, then its tooltips, one line each. Wine 8 draws every icon
+// inside "Shell_TrayWnd" from the right edge leftwards and gives each icon a tooltip window
+// owned by the taskbar; later Wine versions give each icon a child window of its own
+// ("__wine_tray_icon"), which are listed too.
+int CmdTray(const Args&) {
   const HWND tray = FindWindowW(L"Shell_TrayWnd", nullptr);
   if (!tray) return kExitNotFound;
-  const std::vector<HWND> all = TopLevelWindows();
-  for (HWND icon : ChildWindows(tray)) {
-    if (ClassOf(icon) != L"__wine_tray_icon" || !IsWindowVisible(icon)) continue;
-    HWND tooltip = nullptr;
-    for (HWND hwnd : all) {
-      if (GetWindow(hwnd, GW_OWNER) == icon && ClassOf(hwnd) == L"tooltips_class32") {
-        tooltip = hwnd;
-      }
-    }
-    RECT rect = {};
-    GetWindowRect(icon, &rect);
+  RECT rect = {};
+  GetWindowRect(tray, &rect);
+  WriteLine(JsonObject()
+                .Text("kind", L"taskbar")
+                .Raw("hwnd", HwndText(tray))
+                .Bool("visible", IsWindowVisible(tray) != FALSE)
+                .Raw("rect", RectJson(rect))
+                .str());
+  std::vector<HWND> owners = {tray};
+  for (HWND child : ChildWindows(tray)) {
+    if (ClassOf(child) != L"__wine_tray_icon") continue;
+    owners.push_back(child);
+    GetWindowRect(child, &rect);
     WriteLine(JsonObject()
-                  .Raw("hwnd", HwndText(icon))
+                  .Text("kind", L"icon")
+                  .Raw("hwnd", HwndText(child))
+                  .Bool("visible", IsWindowVisible(child) != FALSE)
                   .Raw("rect", RectJson(rect))
-                  .Raw("tooltip", HwndText(tooltip))
+                  .str());
+  }
+  for (HWND hwnd : TopLevelWindows()) {
+    if (ClassOf(hwnd) != L"tooltips_class32") continue;
+    const HWND owner = GetWindow(hwnd, GW_OWNER);
+    bool ours = false;
+    for (HWND candidate : owners) ours = ours || candidate == owner;
+    if (!ours) continue;
+    GetWindowRect(hwnd, &rect);
+    WriteLine(JsonObject()
+                  .Text("kind", L"tooltip")
+                  .Raw("hwnd", HwndText(hwnd))
+                  .Raw("owner", HwndText(owner))
+                  .Text("text", TextOf(hwnd))
+                  .Bool("visible", IsWindowVisible(hwnd) != FALSE)
+                  .Raw("rect", RectJson(rect))
                   .str());
   }
   return kExitOk;
@@ -1116,6 +1138,65 @@ int CmdTrustCa(const Args& args) {
   return kExitOk;
 }
 
+// --- HTTPS -----------------------------------------------------------------------------------
+
+struct InternetCloser {
+  void operator()(HINTERNET handle) const { WinHttpCloseHandle(handle); }
+};
+using InternetHandle = std::unique_ptr<void, InternetCloser>;
+
+// https-get <url>: one GET through WinHTTP, as Snapwren talks to its servers; prints the status
+// and the body, or the WinHTTP error (12175 or 12157 for a certificate that is not trusted).
+int CmdHttpsGet(const Args& args) {
+  if (args.positional.empty()) return kExitUsage;
+  const std::wstring& url = args.positional[0];
+  wchar_t host[256] = {};
+  wchar_t path[2048] = {};
+  URL_COMPONENTS parts = {};
+  parts.dwStructSize = sizeof parts;
+  parts.lpszHostName = host;
+  parts.dwHostNameLength = 256;
+  parts.lpszUrlPath = path;
+  parts.dwUrlPathLength = 2048;
+  if (!WinHttpCrackUrl(url.c_str(), 0, 0, &parts)) return kExitUsage;
+
+  const auto report = [](const char* step) {
+    const DWORD error = GetLastError();
+    WriteLine(JsonObject().Text("failed", Wide(step)).Number("error", error).str());
+    return kExitFailed;
+  };
+  InternetHandle session(
+      WinHttpOpen(L"snaptool", WINHTTP_ACCESS_TYPE_NO_PROXY, nullptr, nullptr, 0));
+  if (!session) return report("WinHttpOpen");
+  InternetHandle connection(WinHttpConnect(session.get(), host, parts.nPort, 0));
+  if (!connection) return report("WinHttpConnect");
+  InternetHandle request(WinHttpOpenRequest(
+      connection.get(), L"GET", path, nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+      parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0));
+  if (!request) return report("WinHttpOpenRequest");
+  if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
+                          WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
+    return report("WinHttpSendRequest");
+  }
+  if (!WinHttpReceiveResponse(request.get(), nullptr)) return report("WinHttpReceiveResponse");
+  DWORD status = 0;
+  DWORD size = sizeof status;
+  WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                      WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX);
+  std::string body;
+  for (;;) {
+    char buffer[4096];
+    DWORD got = 0;
+    if (!WinHttpReadData(request.get(), buffer, sizeof buffer, &got)) {
+      return report("WinHttpReadData");
+    }
+    if (got == 0) break;
+    body.append(buffer, got);
+  }
+  WriteLine(JsonObject().Number("status", status).Text("body", Wide(body)).str());
+  return kExitOk;
+}
+
 // --- dispatch --------------------------------------------------------------------------------
 
 struct Command {
@@ -1144,7 +1225,7 @@ constexpr Command kCommands[] = {
     {L"wait-exit", CmdWaitExit, "<pid> [--timeout ms]"},
     {L"kill", CmdKill, "<pid> [exit code]"},
     {L"tray-delete", CmdTrayDelete, "<hwnd> <uid>"},
-    {L"tray-icons", CmdTrayIcons, ""},
+    {L"tray", CmdTray, ""},
     {L"broadcast", CmdBroadcast, "<registered message name>"},
     {L"pixel", CmdPixel, "<x> <y>"},
     {L"metrics", CmdMetrics, ""},
@@ -1155,6 +1236,7 @@ constexpr Command kCommands[] = {
     {L"clip-dib", CmdClipDib, "<file.bmp>"},
     {L"clip-set-dib", CmdClipSetDib, "<file.bmp>"},
     {L"trust-ca", CmdTrustCa, "<file.der>"},
+    {L"https-get", CmdHttpsGet, "<url>"},
 };
 
 int Usage() {

@@ -1,0 +1,137 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds Snapwren against loopback test servers and runs every test:
+# the unit tests through CTest, then the end-to-end tests through pytest, all under Wine on a
+# private X server. Everything this run starts is stopped again when it ends, failed or not.
+#
+#   bash scripts/test.sh                 every test
+#   bash scripts/test.sh -k menu -x      only end-to-end tests, with these pytest arguments
+#
+# BUILD_DIR chooses the build directory (default build/). Screenshots of the end-to-end tests
+# land in $BUILD_DIR/test-artifacts/.
+set -uo pipefail
+
+repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$repo"
+python=/usr/bin/python3
+
+step() { printf '\n== %s\n' "$*"; }
+fail() { printf 'test.sh: %s\n' "$*" >&2; exit 1; }
+
+step "packages"
+bash scripts/setup.sh || fail "package setup failed"
+
+build_dir="$(realpath -m "${BUILD_DIR:-build}")"
+step "build in $build_dir (test servers on localhost)"
+cmake -S . -B "$build_dir" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+  -DCMAKE_BUILD_TYPE=Release \
+  -DSNAPWREN_UPLOAD_URL=https://localhost/upload.php \
+  -DSNAPWREN_UPDATE_HOST=localhost >/dev/null || fail "cmake configure failed"
+cmake --build "$build_dir" -j"$(nproc)" || fail "build failed"
+snaptool="$build_dir/tests/snaptool.exe"
+[ -f "$build_dir/Snapwren.exe" ] && [ -f "$snaptool" ] || fail "Snapwren.exe or snaptool.exe missing"
+
+# Every piece of state of this run lives below run_dir; parallel runs get their own.
+run_dir="$(mktemp -d "$build_dir/test-run.XXXXXX")"
+artifacts="$build_dir/test-artifacts"
+rm -rf "$artifacts" && mkdir -p "$artifacts"
+xvfb_pid=""
+
+cleanup() {
+  local prefix
+  for prefix in "$run_dir"/template "$run_dir"/unit-prefix "$run_dir"/prefixes/*; do
+    [ -d "$prefix" ] && WINEPREFIX="$prefix" wineserver -k >/dev/null 2>&1
+  done
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
+  rm -rf "$run_dir"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+step "X server"
+# -displayfd picks a free display number and writes it once the server accepts clients.
+Xvfb -displayfd 3 -screen 0 1600x900x24 -nolisten tcp 3>"$run_dir/display" \
+  >"$run_dir/xvfb.log" 2>&1 &
+xvfb_pid=$!
+for _ in $(seq 100); do
+  [ -s "$run_dir/display" ] && break
+  kill -0 "$xvfb_pid" 2>/dev/null || fail "Xvfb did not start: $(cat "$run_dir/xvfb.log")"
+  sleep 0.1
+done
+[ -s "$run_dir/display" ] || fail "Xvfb gave no display number"
+export DISPLAY=":$(head -n1 "$run_dir/display")"
+echo "Xvfb $xvfb_pid on $DISPLAY"
+
+step "test certificates"
+certs="$run_dir/certs"
+mkdir -p "$certs"
+(
+  set -e
+  cd "$certs"
+  openssl req -x509 -newkey rsa:2048 -nodes -days 30 -subj "/CN=Snapwren Test CA" \
+    -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign" \
+    -keyout ca.key -out ca.pem
+  openssl x509 -in ca.pem -outform der -out ca.der
+  openssl req -newkey rsa:2048 -nodes -subj "/CN=localhost" -keyout server.key -out server.csr
+  printf '%s\n' "subjectAltName=DNS:localhost,IP:127.0.0.1" "extendedKeyUsage=serverAuth" \
+    "basicConstraints=CA:FALSE" >server.ext
+  openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 30 \
+    -extfile server.ext -out server.pem
+) >"$run_dir/openssl.log" 2>&1 || fail "openssl failed: $(cat "$run_dir/openssl.log")"
+echo "CA and localhost certificate in $certs"
+
+step "Wine template prefix"
+export WINEDEBUG=-all
+# No Mono or Gecko installers: their prompts would wait forever.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+template="$run_dir/template"
+cat >"$run_dir/prefix.reg" <<'EOF'
+REGEDIT4
+
+[HKEY_CURRENT_USER\Software\Wine\Explorer]
+"Desktop"="shell"
+
+[HKEY_CURRENT_USER\Software\Wine\Explorer\Desktops]
+"shell"="1600x900"
+
+[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]
+"Segoe UI"="Liberation Sans"
+"Microsoft Sans Serif"="Liberation Sans"
+"Tahoma"="DejaVu Sans"
+EOF
+started=$SECONDS
+(
+  set -e
+  export WINEPREFIX="$template"
+  wineboot -i
+  wineserver -w
+  wine regedit /S "Z:${run_dir//\//\\}\\prefix.reg"
+  wine "$snaptool" trust-ca "Z:${certs//\//\\}\\ca.der"
+  # The registry reaches the disk when the server ends; only then may the prefix be copied.
+  wineserver -w
+) >"$run_dir/wineboot.log" 2>&1 || fail "preparing the Wine prefix failed: $(tail -20 "$run_dir/wineboot.log")"
+echo "booted in $((SECONDS - started)) s"
+
+unit_status=0
+if [ $# -eq 0 ]; then
+  step "unit tests"
+  cp -a "$template" "$run_dir/unit-prefix"
+  WINEPREFIX="$run_dir/unit-prefix" ctest --test-dir "$build_dir" --output-on-failure
+  unit_status=$?
+  WINEPREFIX="$run_dir/unit-prefix" wineserver -k >/dev/null 2>&1
+  [ $unit_status -eq 0 ] || echo "UNIT TESTS FAILED (ctest exit $unit_status)"
+fi
+
+step "end-to-end tests"
+mkdir -p "$run_dir/prefixes"
+export SNAPWREN_BUILD_DIR="$build_dir"
+export SNAPWREN_TEMPLATE_PREFIX="$template"
+export SNAPWREN_PREFIXES_DIR="$run_dir/prefixes"
+export SNAPWREN_CERT_DIR="$certs"
+export SNAPWREN_ARTIFACTS="$artifacts"
+"$python" -m pytest tests/e2e -o cache_dir="$run_dir/pytest-cache" "$@"
+e2e_status=$?
+
+if [ $unit_status -ne 0 ]; then
+  exit $unit_status
+fi
+exit $e2e_status
