@@ -29,6 +29,16 @@ using UniqueGpPath = UniqueResource<GdiplusTraits<Gdiplus::GpPath, gp::GdipDelet
 using UniqueGpImageAttributes =
     UniqueResource<GdiplusTraits<Gdiplus::GpImageAttributes, gp::GdipDisposeImageAttributes>>;
 
+// COM interfaces, such as the memory streams that images are read from and encoded into.
+template <typename T>
+struct ComReleaseTraits {
+  using Type = T*;
+  static Type Invalid() { return nullptr; }
+  static void Close(Type value) { value->Release(); }
+};
+
+using UniqueStream = UniqueResource<ComReleaseTraits<IStream>>;
+
 // A bitmap is an image to GDI+, and it is disposed of as one.
 inline Gdiplus::GpImage* AsImage(Gdiplus::GpBitmap* bitmap) {
   return reinterpret_cast<Gdiplus::GpImage*>(bitmap);

@@ -1,5 +1,35 @@
 // One capture session: freeze the screen, run the overlay, deliver its result.
 #pragma once
 
+#include <windows.h>
+
+#include <functional>
+
+#include "app/gdiplus_handles.h"
+#include "app/win_handles.h"
+
+// The overlay's completion callback, given the final selection in overlay client coordinates.
+using SelectionDoneCallback = std::function<void(const RECT&)>;
+
+constexpr int kToolImageCount = 10;
+constexpr int kFirstToolImageId = 101;
+
+extern bool g_capturing;
+// The most recent capture; it outlives its session until the next capture replaces it.
+extern UniqueBitmap g_screenBitmap;
+// What the running session's overlay paints and composes from; lent, never owned.
+extern HBITMAP g_sessionScreenBitmap;
+extern SelectionDoneCallback g_onSelectionDone;
+// The toolbar images of the running session, in the order of resource ids 101 to 110.
+extern UniqueGpImage g_toolImages[kToolImageCount];
+// Made at the first session and kept for the life of the process.
+extern UniqueCursor g_crosshairCursor;
+
 // Runs one session and returns when it has ended; does nothing while another one runs.
 void StartCapture();
+// Shows the overlay over screenBitmap and pumps the thread's messages until it is destroyed.
+void RunOverlay(HINSTANCE instance, HBITMAP screenBitmap, SelectionDoneCallback onDone);
+// A PNG stored as RCDATA in the executable, or null.
+UniqueGpImage LoadPngResource(int id);
+// Puts the overlay's result bitmap on the clipboard, tells the user, and frees the bitmap.
+void CopyResultToClipboard();

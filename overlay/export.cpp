@@ -1,0 +1,174 @@
+#include "overlay/export.h"
+
+#include <cstring>
+#include <memory>
+#include <utility>
+
+#include <commdlg.h>
+
+#include "app/gdiplus_handles.h"
+#include "app/tray.h"
+#include "capture/capture_session.h"
+#include "overlay/annotations.h"
+#include "overlay/overlay_state.h"
+#include "upload/upload_worker.h"
+
+namespace {
+
+constexpr wchar_t kAppTitle[] = L"Snapwren";
+constexpr wchar_t kPngMimeType[] = L"image/png";
+constexpr wchar_t kSaveFilter[] = L"PNG Dateien\0*.png\0Alle Dateien\0*.*\0";
+constexpr wchar_t kDefaultFileName[] = L"screenshot.png";
+constexpr DWORD kPathCapacity = MAX_PATH;
+
+UniqueGpImage WrapBitmap(HBITMAP bitmap) {
+  Gdiplus::GpBitmap* wrapped = nullptr;
+  if (gp::GdipCreateBitmapFromHBITMAP(bitmap, nullptr, &wrapped) != Gdiplus::Ok) return {};
+  return UniqueGpImage(AsImage(wrapped));
+}
+
+// Copies what of the frozen screen lies under the selection; the rest of target stays as it is.
+void CopyScreenPart(HDC target, const RECT& selection) {
+  BITMAP info = {};
+  if (!g_sessionScreenBitmap || !GetObjectW(g_sessionScreenBitmap, sizeof info, &info)) return;
+  const RECT screen = {0, 0, info.bmWidth, info.bmHeight};
+  RECT visible = {};
+  if (!IntersectRect(&visible, &selection, &screen)) return;
+  UniqueMemoryDc source(CreateCompatibleDC(target));
+  if (!source) return;
+  SelectGuard select(source.get(), g_sessionScreenBitmap);
+  BitBlt(target, visible.left - selection.left, visible.top - selection.top,
+         visible.right - visible.left, visible.bottom - visible.top, source.get(), visible.left,
+         visible.top, SRCCOPY);
+}
+
+}  // namespace
+
+UniqueBitmap ComposeSelection() {
+  const OverlayState& state = g_overlayState;
+  const RECT selection = state.SelectionRect;
+  const int width = selection.right - selection.left;
+  const int height = selection.bottom - selection.top;
+  // A zero-width bitmap would come back as a valid 1 x 1 one: rule it out here.
+  if (width <= 0 || height <= 0) return {};
+
+  WindowDc screen(nullptr);
+  if (!screen) return {};
+  UniqueBitmap result(CreateCompatibleBitmap(screen.get(), width, height));
+  if (!result) return {};
+  UniqueMemoryDc target(CreateCompatibleDC(screen.get()));
+  if (!target) return {};
+  {
+    SelectGuard select(target.get(), result.get());
+    // Parts moved off the screen have no picture: they are black, not left to chance.
+    const RECT all = {0, 0, width, height};
+    FillRect(target.get(), &all, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+    CopyScreenPart(target.get(), selection);
+    const POINT offset = {-selection.left, -selection.top};
+    for (const Annotation& annotation : state.Annotations) {
+      DrawAnnotation(target.get(), annotation, offset);
+    }
+  }
+  return result;
+}
+
+int GetPngEncoderClsid(CLSID* clsid) {
+  UINT count = 0;
+  UINT bytes = 0;
+  if (gp::GdipGetImageEncodersSize(&count, &bytes) != Gdiplus::Ok || bytes == 0) return -1;
+  std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[bytes]);
+  if (!buffer) return -1;
+  auto* encoders = reinterpret_cast<Gdiplus::ImageCodecInfo*>(buffer.get());
+  if (gp::GdipGetImageEncoders(count, bytes, encoders) != Gdiplus::Ok) return -1;
+  for (UINT i = 0; i < count; ++i) {
+    if (encoders[i].MimeType && std::wcscmp(encoders[i].MimeType, kPngMimeType) == 0) {
+      *clsid = encoders[i].Clsid;
+      return static_cast<int>(i);
+    }
+  }
+  return -1;
+}
+
+std::vector<BYTE> EncodePng(HBITMAP bitmap) {
+  std::vector<BYTE> png;
+  UniqueGpImage image = WrapBitmap(bitmap);
+  if (!image) return png;
+  CLSID encoder = {};
+  if (GetPngEncoderClsid(&encoder) < 0) return png;
+  IStream* rawStream = nullptr;
+  if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, &rawStream))) return png;
+  UniqueStream stream(rawStream);
+  if (gp::GdipSaveImageToStream(image.get(), stream.get(), &encoder, nullptr) != Gdiplus::Ok) {
+    return png;
+  }
+  STATSTG status = {};
+  if (FAILED(stream.get()->Stat(&status, STATFLAG_NONAME))) return png;
+  const ULONG size = status.cbSize.LowPart;
+  LARGE_INTEGER start = {};
+  if (FAILED(stream.get()->Seek(start, STREAM_SEEK_SET, nullptr))) return png;
+  png.resize(size);
+  ULONG read = 0;
+  if (FAILED(stream.get()->Read(png.data(), size, &read)) || read != size) png.clear();
+  return png;
+}
+
+bool SavePngFile(HBITMAP bitmap, const wchar_t* path) {
+  CLSID encoder = {};
+  if (GetPngEncoderClsid(&encoder) < 0) return false;
+  UniqueGpImage image = WrapBitmap(bitmap);
+  if (!image) return false;
+  return gp::GdipSaveImageToFile(image.get(), path, &encoder, nullptr) == Gdiplus::Ok;
+}
+
+void CopySelection(HWND overlay) {
+  UniqueBitmap composed = ComposeSelection();
+  if (!composed) return;
+  g_overlayState.ResultBitmap = std::move(composed);
+  g_overlayState.Result = OverlayResult::Done;
+  ReleaseCapture();
+  ShowTrayNotification(kAppTitle, L"Screenshot in Zwischenablage kopiert!");
+  // WM_DESTROY hands the bitmap to the session, which puts it on the clipboard.
+  DestroyWindow(overlay);
+}
+
+void SaveSelection(HWND overlay, bool showError) {
+  UniqueBitmap composed = ComposeSelection();
+  if (!composed) return;
+  ReleaseCapture();
+  wchar_t path[kPathCapacity] = {};
+  wcscpy_s(path, kDefaultFileName);
+  OPENFILENAMEW dialog = {};
+  dialog.lStructSize = sizeof dialog;
+  dialog.hwndOwner = overlay;
+  dialog.lpstrFilter = kSaveFilter;
+  dialog.lpstrFile = path;
+  dialog.nMaxFile = kPathCapacity;
+  dialog.lpstrDefExt = L"png";
+  dialog.Flags = OFN_OVERWRITEPROMPT;
+  if (!GetSaveFileNameW(&dialog)) {
+    SetCapture(overlay);
+    return;
+  }
+  if (SavePngFile(composed.get(), path)) {
+    ShowTrayNotification(kAppTitle, L"Screenshot gespeichert!");
+    g_overlayState.Result = OverlayResult::Done;
+    DestroyWindow(overlay);
+    return;
+  }
+  // The editor stays as it was, so the user can try another place.
+  if (showError) MessageBoxW(overlay, L"Fehler beim Speichern!", kAppTitle, MB_ICONERROR);
+  SetCapture(overlay);
+}
+
+void UploadSelection(HWND overlay) {
+  std::vector<BYTE> png;
+  {
+    UniqueBitmap composed = ComposeSelection();
+    if (!composed) return;
+    png = EncodePng(composed.get());
+  }
+  if (png.empty()) return;
+  g_overlayState.Result = OverlayResult::Done;
+  DestroyWindow(overlay);
+  StartUpload(std::move(png));
+}

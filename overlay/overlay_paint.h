@@ -1,0 +1,22 @@
+// Painting the overlay: the frozen screen, the darkening, the selection's border and size, and
+// in phase Selected the handles, the toolbar and its tooltip.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "app/gdiplus_handles.h"
+
+// WM_PAINT: the whole frame into a back buffer, then one copy to the window.
+void PaintOverlay(HWND hwnd);
+// The whole frame, width x height, into any device context.
+void PaintOverlayFrame(HDC hdc, int width, int height);
+void DrawToolbarIcon(HDC hdc, const RECT& button, Gdiplus::GpImage* image, bool active,
+                     bool hovered);
+void FillRoundedPanel(HDC hdc, const RECT& panel);
+// "W x H" of a rectangle, as the label above the selection shows it.
+std::wstring FormatSizeLabel(const RECT& rect);
+// The panels behind the tool column and behind the action row.
+RECT ToolPanelRect();
+RECT ActionPanelRect();

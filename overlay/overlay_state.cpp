@@ -1,0 +1,71 @@
+#include "overlay/overlay_state.h"
+
+#include <algorithm>
+
+OverlayState g_overlayState;
+
+void ResetOverlayState(OverlayState& state) {
+  state.SessionDone = false;
+  state.Phase = OverlayPhase::NoSelection;
+  state.IsSelecting = false;
+  state.SelectStart = state.SelectCurrent = POINT{0, 0};
+  state.SelectionRect = RECT{0, 0, 0, 0};
+  state.DragMode = DragMode::None;
+  state.DragAnchor = POINT{0, 0};
+  state.DragOrigin = RECT{0, 0, 0, 0};
+  state.IsDrawing = false;
+  state.DrawStart = state.DrawEnd = POINT{0, 0};
+  state.PenPoints.clear();
+  state.Annotations.clear();
+  state.CurrentTool = Tool::None;
+  state.Result = OverlayResult::Cancelled;
+  state.ResultBitmap.reset();
+  state.HoverPoint = POINT{-1, -1};
+  state.TooltipText.clear();
+  state.TooltipAnchor = POINT{0, 0};
+  state.TooltipTime = 0;
+}
+
+bool RectContains(const RECT& rect, POINT point) {
+  return point.x >= rect.left && point.x < rect.right && point.y >= rect.top &&
+         point.y < rect.bottom;
+}
+
+RECT NormalizedRect(POINT a, POINT b) {
+  return RECT{std::min(a.x, b.x), std::min(a.y, b.y), std::max(a.x, b.x), std::max(a.y, b.y)};
+}
+
+bool IsAcceptableSelection(const RECT& rect) {
+  constexpr LONG kMinimumExclusive = 10;
+  return rect.right - rect.left > kMinimumExclusive && rect.bottom - rect.top > kMinimumExclusive;
+}
+
+RECT ApplyDrag(DragMode mode, const RECT& origin, int dx, int dy) {
+  RECT rect = origin;
+  const bool movesLeft = mode == DragMode::TopLeft || mode == DragMode::BottomLeft ||
+                         mode == DragMode::Left || mode == DragMode::Move;
+  const bool movesRight = mode == DragMode::TopRight || mode == DragMode::BottomRight ||
+                          mode == DragMode::Right || mode == DragMode::Move;
+  const bool movesTop = mode == DragMode::TopLeft || mode == DragMode::Top ||
+                        mode == DragMode::TopRight || mode == DragMode::Move;
+  const bool movesBottom = mode == DragMode::BottomLeft || mode == DragMode::Bottom ||
+                           mode == DragMode::BottomRight || mode == DragMode::Move;
+  if (movesLeft) rect.left += dx;
+  if (movesRight) rect.right += dx;
+  if (movesTop) rect.top += dy;
+  if (movesBottom) rect.bottom += dy;
+  return rect;
+}
+
+RECT ShownRect(const OverlayState& state) {
+  if (state.Phase == OverlayPhase::NoSelection && state.IsSelecting) {
+    return NormalizedRect(state.SelectStart, state.SelectCurrent);
+  }
+  return state.SelectionRect;
+}
+
+bool CanRestoreSelection(const RECT& remembered, int width, int height) {
+  if (!IsAcceptableSelection(remembered)) return false;
+  return remembered.left < width && remembered.right > 0 && remembered.top < height &&
+         remembered.bottom > 0;
+}

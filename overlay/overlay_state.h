@@ -1,0 +1,90 @@
+// The overlay editor's state: one record for the one capture session that can run at a time,
+// and the small pieces of arithmetic the editor's state machine is built from.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "app/win_handles.h"
+
+enum class OverlayPhase { NoSelection = 0, Selected = 1 };
+
+// Values 2 to 9 are the handle numbers that HitTestHandle returns.
+enum class DragMode {
+  None = 0,
+  Move = 1,
+  TopLeft = 2,
+  Top = 3,
+  TopRight = 4,
+  Right = 5,
+  BottomRight = 6,
+  Bottom = 7,
+  BottomLeft = 8,
+  Left = 9,
+  Draw = 10,
+};
+
+enum class Tool { None = 0, Pen = 1, Line = 2, Arrow = 3, Rectangle = 4, Text = 5 };
+
+enum class OverlayResult { Cancelled = 0, Done = 1 };
+
+struct Annotation {
+  Tool Kind = Tool::Pen;
+  COLORREF Color = RGB(255, 0, 0);
+  // Pen width for strokes, font size in pixels for text.
+  int Width = 3;
+  // Overlay client coordinates.
+  std::vector<POINT> Points;
+  std::wstring Text;
+};
+
+struct OverlayState {
+  OverlayPhase Phase = OverlayPhase::NoSelection;
+  bool IsSelecting = false;
+  POINT SelectStart = {0, 0};
+  POINT SelectCurrent = {0, 0};
+  // Right and bottom are exclusive. Never normalised after the first drag: a resize may leave
+  // it with a negative width or height.
+  RECT SelectionRect = {0, 0, 0, 0};
+  // Qualified: inside the record the bare name means this member.
+  ::DragMode DragMode = ::DragMode::None;
+  POINT DragAnchor = {0, 0};
+  RECT DragOrigin = {0, 0, 0, 0};
+  bool IsDrawing = false;
+  POINT DrawStart = {0, 0};
+  POINT DrawEnd = {0, 0};
+  std::vector<POINT> PenPoints;
+  std::vector<Annotation> Annotations;
+  Tool CurrentTool = Tool::None;
+  // Kept from one session to the next.
+  COLORREF CurrentColor = RGB(255, 0, 0);
+  COLORREF CustomColors[16] = {};
+  OverlayResult Result = OverlayResult::Cancelled;
+  // The composed image of a Copy, until the session's completion callback takes it.
+  UniqueBitmap ResultBitmap;
+  bool SessionDone = false;
+  POINT HoverPoint = {-1, -1};
+  std::wstring TooltipText;
+  POINT TooltipAnchor = {0, 0};
+  DWORD TooltipTime = 0;
+};
+
+extern OverlayState g_overlayState;
+
+// Everything but the colour choice goes back to the start of a session.
+void ResetOverlayState(OverlayState& state);
+
+// Half-open: left <= x < right and top <= y < bottom; an empty or inverted rectangle holds nothing.
+bool RectContains(const RECT& rect, POINT point);
+RECT NormalizedRect(POINT a, POINT b);
+// The first drag must be larger than 10 x 10 pixels in both directions to count.
+bool IsAcceptableSelection(const RECT& rect);
+// The selection after the pointer moved (dx, dy) from where a move or a resize began.
+RECT ApplyDrag(DragMode mode, const RECT& origin, int dx, int dy);
+// The rectangle the overlay shows: the first drag while it runs, the selection otherwise.
+RECT ShownRect(const OverlayState& state);
+// Whether a remembered selection can open a session: acceptable and at least partly on a
+// screen of width x height.
+bool CanRestoreSelection(const RECT& remembered, int width, int height);

@@ -1,0 +1,54 @@
+// The toolbar beside the selection and the eight resize handles on its outline: their
+// rectangles, computed from the selection, and the hit tests the editor needs.
+#pragma once
+
+#include <windows.h>
+
+#include "overlay/overlay_state.h"
+
+// In the order the tooltip looks labels up.
+enum class ToolbarButtonId {
+  Pen = 0,
+  Line,
+  Arrow,
+  Rectangle,
+  Text,
+  Undo,
+  Color,
+  Copy,
+  Save,
+  Upload,
+  Close,
+};
+
+constexpr int kToolbarButtonCount = 11;
+constexpr int kHandleCount = 8;
+constexpr int kNoHandle = 0;
+constexpr int kFirstHandle = 2;  // handle numbers run 2 to 9, as DragMode's resize values
+constexpr int kToolbarButtonSize = 28;
+
+struct ToolbarLayout {
+  RECT Buttons[kToolbarButtonCount] = {};
+  // Handles 2 to 9 at index 0 to 7.
+  RECT Handles[kHandleCount] = {};
+
+  const RECT& Button(ToolbarButtonId id) const { return Buttons[static_cast<int>(id)]; }
+};
+
+extern ToolbarLayout g_toolbarLayout;
+
+ToolbarLayout ComputeToolbarLayout(const RECT& selection, int screenWidth, int screenHeight);
+// 2 to 9 for the first handle holding the point, 0 for none.
+int HitTestHandle(const ToolbarLayout& layout, POINT point);
+// The label of the first button holding the point, or null.
+const wchar_t* GetToolbarLabel(const ToolbarLayout& layout, POINT point);
+const wchar_t* ToolbarLabel(ToolbarButtonId id);
+// The slot of g_toolImages the button shows, or -1 for the colour swatch.
+int ToolbarImageSlot(ToolbarButtonId id);
+// The tool a tool button toggles; Tool::None for the other buttons.
+Tool ToolOfButton(ToolbarButtonId id);
+
+// The same, on g_overlayState's selection and the virtual screen's size.
+void LayoutToolbar();
+int HitTestHandle(POINT point);
+const wchar_t* GetToolbarLabel(POINT point);
