@@ -46,10 +46,13 @@ bool CrackUploadUrl(const std::wstring& url, CrackedUrl& cracked) {
   return true;
 }
 
+// The wait for the reply's headers has a time-out of its own: 90 s on Windows, none at all in
+// Wine, where a server that accepts the request and never answers would hold the upload for
+// ever. It gets the same limit as every other step.
 void SetTimeouts(HINTERNET session, DWORD timeoutMs) {
   for (const DWORD option :
        {WINHTTP_OPTION_CONNECT_TIMEOUT, WINHTTP_OPTION_SEND_TIMEOUT,
-        WINHTTP_OPTION_RECEIVE_TIMEOUT}) {
+        WINHTTP_OPTION_RECEIVE_TIMEOUT, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT}) {
     WinHttpSetOption(session, option, &timeoutMs, sizeof timeoutMs);
   }
 }
