@@ -4,7 +4,8 @@
 # private X server. Everything this run starts is stopped again when it ends, failed or not.
 #
 #   bash scripts/test.sh                 every test
-#   bash scripts/test.sh -k menu -x      only end-to-end tests, with these pytest arguments
+#   bash scripts/test.sh -k menu -x      only the end-to-end tests, with these pytest arguments
+#   bash scripts/test.sh tests/e2e/test_app_shell.py
 #
 # BUILD_DIR chooses the build directory (default build/). Screenshots of the end-to-end tests
 # land in $BUILD_DIR/test-artifacts/.
@@ -104,6 +105,11 @@ started=$SECONDS
   export WINEPREFIX="$template"
   wineboot -i
   wineserver -w
+  # Wine links the profile's Desktop, Documents, Downloads and media folders to $HOME: a test
+  # that saves or cleans up there would touch the tester's own files. Real folders instead.
+  for folder in "$WINEPREFIX"/drive_c/users/*/*; do
+    if [ -L "$folder" ]; then rm "$folder" && mkdir "$folder"; fi
+  done
   wine regedit /S "Z:${run_dir//\//\\}\\prefix.reg"
   wine "$snaptool" trust-ca "Z:${certs//\//\\}\\ca.der"
   # The registry reaches the disk when the server ends; only then may the prefix be copied.
@@ -128,7 +134,14 @@ export SNAPWREN_TEMPLATE_PREFIX="$template"
 export SNAPWREN_PREFIXES_DIR="$run_dir/prefixes"
 export SNAPWREN_CERT_DIR="$certs"
 export SNAPWREN_ARTIFACTS="$artifacts"
-"$python" -m pytest tests/e2e -o cache_dir="$run_dir/pytest-cache" "$@"
+# Arguments go to pytest; without a test path among them, every end-to-end test runs.
+pytest_args=("$@")
+has_path=no
+for arg in "$@"; do
+  [ -e "${arg%%::*}" ] && has_path=yes
+done
+[ $has_path = yes ] || pytest_args=(tests/e2e "${pytest_args[@]}")
+"$python" -m pytest -o cache_dir="$run_dir/pytest-cache" --durations=5 "${pytest_args[@]}"
 e2e_status=$?
 
 if [ $unit_status -ne 0 ]; then

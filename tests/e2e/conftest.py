@@ -320,6 +320,7 @@ class Desktop:
         self.artifacts_dir = artifacts_dir
         self._processes = []
         self._shots = 0
+        self._taskbar_rect = None
 
     # --- processes
 
@@ -428,6 +429,13 @@ class Desktop:
     def wait_menu_closed(self, timeout=5.0):
         poll(lambda: not self.menu_open(), timeout, "the popup menu to close")
 
+    def dismiss_menu(self, timeout=5.0):
+        """Closes an open popup menu without a choice, by clicking the empty desktop. (Keys do not
+        reach a tray menu whose owner is a message-only window: such a window cannot become the
+        foreground window, so the menu's thread never gets the keyboard.)"""
+        self.click(800, 300)
+        self.wait_menu_closed(timeout)
+
     # --- hotkeys
 
     def try_hotkey(self, modifiers, key):
@@ -485,7 +493,10 @@ class Desktop:
         return Screenshot.capture(path, self.prefix.env)
 
     def taskbar_rect(self):
-        return self.snaptool_json("tray")[0]["rect"]
+        """The taskbar's screen rectangle; it stays put for the desktop's life."""
+        if self._taskbar_rect is None:
+            self._taskbar_rect = self.snaptool_json("tray")[0]["rect"]
+        return self._taskbar_rect
 
     def tray_icons(self, name="tray"):
         """Centres of the flower icons in the taskbar's notification area, left to right. Wine's
