@@ -16,8 +16,10 @@ try every answer without reconfiguring the server. Modes:
     stall-body    sends the headers and part of a body without a link, then nothing more
     drop          reads the request and closes the connection without an answer
     slow:<s>      answers like ok after <s> seconds
+    hold[:<mode>] answers like <mode> (default ok) once the test lets this upload proceed
 
-Links are https://img.example/<n>.png, numbered from 1 in the order in which requests arrive.
+Links are https://img.example/<n>.png, numbered from 1 in the order in which uploads arrive.
+Only POSTs are uploads; anything else (the update check asks the same host) gets 404.
 Stalled answers wait until the server stops.
 """
 
@@ -25,6 +27,7 @@ import dataclasses
 import http.server
 import json
 import re
+import ssl
 import subprocess
 import threading
 import time
@@ -80,6 +83,7 @@ class UploadServerState:
         self.requests = []
         self.lock = threading.Lock()
         self.released = threading.Event()
+        self.allowed = 0  # held answers with a number up to this go out
 
     def record(self, handler, body):
         with self.lock:
@@ -121,14 +125,24 @@ def handler_class(state):
             request = state.record(self, body)
             found = re.fullmatch(r"/t/([^/]+)/upload\.php", self.path)
             mode = found.group(1) if found else state.mode
-            self.respond(mode, request)
+            try:
+                self.respond(mode, request)
+            except (ssl.SSLError, ConnectionError):
+                # The client gave up first (a time-out, or the test ended the program).
+                self.close_connection = True
 
-        do_GET = do_POST
+        def do_GET(self):
+            # Snapwren's start-up update check asks the same host for /version.json.
+            self.answer(404, b"")
 
         def respond(self, mode, request):
             link = request.link
             if mode in ("ok", "ok-space-after", "ok-space-before", "ok-spaces"):
                 self.answer(200, json_link(link, "" if mode == "ok" else mode))
+            elif mode == "hold" or mode.startswith("hold:"):
+                while state.allowed < request.number and not state.released.wait(0.05):
+                    pass
+                self.respond(mode[5:] or "ok", request)
             elif mode.startswith("slow:"):
                 state.released.wait(float(mode[5:]))
                 self.answer(200, json_link(link))
@@ -174,7 +188,6 @@ def handler_class(state):
 
 def make_untrusted_context(directory):
     """A TLS context with a self-signed localhost certificate that no prefix trusts."""
-    import ssl
     key, cert = directory / "untrusted.key", directory / "untrusted.pem"
     if not cert.exists():
         subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
@@ -209,6 +222,10 @@ class UploadServer:
 
     def wait_requests(self, count, timeout=20.0):
         return self.state.wait_requests(count, timeout)
+
+    def proceed(self, upto=1_000_000):
+        """Lets the held answers (mode "hold") of the uploads numbered up to `upto` go out."""
+        self.state.allowed = upto
 
     def release(self):
         """Lets stalled and slow answers end, so that the server can stop."""

@@ -1,0 +1,330 @@
+// uploadtool: what the upload tests need beyond snaptool, as real Win32 inside the Wine prefix.
+//
+//   pattern <left> <top> <width> <height>
+//       Shows a window whose every pixel names its own screen position (red = x mod 256,
+//       green = y mod 256, blue = x / 256 * 16 + y / 256), so that an uploaded PNG can be checked
+//       pixel by pixel against the place it was taken from. Prints {"event":"ready",...} and
+//       serves the window until it is killed.
+//   watch [--count n] [--timeout ms]
+//       Watches the progress windows, the overlay and the clipboard every 10 ms and prints one
+//       JSON line per change, each with "t", the milliseconds since the watch began: progress
+//       windows appearing (with their place, title and styles), hiding and going, the colour of
+//       their text (black while uploading, green once done), the overlay going, and every new
+//       clipboard content. Ends with {"event":"done"} once n progress windows have come and gone
+//       (exit 0), or at the time-out (exit 1).
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "../../app/win_handles.h"
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitTimedOut = 1;
+constexpr int kExitUsage = 64;
+constexpr DWORD kPollMs = 10;
+constexpr wchar_t kProgressClass[] = L"SnapwrenProgress";
+constexpr wchar_t kOverlayClass[] = L"SnapwrenOverlay";
+constexpr wchar_t kPatternClass[] = L"UploadToolPattern";
+// Where the progress window writes its one line of text, in client coordinates.
+constexpr RECT kTextArea = {70, 28, 340, 60};
+// Enough pixels of one colour to be glyphs rather than a stray edge.
+constexpr int kGlyphPixels = 30;
+
+std::string Utf8(const std::wstring& text) {
+  if (text.empty()) return {};
+  const int length = static_cast<int>(text.size());
+  const int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr,
+                                        nullptr);
+  std::string out(static_cast<size_t>(bytes), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), length, out.data(), bytes, nullptr, nullptr);
+  return out;
+}
+
+std::string Json(const std::wstring& text) {
+  std::string out = "\"";
+  for (const char c : Utf8(text)) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (static_cast<unsigned char>(c) < 0x20) {
+      char escaped[8];
+      snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned char>(c));
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+std::string HwndJson(HWND hwnd) {
+  char text[32];
+  snprintf(text, sizeof text, "\"0x%llx\"",
+           static_cast<unsigned long long>(reinterpret_cast<ULONG_PTR>(hwnd)));
+  return text;
+}
+
+std::string RectJson(const RECT& rect) {
+  return "[" + std::to_string(rect.left) + "," + std::to_string(rect.top) + "," +
+         std::to_string(rect.right) + "," + std::to_string(rect.bottom) + "]";
+}
+
+// msvcrt's wide printf stops at the first non-ASCII character, so UTF-8 bytes go out as they are.
+void Print(const std::string& line) {
+  fwrite(line.data(), 1, line.size(), stdout);
+  fputc('\n', stdout);
+  fflush(stdout);
+}
+
+// --- pattern -----------------------------------------------------------------------------------
+
+DWORD PatternPixel(int x, int y) {
+  const DWORD red = static_cast<DWORD>(x & 0xFF);
+  const DWORD green = static_cast<DWORD>(y & 0xFF);
+  const DWORD blue = static_cast<DWORD>(((x >> 8) << 4) | (y >> 8)) & 0xFF;
+  return (red << 16) | (green << 8) | blue;  // BGRA in memory
+}
+
+void PaintPattern(HWND hwnd) {
+  const PaintDc paint(hwnd);
+  RECT client;
+  GetClientRect(hwnd, &client);
+  POINT origin = {0, 0};
+  ClientToScreen(hwnd, &origin);
+  const int width = client.right;
+  const int height = client.bottom;
+  std::vector<DWORD> pixels(static_cast<size_t>(width) * static_cast<size_t>(height));
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      pixels[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)] =
+          PatternPixel(origin.x + x, origin.y + y);
+    }
+  }
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  SetDIBitsToDevice(paint.get(), 0, 0, static_cast<DWORD>(width), static_cast<DWORD>(height), 0, 0, 0,
+                    static_cast<UINT>(height), pixels.data(), &info, DIB_RGB_COLORS);
+}
+
+LRESULT CALLBACK PatternWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_PAINT:
+      PaintPattern(hwnd);
+      return 0;
+    case WM_DESTROY:
+      PostQuitMessage(0);
+      return 0;
+    default:
+      return DefWindowProcW(hwnd, message, wParam, lParam);
+  }
+}
+
+int CmdPattern(int argc, wchar_t** argv) {
+  if (argc < 4) return kExitUsage;
+  const int left = _wtoi(argv[0]);
+  const int top = _wtoi(argv[1]);
+  const int width = _wtoi(argv[2]);
+  const int height = _wtoi(argv[3]);
+  WNDCLASSEXW windowClass = {};
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.lpfnWndProc = PatternWndProc;
+  windowClass.hInstance = GetModuleHandleW(nullptr);
+  windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  windowClass.lpszClassName = kPatternClass;
+  RegisterClassExW(&windowClass);
+  const HWND hwnd = CreateWindowExW(WS_EX_TOOLWINDOW, kPatternClass, L"pattern", WS_POPUP, left,
+                                    top, width, height, nullptr, nullptr,
+                                    GetModuleHandleW(nullptr), nullptr);
+  if (!hwnd) return 2;
+  ShowWindow(hwnd, SW_SHOW);
+  UpdateWindow(hwnd);
+  RECT rect;
+  GetWindowRect(hwnd, &rect);
+  Print("{\"event\":\"ready\",\"hwnd\":" + HwndJson(hwnd) + ",\"rect\":" + RectJson(rect) +
+        ",\"pid\":" + std::to_string(GetCurrentProcessId()) + "}");
+  MSG message;
+  while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+  return kExitOk;
+}
+
+// --- watch -------------------------------------------------------------------------------------
+
+struct Watched {
+  HWND hwnd = nullptr;
+  bool visible = false;
+  bool gone = false;
+  std::string colour = "none";
+};
+
+std::vector<HWND> ProgressWindows() {
+  std::vector<HWND> found;
+  HWND hwnd = nullptr;
+  while ((hwnd = FindWindowExW(nullptr, hwnd, kProgressClass, nullptr)) != nullptr) {
+    found.push_back(hwnd);
+  }
+  return found;
+}
+
+// Black glyphs while uploading, green ones once done, read from the screen where the user sees
+// them.
+std::string TextColour(HWND hwnd) {
+  POINT origin = {kTextArea.left, kTextArea.top};
+  ClientToScreen(hwnd, &origin);
+  const int width = kTextArea.right - kTextArea.left;
+  const int height = kTextArea.bottom - kTextArea.top;
+  const WindowDc screen(nullptr);
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  void* bits = nullptr;
+  const UniqueBitmap bitmap(
+      CreateDIBSection(screen.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+  const UniqueMemoryDc memory(CreateCompatibleDC(screen.get()));
+  {
+    const SelectGuard select(memory.get(), bitmap.get());
+    BitBlt(memory.get(), 0, 0, width, height, screen.get(), origin.x, origin.y, SRCCOPY);
+    GdiFlush();
+  }
+  int black = 0;
+  int green = 0;
+  const auto* pixels = static_cast<const DWORD*>(bits);
+  for (int i = 0; pixels && i < width * height; ++i) {
+    const int r = static_cast<int>((pixels[i] >> 16) & 0xFF);
+    const int g = static_cast<int>((pixels[i] >> 8) & 0xFF);
+    const int b = static_cast<int>(pixels[i] & 0xFF);
+    if (r < 80 && g < 80 && b < 80) ++black;
+    if (g > 80 && r < 60 && b < 60) ++green;
+  }
+  if (green >= kGlyphPixels) return "green";
+  if (black >= kGlyphPixels) return "black";
+  return "none";
+}
+
+std::string ClipboardJson() {
+  const ClipboardGuard clipboard(nullptr);
+  if (!clipboard.isOpen()) return "null";
+  std::string json = "null";
+  if (const HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+    if (const auto* text = static_cast<const wchar_t*>(GlobalLock(data))) {
+      json = Json(text);
+      GlobalUnlock(data);
+    }
+  }
+  return json;
+}
+
+std::string Describe(HWND hwnd) {
+  RECT rect;
+  GetWindowRect(hwnd, &rect);
+  wchar_t title[128] = {};
+  GetWindowTextW(hwnd, title, ARRAYSIZE(title));
+  DWORD pid = 0;
+  GetWindowThreadProcessId(hwnd, &pid);
+  return ",\"hwnd\":" + HwndJson(hwnd) + ",\"rect\":" + RectJson(rect) +
+         ",\"title\":" + Json(title) + ",\"pid\":" + std::to_string(pid) +
+         ",\"style\":" + std::to_string(static_cast<DWORD>(GetWindowLongPtrW(hwnd, GWL_STYLE))) +
+         ",\"exstyle\":" +
+         std::to_string(static_cast<DWORD>(GetWindowLongPtrW(hwnd, GWL_EXSTYLE))) +
+         ",\"visible\":" + (IsWindowVisible(hwnd) ? "true" : "false");
+}
+
+int CmdWatch(int argc, wchar_t** argv) {
+  size_t count = 1;
+  ULONGLONG timeout = 30000;
+  for (int i = 0; i + 1 < argc; i += 2) {
+    if (std::wstring(argv[i]) == L"--count") count = static_cast<size_t>(_wtoi(argv[i + 1]));
+    if (std::wstring(argv[i]) == L"--timeout") timeout = static_cast<ULONGLONG>(_wtoi(argv[i + 1]));
+  }
+  const ULONGLONG start = GetTickCount64();
+  auto stamp = [start](const char* event) {
+    return "{\"t\":" + std::to_string(GetTickCount64() - start) + ",\"event\":\"" + event + "\"";
+  };
+  std::vector<Watched> watched;
+  bool overlay = FindWindowW(kOverlayClass, nullptr) != nullptr;
+  DWORD sequence = GetClipboardSequenceNumber();
+  Print(stamp("ready") + ",\"overlay\":" + (overlay ? "true" : "false") + "}");
+
+  while (GetTickCount64() - start < timeout) {
+    // The clipboard comes first in each round: a copy followed by a repaint within one round is
+    // then printed in that order.
+    const DWORD sequenceNow = GetClipboardSequenceNumber();
+    if (sequenceNow != sequence) {
+      sequence = sequenceNow;
+      Print(stamp("clipboard") + ",\"text\":" + ClipboardJson() + "}");
+    }
+    const bool overlayNow = FindWindowW(kOverlayClass, nullptr) != nullptr;
+    if (overlayNow != overlay) {
+      overlay = overlayNow;
+      Print(stamp(overlay ? "overlay-shown" : "overlay-gone") + "}");
+    }
+    const std::vector<HWND> windows = ProgressWindows();
+    for (HWND hwnd : windows) {
+      bool known = false;
+      for (const Watched& w : watched) known = known || (w.hwnd == hwnd && !w.gone);
+      if (!known) {
+        Watched w;
+        w.hwnd = hwnd;
+        w.visible = IsWindowVisible(hwnd) != FALSE;
+        watched.push_back(w);
+        Print(stamp("progress") + Describe(hwnd) + "}");
+      }
+    }
+    for (Watched& w : watched) {
+      if (w.gone) continue;
+      if (!IsWindow(w.hwnd)) {
+        w.gone = true;
+        Print(stamp("progress-gone") + ",\"hwnd\":" + HwndJson(w.hwnd) + "}");
+        continue;
+      }
+      const bool visible = IsWindowVisible(w.hwnd) != FALSE;
+      if (visible != w.visible) {
+        w.visible = visible;
+        Print(stamp(visible ? "progress-shown" : "progress-hidden") + ",\"hwnd\":" +
+              HwndJson(w.hwnd) + "}");
+      }
+      if (visible) {
+        const std::string colour = TextColour(w.hwnd);
+        if (colour != w.colour) {
+          w.colour = colour;
+          Print(stamp("text") + ",\"hwnd\":" + HwndJson(w.hwnd) + ",\"colour\":\"" + colour +
+                "\"}");
+        }
+      }
+    }
+    size_t goneCount = 0;
+    for (const Watched& w : watched) goneCount += w.gone ? 1 : 0;
+    if (watched.size() >= count && goneCount == watched.size()) {
+      Print(stamp("done") + "}");
+      return kExitOk;
+    }
+    Sleep(kPollMs);
+  }
+  Print(stamp("timeout") + "}");
+  return kExitTimedOut;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc >= 2 && std::wstring(argv[1]) == L"pattern") return CmdPattern(argc - 2, argv + 2);
+  if (argc >= 2 && std::wstring(argv[1]) == L"watch") return CmdWatch(argc - 2, argv + 2);
+  fprintf(stderr,
+          "usage: uploadtool pattern <left> <top> <width> <height>\n"
+          "       uploadtool watch [--count n] [--timeout ms]\n");
+  return kExitUsage;
+}
