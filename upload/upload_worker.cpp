@@ -197,27 +197,26 @@ void OnProgressDestroy(HWND hwnd) {
       g_progressWindows.end());
 }
 
-}  // namespace
-
-void StartUpload(std::vector<BYTE> png) {
-  RegisterProgressClass();
-  const int slot = FreeSlot();
-  const HWND hwnd = CreateProgressWindow(slot);
-  const UINT64 uploadId = ++g_lastUploadId;
-  if (hwnd) {
-    ProgressWindow window;
-    window.hwnd = hwnd;
-    window.uploadId = uploadId;
-    window.slot = slot;
-    g_progressWindows.push_back(window);
-    ShowWindow(hwnd, SW_SHOW);
-    UpdateWindow(hwnd);
-  }
-
+void BeginUpload(std::vector<BYTE> png) {
+  // Everything that allocates comes before the window, so that a failure leaves none behind.
   auto job = std::make_unique<UploadJob>();
   job->png = std::move(png);
-  job->window = hwnd;
-  job->uploadId = uploadId;
+  job->uploadId = ++g_lastUploadId;
+  g_progressWindows.reserve(g_progressWindows.size() + 1);
+
+  RegisterProgressClass();
+  const int slot = FreeSlot();
+  job->window = CreateProgressWindow(slot);
+  if (job->window) {
+    ProgressWindow window;
+    window.hwnd = job->window;
+    window.uploadId = job->uploadId;
+    window.slot = slot;
+    g_progressWindows.push_back(window);
+    ShowWindow(job->window, SW_SHOW);
+    UpdateWindow(job->window);
+  }
+
   const HANDLE thread = CreateThread(nullptr, 0, UploadWorker, job.get(), 0, nullptr);
   if (thread) {
     static_cast<void>(job.release());  // the worker owns it now
@@ -226,12 +225,23 @@ void StartUpload(std::vector<BYTE> png) {
   }
   // No worker: the upload fails here and now, and the screenshot is kept all the same.
   auto outcome = std::make_unique<UploadOutcome>();
-  outcome->uploadId = uploadId;
+  outcome->uploadId = job->uploadId;
   outcome->keptPath = KeepFailedUpload(job->png);
-  if (hwnd) {
-    SendMessageW(hwnd, WM_UPLOAD_FAILED, 0, reinterpret_cast<LPARAM>(outcome.release()));
+  if (job->window) {
+    SendMessageW(job->window, WM_UPLOAD_FAILED, 0, reinterpret_cast<LPARAM>(outcome.release()));
   } else {
     ShowTrayNotification(kAppTitle, FailureBalloonText(outcome->keptPath));
+  }
+}
+
+}  // namespace
+
+void StartUpload(std::vector<BYTE> png) {
+  // Called from the overlay's window procedure, which no exception may cross.
+  try {
+    BeginUpload(std::move(png));
+  } catch (...) {
+    // Out of memory before the worker took over: there is nothing left to report it with.
   }
 }
 

@@ -218,6 +218,11 @@ def test_ctrl_d_uploads_the_selection_and_copies_the_link(desktop, server, app):
     watch.wait("text", colour="black", timeout=5)
     shot = desktop.screenshot("uploading")
     crop(shot, PROGRESS_RECT, shot.path.with_name("progress-window.png"))
+    # The petals turn while the upload runs (10 degrees every 50 ms).
+    flower = (PROGRESS_RECT[0], PROGRESS_RECT[1] + 15, PROGRESS_RECT[0] + 80, PROGRESS_RECT[1] + 100)
+    assert shot.count(flower, lambda rgb: rgb[0] > 200 and rgb[0] - rgb[2] > 20) > 200
+    later = [desktop.screenshot("turning") for _ in range(2)]
+    assert any(list(other.pixels(flower)) != list(shot.pixels(flower)) for other in later)
 
     (request,) = server.wait_requests(1)
     assert request.path == "/upload.php"
