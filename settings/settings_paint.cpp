@@ -16,7 +16,9 @@ constexpr int kToggleBoxSize = 20;
 constexpr int kToggleTextIndent = 28;
 constexpr wchar_t kProductName[] = L"Snapwren";
 
-constexpr UINT kCentred = DT_CENTER | DT_VCENTER | DT_SINGLELINE;
+// Not clipped: with a substitute for Segoe UI the bold German tab title is a few pixels wider
+// than its tab, and cutting off its first and last letters would help nobody.
+constexpr UINT kCentred = DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOCLIP;
 constexpr UINT kLeftCentred = DT_LEFT | DT_VCENTER | DT_SINGLELINE;
 constexpr UINT kTopLeft = DT_LEFT | DT_TOP | DT_SINGLELINE;
 
