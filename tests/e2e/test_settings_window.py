@@ -56,9 +56,7 @@ class SettingsWindow:
         self.app = app
         self.window = window
         self.hwnd = window["hwnd"]
-        client = self._tool("client", self.hwnd)
-        self.origin = client["origin"]
-        self.client_size = client["size"]
+        self.origin = self._tool("client", self.hwnd)["origin"]
 
     @classmethod
     def open(cls, desktop, app, label="Einstellungen"):

@@ -50,11 +50,4 @@ TEST(SettingsHitTestTest, TabsAndButtonsOnBothPages) {
   }
 }
 
-TEST(SettingsLayoutTest, CentredWithIntegerDivision) {
-  EXPECT_EQ(CentredSettingsOrigin(1600, 900).x, 565);
-  EXPECT_EQ(CentredSettingsOrigin(1600, 900).y, 240);
-  EXPECT_EQ(CentredSettingsOrigin(1921, 1081).x, 725);
-  EXPECT_EQ(CentredSettingsOrigin(1921, 1081).y, 330);
-}
-
 }  // namespace
