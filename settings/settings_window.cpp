@@ -154,9 +154,12 @@ void ApplyAndSave(HWND hwnd) {
   view.hotkey.recording = false;
   AppSettings.AutoCopyLink = view.autoCopyLink;
   AppSettings.CaptureCursor = view.captureCursor;
-  // -1 when nothing is selected; any non-zero number means English.
-  AppSettings.Language =
-      static_cast<int>(SendMessageW(g_settingsState.languageList, CB_GETCURSEL, 0, 0));
+  // -1 when nothing is selected; any non-zero number means English. Without a list (its
+  // creation failed) the language stays as it was rather than falling back to German.
+  if (g_settingsState.languageList) {
+    AppSettings.Language =
+        static_cast<int>(SendMessageW(g_settingsState.languageList, CB_GETCURSEL, 0, 0));
+  }
   AppSettings.Modifiers = view.hotkey.modifiers;
   AppSettings.Key = view.hotkey.key;
 
