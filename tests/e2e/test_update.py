@@ -158,3 +158,110 @@ class TestCancel:
         assert installer.read_bytes() == newer
         assert leftovers(downloads) == ["Snapwren_Update.exe"]
         assert app.running
+
+
+def answer_of_menu_check(desktop, app, caption, shot=None):
+    """Runs the menu's check, returns its message box and closes it with OK."""
+    check_from_menu(desktop, app)
+    box = box_of(desktop, app, caption)
+    assert [b["id"] for b in box["buttons"]] == [IDOK]
+    if shot:
+        desktop.screenshot(shot)
+    click_button(desktop, box, IDOK)
+    return box
+
+
+def version_document_of_size(size):
+    """A version.json for 1.0.0 padded with change notes to exactly `size` bytes."""
+    head, tail = b'{"version": "1.0.0", "url": "", "changelog": "', b'"}'
+    return head + b"x" * (size - len(head) - len(tail)) + tail
+
+
+class TestMenuCheck:
+    def test_reports_each_outcome(self, desktop, server):
+        # No server at start-up: the background check fails without a word.
+        app = desktop.start_snapwren()
+        assert no_box_for(desktop, app, 3)
+        # WinHTTP connects only when the request is sent, so a missing server fails there.
+        box = answer_of_menu_check(desktop, app, "Update-Fehler")
+        assert (box["text"], box["icon"]) == ("Request senden fehlgeschlagen", "warning")
+
+        server.start()
+        server.version_json("1.0.0", INSTALLER_URL, "")
+        box = answer_of_menu_check(desktop, app, "Kein Update", shot="no-update")
+        assert (box["text"], box["icon"]) == ("Du hast bereits die neueste Version!",
+                                              "information")
+        assert server.requests[-1] == {"path": "/version.json", "agent": "Snapwren-Updater/1.0"}
+
+        server.unroute("/version.json")
+        box = answer_of_menu_check(desktop, app, "Update-Fehler", shot="status-404")
+        assert (box["text"], box["icon"]) == ("HTTP Status: 404", "warning")
+
+        server.route("/version.json", b'{"url": "https://localhost/a.exe", "changelog": "x"}')
+        assert answer_of_menu_check(desktop, app, "Update-Fehler")["text"] == \
+            "Ungültige Serverantwort"
+
+        # version.json may take up to 64 KiB; one byte more is not a version document.
+        server.route("/version.json", version_document_of_size(64 * 1024))
+        answer_of_menu_check(desktop, app, "Kein Update")
+        server.route("/version.json", version_document_of_size(64 * 1024 + 1))
+        assert answer_of_menu_check(desktop, app, "Update-Fehler")["text"] == \
+            "Ungültige Serverantwort"
+        assert app.running
+
+
+class TestFailedDownload:
+    def test_starts_nothing_and_leaves_nothing(self, desktop, server, downloads,
+                                               installer_bytes):
+        # A failing check at start-up shows nothing either.
+        server.route("/version.json", b"<html>Not Found</html>", status=404)
+        server.start()
+        app = desktop.start_snapwren()
+        server.wait_request("/version.json")
+        assert no_box_for(desktop, app, 2)
+
+        server.version_json("1.2.0", INSTALLER_URL)
+
+        def download_fails_with(text, name):
+            check_from_menu(desktop, app)
+            click_button(desktop, box_of(desktop, app, "Update verfügbar"), IDYES)
+            error = box_of(desktop, app, "Update-Fehler")
+            desktop.screenshot(name)
+            assert (error["text"], error["icon"]) == (text, "error")
+            click_button(desktop, error, IDOK)
+            assert leftovers(downloads) == []
+            assert app.running
+
+        # No route for the installer: the server answers 404 with a small error page.
+        download_fails_with("Download fehlgeschlagen", "download-404")
+        assert server.paths()[-1] == INSTALLER_PATH + "?channel=stable"
+
+        # The server dies after a third of the announced bytes.
+        server.route(INSTALLER_PATH, installer_bytes, send=len(installer_bytes) // 3)
+        download_fails_with("Download fehlgeschlagen", "download-broken-off")
+
+        # Status 200 with nothing in it is no installer either.
+        server.route(INSTALLER_PATH, b"")
+        download_fails_with("Download fehlgeschlagen", "download-empty")
+
+        server.version_json("1.2.0", "")
+        download_fails_with("Ungültige Download-URL", "download-no-url")
+        assert not (downloads / "installer-ran.txt").exists()
+
+    def test_installer_gone_before_ok_keeps_snapwren_running(self, desktop, server, downloads,
+                                                             installer_bytes):
+        server.route(INSTALLER_PATH, installer_bytes)
+        server.start()
+        app, box = start_offered(desktop, server)
+        click_button(desktop, box, IDYES)
+        ready = box_of(desktop, app, "Update bereit")
+        # Something (a virus scanner, the user) removes the download while the question waits.
+        (downloads / "Snapwren_Update.exe").unlink()
+        click_button(desktop, ready, IDOK)
+
+        error = box_of(desktop, app, "Update-Fehler")
+        assert (error["text"], error["icon"]) == ("Update konnte nicht gestartet werden", "error")
+        desktop.screenshot("start-failed")
+        click_button(desktop, error, IDOK)
+        assert no_box_for(desktop, app, 1)
+        assert app.running
