@@ -215,3 +215,47 @@ class TestTriggers:
         desktop.key("Escape")
         session.wait_closed(overlay)
         assert session.app.running
+
+
+class TestPointer:
+    # Wine differs from Windows here: GetCursorInfo reports the foreground thread's cursor, and
+    # cursor handles only work in the process that loaded them (GetIconInfo fails with 1402 for
+    # another program's cursor). So under Wine the pointer gets into the picture only while it
+    # shows one of Snapwren's own cursors: here, over Snapwren's tray menu when "Screenshot" is
+    # clicked. On Windows every program's cursor is drawn.
+    def test_capture_cursor_puts_the_pointer_into_the_picture(self, desktop, scenery):
+        desktop.prefix.write_settings("[General]\nCaptureCursor=1\n")
+        app = desktop.start_snapwren()
+        (icon,) = desktop.wait_tray_icons(1)
+        session = Session(desktop, app)
+
+        items = app.open_tray_menu(icon)
+        item = next(i for i in items if i["text"] == "Screenshot")
+        pointer = center(item["rect"])
+        desktop.move(*pointer)
+        time.sleep(0.5)
+        # Xvfb screenshots never show the pointer: this is the screen without it.
+        before = desktop.screenshot("menu-before")
+        desktop.click(*pointer)
+        overlay = session.wait_open()
+
+        px, py = pointer
+        region = (px - 60, py - 30, px + 60, py + 40)
+        session.select(*region)
+        desktop.key("ctrl+c")
+        session.wait_closed(overlay)
+        _, picture = session.clipboard_picture("with-pointer")
+
+        near_pointer, elsewhere = 0, 0
+        for y in range(picture.height):
+            for x in range(picture.width):
+                sx, sy = region[0] + x, region[1] + y
+                if picture.pixel(x, y)[:3] == before.pixel(sx, sy):
+                    continue
+                if px - 1 <= sx < px + 32 and py - 1 <= sy < py + 32:
+                    near_pointer += 1
+                else:
+                    elsewhere += 1
+        assert near_pointer > 30, "the arrow is drawn with its hotspot on the pointer"
+        assert elsewhere <= near_pointer // 10, (near_pointer, elsewhere)
+        app.stop()
