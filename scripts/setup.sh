@@ -10,8 +10,8 @@ packages=(
   wine wine64 xvfb xdotool x11-utils imagemagick xclip
   # fonts that the test prefix substitutes for Segoe UI, Microsoft Sans Serif and Tahoma
   fonts-liberation fonts-dejavu-core
-  # end-to-end tests and their HTTPS servers
-  python3 python3-pytest openssl
+  # end-to-end tests, their HTTPS servers and the private network namespace they run in
+  python3 python3-pytest openssl iproute2 util-linux
   # several monitors with a negative origin: Xorg with the dummy driver, placed by xrandr
   xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils
 )

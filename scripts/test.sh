@@ -18,18 +18,32 @@ python=/usr/bin/python3
 step() { printf '\n== %s\n' "$*"; }
 fail() { printf 'test.sh: %s\n' "$*" >&2; exit 1; }
 
-step "packages"
-bash scripts/setup.sh || fail "package setup failed"
-
 build_dir="$(realpath -m "${BUILD_DIR:-build}")"
-step "build in $build_dir (test servers on localhost)"
-cmake -S . -B "$build_dir" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-  -DCMAKE_BUILD_TYPE=Release \
-  -DSNAPWREN_UPLOAD_URL=https://localhost/upload.php \
-  -DSNAPWREN_UPDATE_HOST=localhost >/dev/null || fail "cmake configure failed"
-cmake --build "$build_dir" -j"$(nproc)" || fail "build failed"
 snaptool="$build_dir/tests/snaptool.exe"
-[ -f "$build_dir/Snapwren.exe" ] && [ -f "$snaptool" ] || fail "Snapwren.exe or snaptool.exe missing"
+
+if [ "${SNAPWREN_TEST_NETNS:-}" != 1 ]; then
+  step "packages"
+  bash scripts/setup.sh || fail "package setup failed"
+
+  step "build in $build_dir (test servers on localhost)"
+  cmake -S . -B "$build_dir" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+    -DCMAKE_BUILD_TYPE=Release \
+    -DSNAPWREN_UPLOAD_URL=https://localhost/upload.php \
+    -DSNAPWREN_UPDATE_HOST=localhost >/dev/null || fail "cmake configure failed"
+  cmake --build "$build_dir" -j"$(nproc)" || fail "build failed"
+  [ -f "$build_dir/Snapwren.exe" ] && [ -f "$snaptool" ] ||
+    fail "Snapwren.exe or snaptool.exe missing"
+
+  # The tests run in a network namespace of their own: their HTTPS servers on 127.0.0.1:443 do
+  # not collide with those of a parallel run, and nothing they send can leave the machine.
+  if unshare --net true 2>/dev/null; then
+    export SNAPWREN_TEST_NETNS=1
+    exec unshare --net -- bash "${BASH_SOURCE[0]}" "$@"
+  fi
+  echo "test.sh: no private network namespace (unshare failed); servers use the host's loopback"
+else
+  ip link set lo up || fail "cannot bring up the loopback interface"
+fi
 
 # Every piece of state of this run lives below run_dir; parallel runs get their own.
 run_dir="$(mktemp -d "$build_dir/test-run.XXXXXX")"
@@ -114,7 +128,8 @@ started=$SECONDS
   wine "$snaptool" trust-ca "Z:${certs//\//\\}\\ca.der"
   # The registry reaches the disk when the server ends; only then may the prefix be copied.
   wineserver -w
-) >"$run_dir/wineboot.log" 2>&1 || fail "preparing the Wine prefix failed: $(tail -20 "$run_dir/wineboot.log")"
+) >"$run_dir/wineboot.log" 2>&1 ||
+  fail "preparing the Wine prefix failed: $(tail -20 "$run_dir/wineboot.log")"
 echo "booted in $((SECONDS - started)) s"
 
 unit_status=0
