@@ -92,7 +92,7 @@ run.sh: Snapwren runs on the private X display $DISPLAY (Xvfb pid $xvfb_pid, 160
   Click the tray: DISPLAY=$DISPLAY xdotool mousemove 1590 890 click 3
 EOF
 if command -v x11vnc >/dev/null; then
-  echo "  Watch live:     x11vnc -display $DISPLAY -localhost -forever  (then a VNC viewer on :5900)"
+  echo "  Watch live:     x11vnc -display $DISPLAY -localhost -forever  (VNC viewer on :5900)"
 fi
 echo "  Ctrl+C stops Snapwren and the X server."
 wait "$app_pid" || true
