@@ -197,32 +197,4 @@ TEST_F(SessionTest, RememberedSelectionOpensTheSessionSelected) {
   EXPECT_EQ(phase, OverlayPhase::NoSelection);
 }
 
-TEST_F(SessionTest, CancelledSessionLeavesTheClipboardAlone) {
-  {
-    ClipboardGuard clipboard(nullptr);
-    ASSERT_TRUE(clipboard.isOpen());
-    EmptyClipboard();
-    HGLOBAL text = GlobalAlloc(GMEM_MOVEABLE, 8);
-    memcpy(GlobalLock(text), L"alt", 8);
-    GlobalUnlock(text);
-    SetClipboardData(CF_UNICODETEXT, text);
-  }
-  Steps({
-      [] {
-        HWND overlay = FindOverlay();
-        SendMessageW(overlay, WM_LBUTTONDOWN, MK_LBUTTON, At(10, 10));
-        SendMessageW(overlay, WM_MOUSEMOVE, MK_LBUTTON, At(110, 60));
-        SendMessageW(overlay, WM_LBUTTONUP, 0, At(110, 60));
-        SendMessageW(overlay, WM_RBUTTONDOWN, MK_RBUTTON, At(50, 50));
-      },
-  });
-  StartCapture();
-  ClipboardGuard clipboard(nullptr);
-  EXPECT_FALSE(IsClipboardFormatAvailable(CF_DIB));
-  HANDLE data = GetClipboardData(CF_UNICODETEXT);
-  ASSERT_NE(data, nullptr);
-  EXPECT_STREQ(static_cast<const wchar_t*>(GlobalLock(data)), L"alt");
-  GlobalUnlock(data);
-}
-
 }  // namespace

@@ -58,32 +58,22 @@ TEST(SelectionRuleTest, RememberedSelectionMustBeUsable) {
   EXPECT_FALSE(CanRestoreSelection(RECT{400, 100, 100, 300}, 1600, 900)) << "inverted";
 }
 
-TEST(OverlayCursorTest, HandlesThenToolThenPlace) {
-  EXPECT_EQ(ChooseOverlayCursor(OverlayPhase::NoSelection, Tool::None, 0, false),
+TEST(OverlayCursorTest, HandlesWinThenTheToolThenThePlace) {
+  EXPECT_EQ(ChooseOverlayCursor(OverlayPhase::NoSelection, Tool::None, 0, true),
             OverlayCursor::Crosshair);
-  EXPECT_EQ(ChooseOverlayCursor(OverlayPhase::Selected, Tool::None, 2, true),
+  EXPECT_EQ(ChooseOverlayCursor(OverlayPhase::Selected, Tool::Pen, 6, true),
             OverlayCursor::SizeNWSE);
-  EXPECT_EQ(ChooseOverlayCursor(OverlayPhase::Selected, Tool::None, 6, false),
-            OverlayCursor::SizeNWSE);
-  EXPECT_EQ(ChooseOverlayCursor(OverlayPhase::Selected, Tool::Pen, 3, false),
-            OverlayCursor::SizeNS);
   EXPECT_EQ(ChooseOverlayCursor(OverlayPhase::Selected, Tool::None, 7, false),
             OverlayCursor::SizeNS);
   EXPECT_EQ(ChooseOverlayCursor(OverlayPhase::Selected, Tool::None, 4, false),
             OverlayCursor::SizeNESW);
-  EXPECT_EQ(ChooseOverlayCursor(OverlayPhase::Selected, Tool::None, 8, false),
-            OverlayCursor::SizeNESW);
-  EXPECT_EQ(ChooseOverlayCursor(OverlayPhase::Selected, Tool::None, 5, false),
-            OverlayCursor::SizeWE);
   EXPECT_EQ(ChooseOverlayCursor(OverlayPhase::Selected, Tool::Text, 9, true),
             OverlayCursor::SizeWE);
   EXPECT_EQ(ChooseOverlayCursor(OverlayPhase::Selected, Tool::None, 0, true),
             OverlayCursor::SizeAll);
   EXPECT_EQ(ChooseOverlayCursor(OverlayPhase::Selected, Tool::None, 0, false),
-            OverlayCursor::Arrow);
+            OverlayCursor::Arrow) << "the toolbar too";
   EXPECT_EQ(ChooseOverlayCursor(OverlayPhase::Selected, Tool::Rectangle, 0, true),
-            OverlayCursor::Crosshair);
-  EXPECT_EQ(ChooseOverlayCursor(OverlayPhase::Selected, Tool::Pen, 0, false),
             OverlayCursor::Crosshair);
 }
 

@@ -151,16 +151,4 @@ TEST(ToolbarLabelTest, OverlappingButtonsShowTheEarlierLabel) {
   EXPECT_EQ(std::wstring(GetToolbarLabel(layout, POINT{1865, 140})), L"Linie");
 }
 
-TEST(ToolbarImageTest, ButtonsShowTheirResourceImages) {
-  // Slots follow RCDATA 101 to 110: the text tool is 108, undo 105, close 107.
-  EXPECT_EQ(ToolbarImageSlot(ToolbarButtonId::Pen), 0);
-  EXPECT_EQ(ToolbarImageSlot(ToolbarButtonId::Text), 7);
-  EXPECT_EQ(ToolbarImageSlot(ToolbarButtonId::Undo), 4);
-  EXPECT_EQ(ToolbarImageSlot(ToolbarButtonId::Color), -1);
-  EXPECT_EQ(ToolbarImageSlot(ToolbarButtonId::Copy), 5);
-  EXPECT_EQ(ToolbarImageSlot(ToolbarButtonId::Save), 8);
-  EXPECT_EQ(ToolbarImageSlot(ToolbarButtonId::Upload), 9);
-  EXPECT_EQ(ToolbarImageSlot(ToolbarButtonId::Close), 6);
-}
-
 }  // namespace
