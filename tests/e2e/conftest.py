@@ -27,6 +27,7 @@ import shutil
 import signal
 import ssl
 import subprocess
+import tempfile
 import threading
 import time
 from pathlib import Path
@@ -86,6 +87,24 @@ def _read_line(stream, timeout):
     return None
 
 
+def run_process(args, env, timeout=60):
+    """Runs a program to its end and returns (exit code, stdout, stderr) as bytes.
+
+    Output goes through files, not pipes: a Wine program may start the Wine server or a service
+    that inherits its output handles and lives on, and a pipe would then never reach its end."""
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        popen = subprocess.Popen([str(a) for a in args], env=env, stdin=subprocess.DEVNULL,
+                                 stdout=out, stderr=err)
+        try:
+            code = popen.wait(timeout)
+        except subprocess.TimeoutExpired:
+            _stop_process(popen)
+            raise
+        out.seek(0)
+        err.seek(0)
+        return code, out.read(), err.read()
+
+
 def _stop_process(popen, timeout=5.0):
     """Stops a child by its process id: first SIGTERM, then SIGKILL."""
     if popen.poll() is not None:
@@ -107,6 +126,8 @@ def _stop_process(popen, timeout=5.0):
 
 @dataclasses.dataclass(frozen=True)
 class TestEnv:
+    __test__ = False  # a record of the run, not a test class
+
     build_dir: Path
     template: Path
     prefixes_dir: Path
@@ -208,8 +229,12 @@ class WinePrefix:
         shutil.rmtree(self.settings_dir, ignore_errors=True)
 
     def run(self, *args, timeout=60, check=True):
-        return subprocess.run(list(args), env=self.env, capture_output=True, timeout=timeout,
-                              check=check)
+        """Runs a program with the prefix's environment; returns (exit code, stdout, stderr)."""
+        code, out, err = run_process(args, self.env, timeout)
+        if check and code != 0:
+            raise AssertionError(f"{' '.join(map(str, args))} exited {code}: "
+                                 f"{err.decode(errors='replace')}")
+        return code, out, err
 
     def regedit(self, reg_text):
         """Imports registry text (REGEDIT4 format) into the prefix."""
@@ -341,18 +366,19 @@ class Desktop:
     def stop_all(self):
         for popen in reversed(self._processes):
             _stop_process(popen)
+            if popen.stdout:
+                popen.stdout.close()
         self._processes.clear()
 
     def snaptool(self, *args, timeout=30, check=True):
         """Runs snaptool once; returns (exit code, stdout as text)."""
-        result = subprocess.run(["wine", str(self.test_env.snaptool_exe), *[str(a) for a in args]],
-                                env=self.prefix.env, capture_output=True, timeout=timeout,
-                                stdin=subprocess.DEVNULL)
-        out = result.stdout.decode("utf-8")
-        if check and result.returncode != 0:
-            raise SnaptoolError(f"snaptool {' '.join(map(str, args))} exited "
-                                f"{result.returncode}: {out}{result.stderr.decode(errors='replace')}")
-        return result.returncode, out
+        code, out, err = run_process(["wine", self.test_env.snaptool_exe, *args], self.prefix.env,
+                                     timeout)
+        text = out.decode("utf-8")
+        if check and code != 0:
+            raise SnaptoolError(f"snaptool {' '.join(map(str, args))} exited {code}: "
+                                f"{text}{err.decode(errors='replace')}")
+        return code, text
 
     def snaptool_json(self, *args, **kwargs):
         """Runs snaptool and parses its JSON lines; [] when it found nothing (exit 1)."""
