@@ -9,6 +9,9 @@
 #include <wincrypt.h>
 #include <winhttp.h>
 
+#include <fcntl.h>
+#include <io.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
@@ -1250,6 +1253,9 @@ int Usage() {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  // Bytes go out as they are: in text mode msvcrt would turn every "\n" of a clipboard text
+  // into "\r\n".
+  _setmode(_fileno(stdout), _O_BINARY);
   if (argc < 2) return Usage();
   const std::wstring_view name = argv[1];
   for (const Command& command : kCommands) {
