@@ -14,6 +14,8 @@ packages=(
   python3 python3-pytest openssl iproute2 util-linux
   # several monitors with a negative origin: Xorg with the dummy driver, placed by xrandr
   xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils
+  # the Windows installer, and the reference upload server run as deployed (nginx, PHP-FPM)
+  nsis php-cli php-fpm nginx
 )
 
 missing=()
