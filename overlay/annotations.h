@@ -3,14 +3,38 @@
 
 #include <windows.h>
 
+#include <array>
+#include <string>
+#include <vector>
+
 #include "overlay/overlay_state.h"
 
+// Size of the text tool's font, in pixels.
+constexpr int kTextSize = 22;
+constexpr int kStrokeWidth = 3;
+
+// The arrow head's three corners: the tip first, then the two barbs.
+std::array<POINT, 3> ArrowHeadCorners(POINT from, POINT to);
+// The record a stroke of tool makes: the sampled points for Pen, start and end for the others.
+Annotation MakeStroke(Tool tool, COLORREF color, const std::vector<POINT>& penPoints,
+                      POINT start, POINT end);
+// 0xFF followed by the colour's red, green and blue bytes.
+DWORD OpaqueArgb(COLORREF color);
+
+enum class TextEntryStep { Continue, Commit, Discard };
+// Applies one message taken during text entry to the text and the caret.
+TextEntryStep ApplyTextEntryMessage(const MSG& message, std::wstring& text, bool& caretVisible);
+
+void DrawArrowHead(HDC hdc, POINT from, POINT to, COLORREF color);
+// Text in the annotation font at origin; false when no font could be made.
+bool DrawAnnotationText(HDC hdc, const std::wstring& text, POINT origin, COLORREF color,
+                        int size);
 // Draws one record with every point moved by offset.
 void DrawAnnotation(HDC hdc, const Annotation& annotation, POINT offset);
 // The committed records, then the stroke in progress.
 void DrawAnnotations(HDC hdc);
 // Ends the stroke in progress at the left button's release.
 void CommitStroke();
-// Modal text entry at point; returns when the text is committed or dropped.
+// Modal text entry at point; returns when the text is committed or dropped, or the window is gone.
 void RunTextEntry(HWND overlay, POINT point);
 void ChooseAnnotationColor(HWND overlay);
