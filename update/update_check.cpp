@@ -16,17 +16,6 @@ constexpr wchar_t kVersionPath[] = L"/version.json";
 constexpr DWORD kReceiveTimeoutMs = 10000;
 constexpr DWORD kStatusOk = 200;
 
-DWORD QueryStatusCode(HINTERNET request) {
-  DWORD status = 0;
-  DWORD size = sizeof status;
-  if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                           WINHTTP_HEADER_NAME_BY_INDEX, &status, &size,
-                           WINHTTP_NO_HEADER_INDEX)) {
-    return 0;
-  }
-  return status;
-}
-
 // Appends the response body to `body`; false once it grows past kMaxVersionJsonBytes.
 bool ReadBodyWithinLimit(HINTERNET request, std::string& body) {
   for (;;) {

@@ -56,17 +56,6 @@ bool CrackDownloadUrl(const std::wstring& url, CrackedUrl& cracked) {
   return true;
 }
 
-DWORD QueryStatusCode(HINTERNET request) {
-  DWORD status = 0;
-  DWORD size = sizeof status;
-  if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                           WINHTTP_HEADER_NAME_BY_INDEX, &status, &size,
-                           WINHTTP_NO_HEADER_INDEX)) {
-    return 0;
-  }
-  return status;
-}
-
 std::optional<uint64_t> QueryContentLength(HINTERNET request) {
   wchar_t value[32] = {};
   DWORD size = sizeof value;

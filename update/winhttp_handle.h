@@ -14,3 +14,15 @@ struct InternetHandleTraits {
 };
 
 using UniqueInternet = UniqueResource<InternetHandleTraits>;
+
+// The response's status code, or 0 when the response carries none.
+inline DWORD QueryStatusCode(HINTERNET request) {
+  DWORD status = 0;
+  DWORD size = sizeof status;
+  if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                           WINHTTP_HEADER_NAME_BY_INDEX, &status, &size,
+                           WINHTTP_NO_HEADER_INDEX)) {
+    return 0;
+  }
+  return status;
+}
