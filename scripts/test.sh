@@ -113,12 +113,17 @@ REGEDIT4
 "Microsoft Sans Serif"="Liberation Sans"
 "Tahoma"="DejaVu Sans"
 EOF
+# Waits for the prefix's server to end by itself. Now and then a desktop process of the prefix
+# lingers and the server never ends; stopping it then saves the registry all the same.
+settle_prefix() {
+  timeout 90 wineserver -w || { echo "wineserver still busy: stopping it"; wineserver -k; }
+}
 started=$SECONDS
 (
   set -e
   export WINEPREFIX="$template"
   wineboot -i
-  wineserver -w
+  settle_prefix
   # Wine links the profile's Desktop, Documents, Downloads and media folders to $HOME: a test
   # that saves or cleans up there would touch the tester's own files. Real folders instead.
   for folder in "$WINEPREFIX"/drive_c/users/*/*; do
@@ -127,7 +132,7 @@ started=$SECONDS
   wine regedit /S "Z:${run_dir//\//\\}\\prefix.reg"
   wine "$snaptool" trust-ca "Z:${certs//\//\\}\\ca.der"
   # The registry reaches the disk when the server ends; only then may the prefix be copied.
-  wineserver -w
+  settle_prefix
 ) >"$run_dir/wineboot.log" 2>&1 ||
   fail "preparing the Wine prefix failed: $(tail -20 "$run_dir/wineboot.log")"
 echo "booted in $((SECONDS - started)) s"
