@@ -99,6 +99,26 @@ struct CoTaskStringTraits {
   static void Close(Type value) { CoTaskMemFree(value); }
 };
 
+struct RegistryKeyTraits {
+  using Type = HKEY;
+  static Type Invalid() { return nullptr; }
+  static void Close(Type value) { RegCloseKey(value); }
+};
+
+struct ModuleTraits {
+  using Type = HMODULE;
+  static Type Invalid() { return nullptr; }
+  static void Close(Type value) { FreeLibrary(value); }
+};
+
+// A COM interface pointer that the owner releases.
+template <typename Interface>
+struct ComInterfaceTraits {
+  using Type = Interface*;
+  static Type Invalid() { return nullptr; }
+  static void Close(Type value) { value->Release(); }
+};
+
 using UniqueBitmap = UniqueResource<GdiObjectTraits<HBITMAP>>;
 using UniqueBrush = UniqueResource<GdiObjectTraits<HBRUSH>>;
 using UniquePen = UniqueResource<GdiObjectTraits<HPEN>>;
@@ -113,6 +133,10 @@ using UniqueHandle = UniqueResource<KernelHandleTraits>;
 using UniqueFile = UniqueResource<FileHandleTraits>;
 using UniqueGlobal = UniqueResource<GlobalMemoryTraits>;
 using UniqueCoTaskString = UniqueResource<CoTaskStringTraits>;
+using UniqueRegistryKey = UniqueResource<RegistryKeyTraits>;
+using UniqueModule = UniqueResource<ModuleTraits>;
+template <typename Interface>
+using UniqueCom = UniqueResource<ComInterfaceTraits<Interface>>;
 
 // A window's (or the screen's, with no window) device context, given back with ReleaseDC.
 class WindowDc {
