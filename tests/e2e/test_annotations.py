@@ -42,6 +42,11 @@ def blue_in(box):
     return lambda shot: shot.count(box, lambda rgb: rgb == BLUE) > 30
 
 
+def typed_in_red(shot):
+    """Letters, not only the caret, right of where the text entry began."""
+    return shot.count((345, 440, 400, 475), lambda rgb: rgb == RED) > 20
+
+
 def choose_and_drag(desktop, session, buttons, tool, stroke):
     session.click(buttons[tool])
     desktop.drag(*stroke)
@@ -160,8 +165,7 @@ def test_escape_during_text_entry_discards_it_and_ends_the_session(desktop, sess
     buttons = session.select(*SELECTION)
     session.click(buttons["Text"])
     type_text_at(desktop, TEXT_AT, "weg")
-    session.wait_screen("typing", lambda s: s.count((325, 440, 400, 475),
-                                                    lambda rgb: rgb == RED) > 20)
+    session.wait_screen("typing", typed_in_red)
     desktop.key("Escape")
     session.wait_closed(overlay)
     assert desktop.clipboard_text() == "unberührt"
@@ -181,6 +185,7 @@ def test_ctrl_c_during_text_entry_copies_and_ends_cleanly(desktop, session):
     choose_and_drag(desktop, session, buttons, "Linie", LINE)
     session.click(buttons["Text"])
     type_text_at(desktop, TEXT_AT, "abc")
+    session.wait_screen("typing", typed_in_red)
     desktop.key("ctrl+c")
     session.wait_closed(overlay)
     _, picture = session.clipboard_picture("ctrl-c-in-text")
