@@ -67,5 +67,8 @@ def wait_caret(session, point, rgb):
     """Waits until the text entry's caret shows at point: the entry has taken the click, and
     messages posted now come after it."""
     x, y = point
+    # The caret blinks, and it is drawn over each fresh frame a moment after the frame shows:
+    # many screenshots miss it, and a busy machine makes the frames slow.
     session.wait_screen("caret", lambda shot: shot.count((x, y, x + 8, y + 26),
-                                                         lambda got: got == tuple(rgb)) >= 8)
+                                                         lambda got: got == tuple(rgb)) >= 8,
+                        timeout=15.0)
