@@ -59,7 +59,7 @@ VIFileVersion "${VERSION}.0"
 VIAddVersionKey /LANG=1031 "ProductName" "${APP_NAME}"
 VIAddVersionKey /LANG=1031 "ProductVersion" "${VERSION}"
 VIAddVersionKey /LANG=1031 "FileVersion" "${VERSION}"
-VIAddVersionKey /LANG=1031 "FileDescription" "${APP_NAME} Setup"
+VIAddVersionKey /LANG=1031 "FileDescription" "${APP_NAME} Installation"
 VIAddVersionKey /LANG=1031 "CompanyName" "${APP_NAME}"
 VIAddVersionKey /LANG=1031 "LegalCopyright" "© ${APP_NAME}"
 

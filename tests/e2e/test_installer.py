@@ -111,8 +111,8 @@ def test_install_start_from_the_start_menu_and_uninstall_through_the_wizards(des
     assert kit.registry_mentions() == registry_before
 
 
-def test_silent_install_starts_at_sign_in_and_silent_uninstall_keeps_the_settings(desktop, kit,
-                                                                                 installers):
+def test_silent_install_sign_in_update_and_uninstall_that_keeps_the_settings(desktop, kit,
+                                                                            installers):
     settings = desktop.prefix.write_settings(SETTINGS)
     kept = settings.read_bytes()
     setup = desktop.start(installers["current"], "/S")
@@ -126,8 +126,17 @@ def test_silent_install_starts_at_sign_in_and_silent_uninstall_keeps_the_setting
     app = kit.started_snapwren()
     assert kit.image(app.pid) == f"{kit.windows_dir}\\Snapwren.exe"
     desktop.wait_tray_icons(1, name="started-at-sign-in")
+
+    # A silent installation over it is an update: it waits for the running Snapwren to end
+    # (asked to by its tray window's WM_CLOSE here) and starts it again.
+    update = desktop.start(installers["current"], "/S")
     desktop.snaptool("close", app.tray_window["hwnd"])
     assert kit.wait_exit(app.pid) == 0
+    assert update.wait(60) == 0
+    restarted = kit.started_snapwren(other_than=app.pid)
+    kit.check_installed("1.0.0", autostart=True)
+    desktop.snaptool("close", restarted.tray_window["hwnd"])
+    assert kit.wait_exit(restarted.pid) == 0
 
     desktop.start(kit.uninstaller, "/S").wait(30)
     kit.wait_uninstalled()
