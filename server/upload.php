@@ -211,7 +211,12 @@ function handle_upload(): void
 
     $limit = png_limit(MAX_PNG_BYTES, ini_bytes((string)ini_get('upload_max_filesize')),
                        ini_bytes((string)ini_get('post_max_size')));
-    $length = (int)($_SERVER['CONTENT_LENGTH'] ?? 0);
+    // Without a length (a chunked body) neither the size nor the extra parts can be told.
+    $lengthText = (string)($_SERVER['CONTENT_LENGTH'] ?? '');
+    if (!ctype_digit($lengthText)) {
+        fail(411, 'length required');
+    }
+    $length = (int)$lengthText;
     // Beyond post_max_size PHP has dropped the whole body: the length is all there is.
     if ($length > $limit + MAX_FRAMING_BYTES) {
         fail(413, 'image too large', ['limit' => $limit]);

@@ -172,15 +172,20 @@ http {{
         context = ssl.create_default_context(cafile=str(self.certs.ca_pem))
         return context
 
-    def request(self, method, path, body=None, headers=None, port=443):
-        """One request on a fresh connection: (status, headers as a lower-case dict, body)."""
+    def request(self, method, path, body=None, headers=None, port=443, chunked=False):
+        """One request on a fresh connection: (status, headers as a lower-case dict, body).
+        With `chunked`, the body goes out in chunks, without a length."""
         if port == 443:
             connection = http.client.HTTPSConnection(self.HOST, 443, context=self.context(),
                                                      timeout=30)
         else:
             connection = http.client.HTTPConnection(self.HOST, port, timeout=30)
         try:
-            connection.request(method, path, body=body, headers=headers or {})
+            if chunked:
+                connection.request(method, path, body=iter([body]), headers=headers or {},
+                                   encode_chunked=True)
+            else:
+                connection.request(method, path, body=body, headers=headers or {})
             response = connection.getresponse()
             data = response.read()
             return response.status, {k.lower(): v for k, v in response.getheaders()}, data
@@ -191,13 +196,12 @@ http {{
         path = url_or_path.split(self.HOST, 1)[-1] if "://" in url_or_path else url_or_path
         return self.request("GET", path)
 
-    def post_form(self, parts, boundary="----snapwren-test-boundary", content_type=None,
-                  preamble=b""):
+    def post_form(self, parts, boundary="----snapwren-test-boundary", chunked=False):
         """POSTs a multipart body made of `parts`: (name, filename or None, content type or None,
         bytes)."""
-        body = preamble + multipart_body(parts, boundary)
-        headers = {"Content-Type": content_type or f"multipart/form-data; boundary={boundary}"}
-        return self.request("POST", "/upload.php", body, headers)
+        headers = {"Content-Type": f"multipart/form-data; boundary={boundary}"}
+        return self.request("POST", "/upload.php", multipart_body(parts, boundary), headers,
+                            chunked=chunked)
 
 
 def multipart_body(parts, boundary):
