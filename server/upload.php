@@ -35,7 +35,7 @@ const PNG_IEND_CHUNK = "\x00\x00\x00\x00IEND\xaeB`\x82";
 // Signature (8) + IHDR chunk (4 length + 4 type + 13 data + 4 CRC).
 const PNG_HEAD_BYTES = 33;
 
-// Bit depths that the PNG specification allows for each colour type.
+// Bit depths that PNG allows for each colour type (ISO/IEC 15948, table 11.1).
 const PNG_BIT_DEPTHS = [
     0 => [1, 2, 4, 8, 16],  // greyscale
     2 => [8, 16],           // truecolour
