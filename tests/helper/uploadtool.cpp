@@ -10,7 +10,7 @@
 //       JSON line per change, each with "t", the milliseconds since the watch began: progress
 //       windows appearing (with their place, title and styles), hiding and going, the colour of
 //       their text (black while uploading, green once done), the overlay going, and every new
-//       clipboard content. Ends with {"event":"done"} once n progress windows have come and gone
+//       clipboard text. Ends with {"event":"done"} once n progress windows have come and gone
 //       (exit 0), or at the time-out (exit 1).
 #include <windows.h>
 
@@ -215,9 +215,10 @@ std::string TextColour(HWND hwnd) {
   return "none";
 }
 
+// Empty when another program holds the clipboard open, so the caller can look again.
 std::string ClipboardJson() {
   const ClipboardGuard clipboard(nullptr);
-  if (!clipboard.isOpen()) return "null";
+  if (!clipboard.isOpen()) return {};
   std::string json = "null";
   if (const HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
     if (const auto* text = static_cast<const wchar_t*>(GlobalLock(data))) {
@@ -257,15 +258,24 @@ int CmdWatch(int argc, wchar_t** argv) {
   std::vector<Watched> watched;
   bool overlay = FindWindowW(kOverlayClass, nullptr) != nullptr;
   DWORD sequence = GetClipboardSequenceNumber();
+  std::string clipboardText = ClipboardJson();
   Print(stamp("ready") + ",\"overlay\":" + (overlay ? "true" : "false") + "}");
 
   while (GetTickCount64() - start < timeout) {
     // The clipboard comes first in each round: a copy followed by a repaint within one round is
     // then printed in that order.
+    // Under Wine the sequence number can move again after a copy with the text unchanged (one
+    // copy was once reported twice), so only a change of text is an event.
     const DWORD sequenceNow = GetClipboardSequenceNumber();
     if (sequenceNow != sequence) {
-      sequence = sequenceNow;
-      Print(stamp("clipboard") + ",\"text\":" + ClipboardJson() + "}");
+      const std::string textNow = ClipboardJson();
+      if (!textNow.empty()) {
+        sequence = sequenceNow;
+        if (textNow != clipboardText) {
+          clipboardText = textNow;
+          Print(stamp("clipboard") + ",\"text\":" + textNow + "}");
+        }
+      }
     }
     const bool overlayNow = FindWindowW(kOverlayClass, nullptr) != nullptr;
     if (overlayNow != overlay) {
