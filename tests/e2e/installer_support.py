@@ -9,6 +9,7 @@ import os
 import re
 import shutil
 import subprocess
+import time
 from pathlib import Path
 
 import pytest
@@ -95,7 +96,14 @@ class Kit:
 
     def version(self, exe=None):
         """The file version of an installed (or any) Snapwren.exe, e.g. "1.0.1.0"."""
-        return self.tool("version", winpath(exe or self.exe))[0]["file"]
+        # Once, in a full run, the version of the installed program came back empty while it
+        # ran (not reproduced since): it is read again before the test gives up.
+        for _ in range(3):
+            lines = self.tool("version", winpath(exe or self.exe))
+            if lines:
+                return lines[0]["file"]
+            time.sleep(0.5)
+        raise AssertionError(f"no version resource in {exe or self.exe}")
 
     def image(self, pid):
         return self.tool("image", pid)[0]["path"]
