@@ -9,6 +9,7 @@
 #include "capture/clipboard_dib.h"
 #include "capture/crosshair_cursor.h"
 #include "capture/screen_capture.h"
+#include "overlay/overlay_paint.h"
 #include "overlay/overlay_state.h"
 #include "overlay/toolbar.h"
 #include "settings/settings.h"
@@ -129,6 +130,7 @@ void RunOverlay(HINSTANCE instance, HBITMAP screenBitmap, SelectionDoneCallback 
     SetFocus(overlay);
     quitCode = PumpUntilSessionDone(overlay);
   }
+  ReleaseOverlayCanvas();
   g_sessionScreenBitmap = nullptr;
   // A quit request (the tray's "Beenden", a started installer) must not be lost to the
   // session's loop: it is passed on to the main loop once the session is over.
@@ -147,5 +149,7 @@ void StartCapture() {
   } else {
     ShowTrayNotification(L"Fehler", L"Konnte Bildschirm nicht erfassen");
   }
+  // Nothing reads the frozen screen once its session is over; a 4K desktop is 33 MB.
+  g_screenBitmap.reset();
   g_capturing = false;
 }

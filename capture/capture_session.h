@@ -15,7 +15,7 @@ constexpr int kToolImageCount = 10;
 constexpr int kFirstToolImageId = 101;
 
 extern bool g_capturing;
-// The most recent capture; it outlives its session until the next capture replaces it.
+// The running session's capture; freed when the session ends.
 extern UniqueBitmap g_screenBitmap;
 // What the running session's overlay paints and composes from; lent, never owned.
 extern HBITMAP g_sessionScreenBitmap;

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "app/gdiplus_handles.h"
+#include "overlay/frame_damage.h"
 
 namespace {
 
@@ -222,12 +223,17 @@ void RunTextEntry(HWND overlay, POINT point) {
   ReleaseCapture();
   std::wstring text;
   bool caretVisible = true;
+  // The preview is drawn over the painted frame; what its longest text covered is painted
+  // again before each new preview.
+  size_t longest = 0;
   SetTimer(overlay, IDT_CARET, kCaretBlinkMs, nullptr);
   TextEntryStep step = TextEntryStep::Continue;
   // A quit request is not the entry's to act on: it is handed back to the loops outside.
   std::optional<int> quitCode;
   while (step == TextEntryStep::Continue && IsWindow(overlay)) {
-    InvalidateRect(overlay, nullptr, FALSE);
+    longest = std::max(longest, text.size());
+    const RECT preview = TextPreviewBounds(point, longest, kTextSize);
+    InvalidateRect(overlay, &preview, FALSE);
     UpdateWindow(overlay);
     DrawTextPreview(overlay, text, caretVisible, point);
     MSG message = {};

@@ -2,10 +2,13 @@
 
 #include <algorithm>
 #include <cwchar>
+#include <memory>
+#include <optional>
 
 #include "app/win_handles.h"
 #include "capture/capture_session.h"
 #include "overlay/annotations.h"
+#include "overlay/frame_damage.h"
 #include "overlay/overlay_state.h"
 #include "overlay/toolbar.h"
 
@@ -66,37 +69,113 @@ UniqueGpPen OutlinePen(Gdiplus::ARGB colour) {
   return UniqueGpPen(pen);
 }
 
-void DrawScreen(HDC hdc) {
-  if (!g_sessionScreenBitmap) return;
-  BITMAP info = {};
-  if (!GetObjectW(g_sessionScreenBitmap, sizeof info, &info)) return;
-  UniqueMemoryDc source(CreateCompatibleDC(hdc));
-  if (!source) return;
-  SelectGuard select(source.get(), g_sessionScreenBitmap);
-  BitBlt(hdc, 0, 0, info.bmWidth, info.bmHeight, source.get(), 0, 0, SRCCOPY);
+// Rows per AlphaBlend of the darkening: a black strip this high is all it needs, instead of a
+// black bitmap as large as the screen.
+constexpr int kDarkenBand = 64;
+
+// A bitmap selected into a memory DC of its own for as long as this lives.
+class MemoryCanvas {
+ public:
+  MemoryCanvas(HDC reference, int width, int height)
+      : bitmap_(CreateCompatibleBitmap(reference, width, height)),
+        dc_(CreateCompatibleDC(reference)) {
+    if (bitmap_ && dc_) select_.emplace(dc_.get(), bitmap_.get());
+  }
+  MemoryCanvas(const MemoryCanvas&) = delete;
+  MemoryCanvas& operator=(const MemoryCanvas&) = delete;
+
+  bool ok() const { return select_.has_value(); }
+  HDC dc() const { return dc_.get(); }
+
+ private:
+  UniqueBitmap bitmap_;
+  UniqueMemoryDc dc_;
+  std::optional<SelectGuard> select_;
+};
+
+// Black blended at 128 of 255 over everything in hdc, in bands of a reused black strip.
+void DarkenAll(HDC hdc, int width, int height) {
+  const int bandHeight = std::min(height, kDarkenBand);
+  if (width <= 0 || bandHeight <= 0) return;
+  MemoryCanvas black(hdc, width, bandHeight);
+  if (!black.ok()) return;
+  const RECT strip = {0, 0, width, bandHeight};
+  FillRect(black.dc(), &strip, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+  const BLENDFUNCTION blend = {AC_SRC_OVER, 0, kDarkeningAlpha, 0};
+  for (int top = 0; top < height; top += bandHeight) {
+    const int rows = std::min(bandHeight, height - top);
+    AlphaBlend(hdc, 0, top, width, rows, black.dc(), 0, 0, width, rows, blend);
+  }
 }
 
-// Half-transparent black over everything, or over everything but clear when it is given.
-void Darken(HDC hdc, int width, int height, const RECT* clear) {
-  UniqueBitmap black(CreateCompatibleBitmap(hdc, width, height));
-  UniqueMemoryDc blackDc(CreateCompatibleDC(hdc));
-  UniqueBrush blackBrush(CreateSolidBrush(RGB(0, 0, 0)));
-  if (!black || !blackDc || !blackBrush) return;
-  SelectGuard select(blackDc.get(), black.get());
-  const RECT all = {0, 0, width, height};
-  FillRect(blackDc.get(), &all, blackBrush.get());
+// Copies the part of the frozen screen that lies in area to the same place in hdc.
+void CopyScreen(HDC hdc, HBITMAP screen, const RECT& area) {
+  BITMAP info = {};
+  if (!screen || !GetObjectW(screen, sizeof info, &info)) return;
+  const RECT bounds = {0, 0, info.bmWidth, info.bmHeight};
+  RECT part = {};
+  if (!IntersectRect(&part, &area, &bounds)) return;
+  // Selected only while it is read: the export selects the same bitmap into a DC of its own.
+  UniqueMemoryDc source(CreateCompatibleDC(hdc));
+  if (!source) return;
+  SelectGuard select(source.get(), screen);
+  BitBlt(hdc, part.left, part.top, part.right - part.left, part.bottom - part.top, source.get(),
+         part.left, part.top, SRCCOPY);
+}
 
-  UniqueRegion outside;
-  if (clear) {
-    outside.reset(CreateRectRgn(0, 0, width, height));
-    UniqueRegion inside(CreateRectRgnIndirect(clear));
-    if (!outside || !inside) return;
-    CombineRgn(outside.get(), outside.get(), inside.get(), RGN_DIFF);
-    SelectClipRgn(hdc, outside.get());
+// What the repaints of one session share: the frozen screen darkened once, the back buffer
+// the frame is put together in, and what the window shows since the last paint. It lives from
+// the session's first paint to its end.
+class OverlayCanvas {
+ public:
+  OverlayCanvas(HDC reference, HBITMAP screen, int width, int height)
+      : screen_(screen), width_(width), height_(height), dark_(reference, width, height) {
+    if (!dark_.ok()) return;
+    CopyScreen(dark_.dc(), screen, RECT{0, 0, width, height});
+    DarkenAll(dark_.dc(), width, height);
   }
-  const BLENDFUNCTION blend = {AC_SRC_OVER, 0, kDarkeningAlpha, 0};
-  AlphaBlend(hdc, 0, 0, width, height, blackDc.get(), 0, 0, width, height, blend);
-  if (clear) SelectClipRgn(hdc, nullptr);
+
+  bool Fits(HBITMAP screen, int width, int height) const {
+    return screen == screen_ && width == width_ && height == height_;
+  }
+  bool ok() const { return dark_.ok(); }
+  HBITMAP screen() const { return screen_; }
+  HDC dark() const { return dark_.dc(); }
+  // Made at the first frame that shows more than the darkened screen.
+  HDC back(HDC reference) {
+    if (!back_) back_ = std::make_unique<MemoryCanvas>(reference, width_, height_);
+    return back_->ok() ? back_->dc() : nullptr;
+  }
+
+  std::optional<FrameLook> shown;
+
+ private:
+  HBITMAP screen_;
+  int width_;
+  int height_;
+  MemoryCanvas dark_;
+  std::unique_ptr<MemoryCanvas> back_;
+};
+
+std::unique_ptr<OverlayCanvas> g_canvas;
+
+OverlayCanvas* SessionCanvas(HDC reference, int width, int height) {
+  if (!g_sessionScreenBitmap) return nullptr;
+  if (!g_canvas || !g_canvas->Fits(g_sessionScreenBitmap, width, height)) {
+    g_canvas.reset();  // the old buffers go before the new ones are made
+    g_canvas = std::make_unique<OverlayCanvas>(reference, g_sessionScreenBitmap, width, height);
+  }
+  return g_canvas->ok() ? g_canvas.get() : nullptr;
+}
+
+bool Intersects(const RECT& a, const RECT& b) {
+  RECT common = {};
+  return IntersectRect(&common, &a, &b) != FALSE;
+}
+
+RECT Normalized(const RECT& rect) {
+  return RECT{std::min(rect.left, rect.right), std::min(rect.top, rect.bottom),
+              std::max(rect.left, rect.right), std::max(rect.top, rect.bottom)};
 }
 
 void DrawBorder(HDC hdc, const RECT& rect) {
@@ -158,6 +237,8 @@ bool TooltipDue() {
   return !state.TooltipText.empty() && GetTickCount() - state.TooltipTime > kTooltipDelayMs;
 }
 
+}  // namespace
+
 void DrawTooltip(HDC hdc) {
   const OverlayState& state = g_overlayState;
   UniqueGpGraphics graphics = GraphicsOn(hdc);
@@ -198,8 +279,6 @@ void DrawTooltip(HDC hdc) {
   const Gdiplus::RectF origin(x, y, 0, 0);
   gp::GdipDrawString(graphics.get(), text, -1, font.get(), &origin, nullptr, textBrush.get());
 }
-
-}  // namespace
 
 std::wstring FormatSizeLabel(const RECT& rect) {
   wchar_t text[64];
@@ -273,36 +352,102 @@ void FillRoundedPanel(HDC hdc, const RECT& panel) {
   if (outline) gp::GdipDrawPath(graphics.get(), outline.get(), path.get());
 }
 
-void PaintOverlayFrame(HDC hdc, int width, int height) {
+namespace {
+
+// The frame inside area, drawn into hdc, which holds the frame of the last paint elsewhere.
+// Pixel for pixel what drawing the whole frame from scratch gives inside area.
+void RenderArea(HDC hdc, const OverlayCanvas& canvas, const RECT& area) {
   const OverlayState& state = g_overlayState;
-  DrawScreen(hdc);
+  UniqueRegion clip(CreateRectRgnIndirect(&area));
+  if (!clip) return;
+  // The back buffer's DC lives for the session: text colour, background mode and pen position
+  // that one paint leaves behind must not reach the next.
+  const int saved = SaveDC(hdc);
+  SelectClipRgn(hdc, clip.get());
+  BitBlt(hdc, area.left, area.top, area.right - area.left, area.bottom - area.top, canvas.dark(),
+         area.left, area.top, SRCCOPY);
   const RECT shown = ShownRect(state);
   const bool hasRectangle = state.Phase == OverlayPhase::Selected ||
                             (state.Phase == OverlayPhase::NoSelection && state.IsSelecting);
   if (hasRectangle && shown.right - shown.left > 0) {
-    Darken(hdc, width, height, &shown);
+    // The darkening leaves out the selection, whichever way round its edges lie.
+    RECT inside = {};
+    const RECT bright = Normalized(shown);
+    if (IntersectRect(&inside, &bright, &area)) CopyScreen(hdc, canvas.screen(), inside);
     DrawBorder(hdc, shown);
-    DrawSizeLabel(hdc, shown);
-  } else {
-    Darken(hdc, width, height, nullptr);
+    if (Intersects(SizeLabelBounds(shown), area)) DrawSizeLabel(hdc, shown);
   }
-  if (state.Phase != OverlayPhase::Selected) return;
-  DrawAnnotations(hdc);
-  DrawHandles(hdc);
-  DrawToolbar(hdc);
-  if (TooltipDue()) DrawTooltip(hdc);
+  if (state.Phase == OverlayPhase::Selected) {
+    for (const Annotation& annotation : state.Annotations) {
+      if (Intersects(AnnotationBounds(annotation), area)) DrawAnnotation(hdc, annotation, {0, 0});
+    }
+    if (state.IsDrawing && state.DragMode == DragMode::Draw) {
+      const Annotation stroke = MakeStroke(state.CurrentTool, state.CurrentColor, state.PenPoints,
+                                           state.DrawStart, state.DrawEnd);
+      if (Intersects(AnnotationBounds(stroke), area)) DrawAnnotation(hdc, stroke, {0, 0});
+    }
+    DrawHandles(hdc);
+    const RECT toolPanel = ToolPanelRect();
+    const RECT actionPanel = ActionPanelRect();
+    RECT panels = {};
+    UnionRect(&panels, &toolPanel, &actionPanel);
+    InflateRect(&panels, 2, 2);
+    if (Intersects(panels, area)) DrawToolbar(hdc);
+    if (TooltipDue() && Intersects(TooltipBounds(state.TooltipText, state.TooltipAnchor), area)) {
+      DrawTooltip(hdc);
+    }
+  }
+  RestoreDC(hdc, saved);
+}
+
+}  // namespace
+
+void PaintOverlayFrame(HDC hdc, int width, int height) {
+  OverlayCanvas* canvas = SessionCanvas(hdc, width, height);
+  if (!canvas) return;
+  const HDC back = canvas->back(hdc);
+  if (!back) return;
+  const RECT all = {0, 0, width, height};
+  RenderArea(back, *canvas, all);
+  BitBlt(hdc, 0, 0, width, height, back, 0, 0, SRCCOPY);
 }
 
 void PaintOverlay(HWND hwnd) {
   PaintDc paint(hwnd);
+  if (!paint.get()) return;
   RECT client = {};
   GetClientRect(hwnd, &client);
-  const int width = client.right - client.left;
-  const int height = client.bottom - client.top;
-  UniqueBitmap back(CreateCompatibleBitmap(paint.get(), width, height));
-  UniqueMemoryDc memory(CreateCompatibleDC(paint.get()));
-  if (!back || !memory) return;
-  SelectGuard select(memory.get(), back.get());
-  PaintOverlayFrame(memory.get(), width, height);
-  BitBlt(paint.get(), 0, 0, width, height, memory.get(), 0, 0, SRCCOPY);
+  RECT area = {};
+  if (!IntersectRect(&area, &paint.paint().rcPaint, &client)) return;
+  OverlayCanvas* canvas = SessionCanvas(paint.get(), client.right, client.bottom);
+  if (!canvas) return;
+  const OverlayState& state = g_overlayState;
+  const int width = area.right - area.left;
+  const int height = area.bottom - area.top;
+  if (state.Phase == OverlayPhase::NoSelection && !state.IsSelecting) {
+    // Nothing but the darkened screen: it goes to the window as it is.
+    BitBlt(paint.get(), area.left, area.top, width, height, canvas->dark(), area.left, area.top,
+           SRCCOPY);
+  } else {
+    const HDC back = canvas->back(paint.get());
+    if (!back) return;
+    RenderArea(back, *canvas, area);
+    BitBlt(paint.get(), area.left, area.top, width, height, back, area.left, area.top, SRCCOPY);
+  }
+  canvas->shown = LookOf(state, g_toolbarLayout);
 }
+
+void InvalidateChanges(HWND hwnd) {
+  RECT client = {};
+  GetClientRect(hwnd, &client);
+  if (!g_canvas || !g_canvas->shown) {
+    InvalidateRect(hwnd, nullptr, FALSE);
+    return;
+  }
+  const FrameLook now = LookOf(g_overlayState, g_toolbarLayout);
+  for (const RECT& rect : StaleRects(*g_canvas->shown, now, client.right, client.bottom)) {
+    InvalidateRect(hwnd, &rect, FALSE);
+  }
+}
+
+void ReleaseOverlayCanvas() { g_canvas.reset(); }

@@ -8,10 +8,17 @@
 
 #include "app/gdiplus_handles.h"
 
-// WM_PAINT: the whole frame into a back buffer, then one copy to the window.
+// WM_PAINT: the frame inside the update region into the session's back buffer, then one copy
+// to the window.
 void PaintOverlay(HWND hwnd);
+// Invalidates the parts of the overlay that differ from what its last paint showed.
+void InvalidateChanges(HWND hwnd);
 // The whole frame, width x height, into any device context.
 void PaintOverlayFrame(HDC hdc, int width, int height);
+// Frees what the session's paints kept: the darkened screen and the back buffer.
+void ReleaseOverlayCanvas();
+// The tooltip box of the button under the pointer, when it is due.
+void DrawTooltip(HDC hdc);
 void DrawToolbarIcon(HDC hdc, const RECT& button, Gdiplus::GpImage* image, bool active,
                      bool hovered);
 void FillRoundedPanel(HDC hdc, const RECT& panel);

@@ -13,7 +13,7 @@ const ToolbarButtonId kToolButtons[] = {ToolbarButtonId::Pen, ToolbarButtonId::L
                                         ToolbarButtonId::Arrow, ToolbarButtonId::Rectangle,
                                         ToolbarButtonId::Text};
 
-void Repaint(HWND hwnd) { InvalidateRect(hwnd, nullptr, FALSE); }
+void Repaint(HWND hwnd) { InvalidateChanges(hwnd); }
 
 bool OnButton(ToolbarButtonId id, POINT point) {
   return RectContains(g_toolbarLayout.Button(id), point);

@@ -289,6 +289,9 @@ class Screenshot:
         offset = 3 * (y * self.width + x)
         return tuple(self._rgb[offset:offset + 3])
 
+    def rgb_bytes(self):
+        return self._rgb
+
     def pixels(self, rect):
         left, top, right, bottom = rect
         for y in range(max(top, 0), min(bottom, self.height)):

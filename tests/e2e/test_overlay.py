@@ -63,6 +63,15 @@ def test_resize_past_the_edge_exports_nothing_until_it_is_undone(desktop, snapwr
     shot = session.wait_screen("moved", lambda s: toolbar_shown(s, moved))
     assert shot.pixel(300, 260) == PINK
     assert shot.pixel(450, 300) == pattern_at(450, 300)
+    # Each drag step repainted only what it changed; a repaint of the whole overlay, as
+    # uncovering it asks for, shows exactly the same screen.
+    desktop.snaptool("redraw", overlay["hwnd"])
+    time.sleep(0.5)
+    again = desktop.screenshot("repainted")
+    if again.rgb_bytes() != shot.rgb_bytes():
+        differing = [(x, y) for x, y, rgb in again.pixels((0, 0, again.width, again.height))
+                     if rgb != shot.pixel(x, y)]
+        pytest.fail(f"{len(differing)} pixels differ, first {differing[:3]}")
 
     desktop.key("ctrl+c")
     session.wait_closed(overlay)

@@ -561,6 +561,14 @@ int CmdClose(const Args& args) {
   return PostMessageW(ParseHwnd(args.positional[0]), WM_CLOSE, 0, 0) ? kExitOk : kExitFailed;
 }
 
+// redraw <hwnd>: invalidates the whole window, as uncovering it does; its program repaints it.
+int CmdRedraw(const Args& args) {
+  if (args.positional.empty()) return kExitUsage;
+  return RedrawWindow(ParseHwnd(args.positional[0]), nullptr, nullptr, RDW_INVALIDATE)
+             ? kExitOk
+             : kExitFailed;
+}
+
 // --- popup menus -----------------------------------------------------------------------------
 
 // Wine keeps a menu's items in the process that owns it: MN_GETHMENU answers with a handle
@@ -1220,6 +1228,7 @@ constexpr Command kCommands[] = {
     {L"post", CmdPost, "<hwnd> <message number or registered name> [wparam] [lparam]"},
     {L"send", CmdSend, "<hwnd> <message number or registered name> [wparam] [lparam]"},
     {L"close", CmdClose, "<hwnd>"},
+    {L"redraw", CmdRedraw, "<hwnd>"},
     {L"menu", CmdMenu, "[--timeout ms]"},
     {L"keepalive", CmdKeepalive, ""},
     {L"hotkey-try", CmdHotkeyTry, "<modifiers> <vk>"},

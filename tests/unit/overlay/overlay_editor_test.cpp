@@ -71,6 +71,7 @@ class OverlayEditorTest : public ::testing::Test {
   void TearDown() override {
     SetCtrl(false);
     if (IsWindow(hwnd_)) DestroyWindow(hwnd_);
+    ReleaseOverlayCanvas();
     g_onSelectionDone = nullptr;
     g_sessionScreenBitmap = nullptr;
     for (auto& image : g_toolImages) image.reset();

@@ -67,6 +67,11 @@ class Canvas {
     return bits_[static_cast<size_t>(y) * static_cast<size_t>(width_) + static_cast<size_t>(x)] &
            0xFFFFFFu;
   }
+  // Every pixel, rows top first, the fourth byte included.
+  const DWORD* bits() const {
+    GdiFlush();
+    return bits_;
+  }
   void Set(int x, int y, DWORD pixel) {
     bits_[static_cast<size_t>(y) * static_cast<size_t>(width_) + static_cast<size_t>(x)] = pixel;
   }

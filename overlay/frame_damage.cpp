@@ -1,0 +1,162 @@
+#include "overlay/frame_damage.h"
+
+#include <algorithm>
+
+#include "overlay/annotations.h"
+#include "overlay/overlay_paint.h"
+
+namespace {
+
+// The 2-pixel border straddles the rectangle's outline.
+constexpr int kBorderReach = 3;
+// The panels reach 2 pixels beyond their buttons, antialiasing one more.
+constexpr int kPanelReach = 4;
+constexpr int kHandleReach = 1;
+// The size label is drawn 20 pixels above the selection in the DC's default font, whose glyphs
+// are narrower and lower than these.
+constexpr int kLabelRise = 20;
+constexpr int kLabelCharWidth = 16;
+constexpr int kLabelHeight = 64;
+// The tooltip's 12-pixel font: no glyph advances more than its size.
+constexpr int kTooltipCharWidth = 12;
+constexpr int kTooltipTop = 20;
+constexpr int kTooltipBottom = 60;
+constexpr int kTooltipPad = 10;
+constexpr int kArrowHeadReach = 16;
+constexpr int kTextReach = 4;
+
+RECT Inflated(RECT rect, int by) {
+  InflateRect(&rect, by, by);
+  return rect;
+}
+
+RECT Normalized(const RECT& rect) {
+  return RECT{std::min(rect.left, rect.right), std::min(rect.top, rect.bottom),
+              std::max(rect.left, rect.right), std::max(rect.top, rect.bottom)};
+}
+
+void Include(RECT& total, const RECT& part) {
+  if (IsRectEmpty(&part)) return;
+  if (IsRectEmpty(&total)) {
+    total = part;
+    return;
+  }
+  UnionRect(&total, &total, &part);
+}
+
+bool Same(const RECT& a, const RECT& b) { return EqualRect(&a, &b) != FALSE; }
+
+bool SamePoint(POINT a, POINT b) { return a.x == b.x && a.y == b.y; }
+
+RECT PointsBounds(const std::vector<POINT>& points) {
+  RECT bounds = {0, 0, 0, 0};
+  if (points.empty()) return bounds;
+  bounds = {points.front().x, points.front().y, points.front().x + 1, points.front().y + 1};
+  for (const POINT& p : points) {
+    bounds.left = std::min(bounds.left, p.x);
+    bounds.top = std::min(bounds.top, p.y);
+    bounds.right = std::max(bounds.right, p.x + 1);
+    bounds.bottom = std::max(bounds.bottom, p.y + 1);
+  }
+  return bounds;
+}
+
+}  // namespace
+
+RECT SizeLabelBounds(const RECT& shown) {
+  const auto characters = static_cast<int>(FormatSizeLabel(shown).size());
+  const int left = shown.left + 5;
+  const int top = shown.top - kLabelRise;
+  return RECT{left - 1, top - 1, left + characters * kLabelCharWidth, top + kLabelHeight};
+}
+
+RECT TooltipBounds(const std::wstring& text, POINT anchor) {
+  const int half = static_cast<int>(text.size()) * kTooltipCharWidth / 2 + kTooltipPad;
+  return RECT{anchor.x - half, anchor.y + kTooltipTop, anchor.x + half,
+              anchor.y + kTooltipBottom};
+}
+
+RECT AnnotationBounds(const Annotation& annotation) {
+  if (annotation.Points.empty()) return RECT{0, 0, 0, 0};
+  if (annotation.Kind == Tool::Text) {
+    return TextPreviewBounds(annotation.Points.front(), annotation.Text.size(), annotation.Width);
+  }
+  int reach = annotation.Width + 2;
+  if (annotation.Kind == Tool::Arrow) reach += kArrowHeadReach;
+  return Inflated(PointsBounds(annotation.Points), reach);
+}
+
+RECT TextPreviewBounds(POINT origin, size_t characters, int size) {
+  // One more character for the caret; a glyph advances at most about its size.
+  const int width = (static_cast<int>(characters) + 1) * size;
+  return RECT{origin.x - kTextReach, origin.y - kTextReach, origin.x + width + kTextReach,
+              origin.y + 2 * size + kTextReach};
+}
+
+FrameLook LookOf(const OverlayState& state, const ToolbarLayout& layout) {
+  FrameLook look;
+  look.Phase = state.Phase;
+  look.Shown = ShownRect(state);
+  const bool selected = state.Phase == OverlayPhase::Selected;
+  look.HasRectangle = (selected || state.IsSelecting) && look.Shown.right - look.Shown.left > 0;
+  if (look.HasRectangle) {
+    Include(look.Extent, Inflated(Normalized(look.Shown), kBorderReach));
+    Include(look.Extent, SizeLabelBounds(look.Shown));
+  }
+  look.AnnotationCount = state.Annotations.size();
+  if (!selected) return look;
+
+  for (const RECT& handle : layout.Handles) Include(look.Extent, Inflated(handle, kHandleReach));
+  for (int i = 0; i < kToolbarButtonCount; ++i) {
+    Include(look.Panels, Inflated(layout.Buttons[i], kPanelReach));
+    if (RectContains(layout.Buttons[i], state.HoverPoint)) look.Hovered |= 1u << i;
+  }
+  Include(look.Extent, look.Panels);
+  look.CurrentTool = state.CurrentTool;
+  look.CurrentColor = state.CurrentColor;
+  look.Stroking = state.IsDrawing && state.DragMode == DragMode::Draw;
+  if (look.Stroking) {
+    look.Stroke = AnnotationBounds(MakeStroke(state.CurrentTool, state.CurrentColor,
+                                              state.PenPoints, state.DrawStart, state.DrawEnd));
+  }
+  look.Tooltip = state.TooltipText;
+  look.TooltipAnchor = state.TooltipAnchor;
+  return look;
+}
+
+std::vector<RECT> StaleRects(const FrameLook& before, const FrameLook& after, int width,
+                             int height) {
+  const RECT client = {0, 0, width, height};
+  if (before.Phase != after.Phase || before.AnnotationCount != after.AnnotationCount) {
+    return {client};
+  }
+  std::vector<RECT> stale;
+  const bool geometry = before.HasRectangle != after.HasRectangle ||
+                        !Same(before.Shown, after.Shown) || !Same(before.Extent, after.Extent);
+  if (geometry) {
+    stale.push_back(before.Extent);
+    stale.push_back(after.Extent);
+  } else if (before.Hovered != after.Hovered || before.CurrentTool != after.CurrentTool ||
+             before.CurrentColor != after.CurrentColor) {
+    stale.push_back(after.Panels);
+  }
+  if ((before.Stroking || after.Stroking) &&
+      (before.Stroking != after.Stroking || !Same(before.Stroke, after.Stroke))) {
+    stale.push_back(before.Stroke);
+    stale.push_back(after.Stroke);
+  }
+  // A tooltip is due 300 ms after it was set, whenever the next repaint comes: its box is
+  // repainted on every change while it is set.
+  if (!after.Tooltip.empty()) stale.push_back(TooltipBounds(after.Tooltip, after.TooltipAnchor));
+  if (!before.Tooltip.empty() &&
+      (before.Tooltip != after.Tooltip || !SamePoint(before.TooltipAnchor, after.TooltipAnchor))) {
+    stale.push_back(TooltipBounds(before.Tooltip, before.TooltipAnchor));
+  }
+
+  std::vector<RECT> clipped;
+  for (const RECT& rect : stale) {
+    RECT inside = {};
+    if (IntersectRect(&inside, &rect, &client)) clipped.push_back(inside);
+  }
+  return clipped;
+}

@@ -1,0 +1,320 @@
+// snapwren_bench: how fast a capture session is on the virtual screen it runs on.
+//
+//   snapwren_bench --out <file> [--repeats n]
+//
+// Runs real capture sessions through StartCapture with the real overlay window procedure, and
+// writes one "key<TAB>value" line per figure to <file> (scripts/bench.sh turns the files of
+// several screen sizes into one table). Times are medians in milliseconds:
+//   blit          one full-frame BitBlt from the screen into a compatible bitmap: the
+//                 reference the other times are compared with
+//   start         StartCapture until the overlay's first WM_PAINT has returned
+//   repaint       one repaint of the whole overlay in phase Selected: an 800 x 600 selection,
+//                 toolbar, pointer resting on a button with its tooltip, 20 annotations
+//   move          one pointer move that drags that selection, with the repaint it causes
+//   hover         one pointer move across a toolbar button, with the repaint it causes
+//   mem_before / mem_session / mem_after   private bytes before, during and after a session
+//   png_ms / png_bytes   EncodePng of a 1920 x 1080 picture full of text
+#include <windows.h>
+#include <psapi.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/app.h"
+#include "app/gdiplus_handles.h"
+#include "app/win_handles.h"
+#include "capture/capture_session.h"
+#include "capture/screen_capture.h"
+#include "overlay/export.h"
+#include "overlay/overlay_state.h"
+#include "overlay/overlay_window.h"
+#include "overlay/toolbar.h"
+#include "settings/settings.h"
+
+namespace {
+
+constexpr UINT WM_BENCH_MEASURE = WM_APP + 40;
+constexpr int kSelectionWidth = 800;
+constexpr int kSelectionHeight = 600;
+constexpr int kAnnotationCount = 20;
+
+double Now() {
+  static LARGE_INTEGER frequency = [] {
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return f;
+  }();
+  LARGE_INTEGER counter;
+  QueryPerformanceCounter(&counter);
+  return static_cast<double>(counter.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+}
+
+double Median(std::vector<double> values) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+SIZE_T PrivateBytes() {
+  PROCESS_MEMORY_COUNTERS_EX counters = {};
+  counters.cb = sizeof counters;
+  GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+                       sizeof counters);
+  // Windows reports the commit charge in both; Wine 8 only in PagefileUsage.
+  return counters.PrivateUsage ? counters.PrivateUsage : counters.PagefileUsage;
+}
+
+// What the session under measurement does once its overlay has painted for the first time.
+std::function<void(HWND)> g_afterFirstPaint;
+double g_firstPaintEnd = 0;
+bool g_painted = false;
+
+// The real overlay procedure, with a note of when the first frame is done.
+LRESULT CALLBACK BenchOverlayProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_BENCH_MEASURE) {
+    if (g_afterFirstPaint) g_afterFirstPaint(hwnd);
+    return 0;
+  }
+  const LRESULT result = OverlayWndProc(hwnd, message, wParam, lParam);
+  if (message == WM_PAINT && !g_painted) {
+    g_painted = true;
+    g_firstPaintEnd = Now();
+    PostMessageW(hwnd, WM_BENCH_MEASURE, 0, 0);
+  }
+  return result;
+}
+
+bool RegisterOverlay() {
+  WNDCLASSEXW windowClass = {};
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.style = CS_HREDRAW | CS_VREDRAW;
+  windowClass.lpfnWndProc = BenchOverlayProc;
+  windowClass.hInstance = g_instance;
+  windowClass.hCursor = LoadCursorW(nullptr, IDC_CROSS);
+  windowClass.lpszClassName = L"SnapwrenOverlay";
+  return RegisterClassExW(&windowClass) != 0;
+}
+
+// Runs one session; afterFirstPaint gets the overlay and must end the session.
+double RunSession(std::function<void(HWND)> afterFirstPaint) {
+  g_afterFirstPaint = std::move(afterFirstPaint);
+  g_painted = false;
+  const double start = Now();
+  StartCapture();
+  return g_firstPaintEnd - start;
+}
+
+void EndSession(HWND overlay) { PostMessageW(overlay, WM_KEYDOWN, VK_ESCAPE, 0); }
+
+// Lets the system finish what a destroyed window leaves behind, as the tray's message loop
+// would while Snapwren waits.
+void Settle() {
+  const double until = Now() + 500;
+  while (Now() < until) {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+    Sleep(10);
+  }
+}
+
+double BlitScreen() {
+  const int width = GetSystemMetrics(SM_CXVIRTUALSCREEN);
+  const int height = GetSystemMetrics(SM_CYVIRTUALSCREEN);
+  WindowDc screen(nullptr);
+  UniqueBitmap bitmap(CreateCompatibleBitmap(screen.get(), width, height));
+  UniqueMemoryDc memory(CreateCompatibleDC(screen.get()));
+  SelectGuard select(memory.get(), bitmap.get());
+  const double start = Now();
+  BitBlt(memory.get(), 0, 0, width, height, screen.get(), GetSystemMetrics(SM_XVIRTUALSCREEN),
+         GetSystemMetrics(SM_YVIRTUALSCREEN), SRCCOPY);
+  GdiFlush();
+  return Now() - start;
+}
+
+LPARAM At(POINT point) {
+  return MAKELPARAM(static_cast<WORD>(point.x), static_cast<WORD>(point.y));
+}
+
+void Move(HWND overlay, POINT point, bool held) {
+  SendMessageW(overlay, WM_MOUSEMOVE, held ? MK_LBUTTON : 0, At(point));
+  UpdateWindow(overlay);
+}
+
+// Phase Selected with an 800 x 600 selection in the middle and 20 annotations in it.
+void PrepareSelected(HWND overlay) {
+  const int width = GetSystemMetrics(SM_CXVIRTUALSCREEN);
+  const int height = GetSystemMetrics(SM_CYVIRTUALSCREEN);
+  const POINT from = {(width - kSelectionWidth) / 2, (height - kSelectionHeight) / 2};
+  const POINT to = {from.x + kSelectionWidth, from.y + kSelectionHeight};
+  SendMessageW(overlay, WM_LBUTTONDOWN, MK_LBUTTON, At(from));
+  Move(overlay, to, true);
+  SendMessageW(overlay, WM_LBUTTONUP, 0, At(to));
+
+  const Tool kinds[] = {Tool::Pen, Tool::Line, Tool::Arrow, Tool::Rectangle, Tool::Text};
+  for (int i = 0; i < kAnnotationCount; ++i) {
+    Annotation annotation;
+    annotation.Kind = kinds[i % 5];
+    annotation.Color = RGB(40 * (i % 6), 255 - 10 * i, 60);
+    const LONG x = from.x + 30 + 35 * i;
+    const LONG y = from.y + 40 + 25 * i;
+    if (annotation.Kind == Tool::Pen) {
+      for (int k = 0; k < 40; ++k) annotation.Points.push_back({x + 3 * k, y + (k * k) % 37});
+    } else if (annotation.Kind == Tool::Text) {
+      annotation.Width = 22;
+      annotation.Points.push_back({x, y});
+      annotation.Text = L"Notiz " + std::to_wstring(i);
+    } else {
+      annotation.Points = {{x, y}, {x + 120, y + 70}};
+    }
+    g_overlayState.Annotations.push_back(annotation);
+  }
+}
+
+POINT Centre(const RECT& rect) { return {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2}; }
+
+struct SelectedFigures {
+  double repaint = 0;
+  double move = 0;
+  double hover = 0;
+  SIZE_T memSession = 0;
+};
+
+SelectedFigures MeasureSelected(int repeats) {
+  SelectedFigures figures;
+  RunSession([&](HWND overlay) {
+    PrepareSelected(overlay);
+    const POINT button = Centre(g_toolbarLayout.Button(ToolbarButtonId::Save));
+    // Rest on the button long enough for its tooltip to be due.
+    Move(overlay, button, false);
+    g_overlayState.TooltipTime = GetTickCount() - 1000;
+    Move(overlay, {button.x + 1, button.y}, false);
+
+    std::vector<double> repaints;
+    for (int i = 0; i < repeats; ++i) {
+      InvalidateRect(overlay, nullptr, FALSE);
+      const double start = Now();
+      UpdateWindow(overlay);
+      GdiFlush();
+      repaints.push_back(Now() - start);
+    }
+    figures.repaint = Median(repaints);
+
+    std::vector<double> hovers;
+    for (int i = 0; i < repeats; ++i) {
+      const double start = Now();
+      Move(overlay, {button.x + (i % 2 == 0 ? 2 : -2), button.y + (i % 3) - 1}, false);
+      GdiFlush();
+      hovers.push_back(Now() - start);
+    }
+    figures.hover = Median(hovers);
+
+    // Drag the selection by its inside, a few pixels per move, as a hand does.
+    const RECT& selection = g_overlayState.SelectionRect;
+    POINT grip = {selection.left + 200, selection.top + 150};
+    SendMessageW(overlay, WM_LBUTTONDOWN, MK_LBUTTON, At(grip));
+    std::vector<double> moves;
+    for (int i = 0; i < repeats; ++i) {
+      grip.x += 3;
+      grip.y += 2;
+      const double start = Now();
+      Move(overlay, grip, true);
+      GdiFlush();
+      moves.push_back(Now() - start);
+    }
+    SendMessageW(overlay, WM_LBUTTONUP, 0, At(grip));
+    figures.move = Median(moves);
+    figures.memSession = PrivateBytes();
+    EndSession(overlay);
+  });
+  return figures;
+}
+
+// A 1920 x 1080 picture of lines of text, as a screenshot of documents or code looks.
+UniqueBitmap TextPicture() {
+  WindowDc screen(nullptr);
+  UniqueBitmap bitmap(CreateCompatibleBitmap(screen.get(), 1920, 1080));
+  UniqueMemoryDc memory(CreateCompatibleDC(screen.get()));
+  SelectGuard select(memory.get(), bitmap.get());
+  const RECT all = {0, 0, 1920, 1080};
+  FillRect(memory.get(), &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+  UniqueFont font(CreateFontW(-15, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                              OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY,
+                              DEFAULT_PITCH, L"Liberation Sans"));
+  SelectGuard selectFont(memory.get(), font.get());
+  SetBkMode(memory.get(), TRANSPARENT);
+  const wchar_t line[] =
+      L"Die Auswahl folgt der Maus; Bildschirmfoto, Pfeil, Rechteck und Text bleiben erhalten. "
+      L"void PaintOverlay(HWND hwnd) { return BitBlt(target, 0, 0, width, height); }";
+  for (int row = 0; row < 1080 / 18; ++row) {
+    SetTextColor(memory.get(), RGB((row * 37) % 160, (row * 53) % 160, (row * 91) % 160));
+    TextOutW(memory.get(), 8 + (row % 7) * 11, row * 18, line, static_cast<int>(wcslen(line)));
+  }
+  return bitmap;
+}
+
+void MeasurePng(FILE* out, int repeats) {
+  UniqueBitmap picture = TextPicture();
+  std::vector<double> times;
+  size_t bytes = 0;
+  for (int i = 0; i < std::max(3, repeats / 3); ++i) {
+    const double start = Now();
+    bytes = EncodePng(picture.get()).size();
+    times.push_back(Now() - start);
+  }
+  fprintf(out, "png_ms\t%.1f\npng_bytes\t%zu\n", Median(times), bytes);
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  std::wstring outPath;
+  int repeats = 15;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    const std::wstring name = argv[i];
+    if (name == L"--out") outPath = argv[i + 1];
+    if (name == L"--repeats") repeats = std::max(3, _wtoi(argv[i + 1]));
+  }
+  if (outPath.empty()) {
+    fprintf(stderr, "usage: snapwren_bench --out <file> [--repeats n]\n");
+    return 64;
+  }
+  FILE* out = _wfopen(outPath.c_str(), L"w");
+  if (!out) return 1;
+
+  g_instance = GetModuleHandleW(nullptr);
+  GdiplusSession gdiplus;
+  AppSettings = Settings();
+  AppSettings.RememberSelection = false;
+  AppSettings.CaptureCursor = false;
+  if (!RegisterOverlay()) return 1;
+
+  fprintf(out, "width\t%d\nheight\t%d\n", GetSystemMetrics(SM_CXVIRTUALSCREEN),
+          GetSystemMetrics(SM_CYVIRTUALSCREEN));
+
+  std::vector<double> blits;
+  for (int i = 0; i < repeats; ++i) blits.push_back(BlitScreen());
+  fprintf(out, "blit\t%.2f\n", Median(blits));
+
+  // One session to warm up GDI+, the icons' decoder and the window class.
+  RunSession(EndSession);
+  Settle();
+  const SIZE_T before = PrivateBytes();
+  std::vector<double> starts;
+  for (int i = 0; i < repeats; ++i) starts.push_back(RunSession(EndSession));
+  fprintf(out, "start\t%.2f\n", Median(starts));
+
+  const SelectedFigures selected = MeasureSelected(repeats);
+  Settle();
+  const SIZE_T after = PrivateBytes();
+  fprintf(out, "repaint\t%.2f\nmove\t%.2f\nhover\t%.2f\n", selected.repaint, selected.move,
+          selected.hover);
+  fprintf(out, "mem_before\t%zu\nmem_session\t%zu\nmem_after\t%zu\n", before, selected.memSession,
+          after);
+
+  MeasurePng(out, repeats);
+  fclose(out);
+  return 0;
+}
