@@ -30,11 +30,6 @@ RECT Inflated(RECT rect, int by) {
   return rect;
 }
 
-RECT Normalized(const RECT& rect) {
-  return RECT{std::min(rect.left, rect.right), std::min(rect.top, rect.bottom),
-              std::max(rect.left, rect.right), std::max(rect.top, rect.bottom)};
-}
-
 void Include(RECT& total, const RECT& part) {
   if (IsRectEmpty(&part)) return;
   if (IsRectEmpty(&total)) {
@@ -100,7 +95,10 @@ FrameLook LookOf(const OverlayState& state, const ToolbarLayout& layout) {
   const bool selected = state.Phase == OverlayPhase::Selected;
   look.HasRectangle = (selected || state.IsSelecting) && look.Shown.right - look.Shown.left > 0;
   if (look.HasRectangle) {
-    Include(look.Extent, Inflated(Normalized(look.Shown), kBorderReach));
+    const RECT& shown = look.Shown;
+    const RECT bright =
+        NormalizedRect(POINT{shown.left, shown.top}, POINT{shown.right, shown.bottom});
+    Include(look.Extent, Inflated(bright, kBorderReach));
     Include(look.Extent, SizeLabelBounds(look.Shown));
   }
   look.AnnotationCount = state.Annotations.size();

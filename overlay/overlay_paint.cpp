@@ -173,11 +173,6 @@ bool Intersects(const RECT& a, const RECT& b) {
   return IntersectRect(&common, &a, &b) != FALSE;
 }
 
-RECT Normalized(const RECT& rect) {
-  return RECT{std::min(rect.left, rect.right), std::min(rect.top, rect.bottom),
-              std::max(rect.left, rect.right), std::max(rect.top, rect.bottom)};
-}
-
 void DrawBorder(HDC hdc, const RECT& rect) {
   UniquePen pen(CreatePen(PS_SOLID, kBorderWidth, kAccent));
   if (!pen) return;
@@ -372,7 +367,8 @@ void RenderArea(HDC hdc, const OverlayCanvas& canvas, const RECT& area) {
   if (hasRectangle && shown.right - shown.left > 0) {
     // The darkening leaves out the selection, whichever way round its edges lie.
     RECT inside = {};
-    const RECT bright = Normalized(shown);
+    const RECT bright =
+        NormalizedRect(POINT{shown.left, shown.top}, POINT{shown.right, shown.bottom});
     if (IntersectRect(&inside, &bright, &area)) CopyScreen(hdc, canvas.screen(), inside);
     DrawBorder(hdc, shown);
     if (Intersects(SizeLabelBounds(shown), area)) DrawSizeLabel(hdc, shown);

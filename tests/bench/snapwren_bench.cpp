@@ -173,7 +173,9 @@ void PrepareSelected(HWND overlay) {
   }
 }
 
-POINT Centre(const RECT& rect) { return {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2}; }
+POINT Centre(const RECT& rect) {
+  return {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+}
 
 struct SelectedFigures {
   double repaint = 0;

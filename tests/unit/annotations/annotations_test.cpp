@@ -10,16 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "app/gdiplus_handles.h"
-#include "capture/capture_session.h"
 #include "overlay/annotations.h"
 #include "overlay/export.h"
-#include "overlay/overlay_paint.h"
-#include "overlay/overlay_state.h"
-#include "overlay/overlay_window.h"
-#include "overlay/toolbar.h"
-#include "settings/settings.h"
-#include "unit/overlay/pixel_support.h"
+#include "unit/overlay/editor_fixture.h"
 
 namespace {
 
@@ -107,24 +100,10 @@ constexpr COLORREF kMagenta = RGB(255, 0, 255);
 // A 32-bit DIB pixel of a COLORREF.
 DWORD Pixel(COLORREF color) { return Rgb(GetRValue(color), GetGValue(color), GetBValue(color)); }
 
-class AnnotationEditorTest : public ::testing::Test {
+class AnnotationEditorTest : public EditorFixture {
  protected:
-  static void SetUpTestSuite() {
-    WNDCLASSEXW windowClass = {};
-    windowClass.cbSize = sizeof windowClass;
-    windowClass.lpfnWndProc = OverlayWndProc;
-    windowClass.hInstance = GetModuleHandleW(nullptr);
-    windowClass.lpszClassName = L"SnapwrenOverlay";
-    RegisterClassExW(&windowClass);
-  }
-
   void SetUp() override {
-    ASSERT_TRUE(gdiplus_.started());
-    width_ = GetSystemMetrics(SM_CXVIRTUALSCREEN);
-    height_ = GetSystemMetrics(SM_CYVIRTUALSCREEN);
-    picture_ = std::make_unique<testpixels::PatternBitmap>(width_, height_);
-    g_sessionScreenBitmap = picture_->get();
-    ResetOverlayState(g_overlayState);
+    EditorFixture::SetUp();
     g_overlayState.CurrentColor = kRed;
     g_onSelectionDone = [this](const RECT&) {
       ++callbackCalls_;
@@ -135,66 +114,25 @@ class AnnotationEditorTest : public ::testing::Test {
       }
       resultWidth_ = w;
     };
-    AppSettings.RememberSelection = false;
-    hwnd_ = CreateWindowExW(WS_EX_TOOLWINDOW, L"SnapwrenOverlay", L"Snapwren Overlay", WS_POPUP,
-                            GetSystemMetrics(SM_XVIRTUALSCREEN),
-                            GetSystemMetrics(SM_YVIRTUALSCREEN), width_, height_, nullptr,
-                            nullptr, GetModuleHandleW(nullptr), nullptr);
-    ASSERT_NE(hwnd_, nullptr);
+    OpenOverlay(WS_EX_TOOLWINDOW, false);
     Drag(100, 100, 400, 300);
     ASSERT_EQ(g_overlayState.Phase, OverlayPhase::Selected);
   }
 
   void TearDown() override {
     SetCtrl(false);
-    if (IsWindow(hwnd_)) DestroyWindow(hwnd_);
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-    }
-    g_onSelectionDone = nullptr;
-    g_sessionScreenBitmap = nullptr;
-    ResetOverlayState(g_overlayState);
+    EditorFixture::TearDown();
   }
 
-  static LPARAM At(int x, int y) {
-    return MAKELPARAM(static_cast<WORD>(static_cast<short>(x)),
-                      static_cast<WORD>(static_cast<short>(y)));
-  }
-  void Press(int x, int y) { SendMessageW(hwnd_, WM_LBUTTONDOWN, MK_LBUTTON, At(x, y)); }
-  void Move(int x, int y) { SendMessageW(hwnd_, WM_MOUSEMOVE, MK_LBUTTON, At(x, y)); }
-  void Release(int x, int y) { SendMessageW(hwnd_, WM_LBUTTONUP, 0, At(x, y)); }
-  void Drag(int x0, int y0, int x1, int y1) {
-    Press(x0, y0);
-    Move((x0 + x1) / 2, (y0 + y1) / 2);
-    Move(x1, y1);
-    Release(x1, y1);
-  }
-  void ClickButton(ToolbarButtonId id) {
-    const RECT& button = g_toolbarLayout.Button(id);
-    Press(button.left + 14, button.top + 14);
-    Release(button.left + 14, button.top + 14);
-  }
   void Choose(ToolbarButtonId id) {
-    ClickButton(id);
+    Click(id);
     ASSERT_EQ(g_overlayState.CurrentTool, ToolOfButton(id));
-  }
-  static void SetCtrl(bool down) {
-    BYTE keys[256] = {};
-    GetKeyboardState(keys);
-    keys[VK_CONTROL] = down ? 0x80 : 0;
-    keys[VK_LCONTROL] = down ? 0x80 : 0;
-    SetKeyboardState(keys);
   }
   // Queued for the text entry's own loop to take, as typed keys would be.
   void QueueChars(const std::wstring& text) {
     for (wchar_t c : text) PostMessageW(hwnd_, WM_CHAR, c, 1);
   }
   void QueueKey(WPARAM key) { PostMessageW(hwnd_, WM_KEYDOWN, key, 1); }
-  std::unique_ptr<Canvas> Paint() {
-    auto frame = std::make_unique<Canvas>(width_, height_);
-    PaintOverlayFrame(frame->dc(), width_, height_);
-    return frame;
-  }
   // Pixels of exactly this colour in a rectangle of a frame; the picture never has a channel
   // at 0 or 255, so pure colours can only come from annotations.
   static int CountColor(const Canvas& frame, const RECT& area, COLORREF color) {
@@ -206,11 +144,6 @@ class AnnotationEditorTest : public ::testing::Test {
   }
   std::vector<Annotation>& Annotations() { return g_overlayState.Annotations; }
 
-  GdiplusSession gdiplus_;
-  int width_ = 0;
-  int height_ = 0;
-  std::unique_ptr<testpixels::PatternBitmap> picture_;
-  HWND hwnd_ = nullptr;
   int callbackCalls_ = 0;
   std::vector<DWORD> resultPixels_;
   int resultWidth_ = 0;
@@ -229,7 +162,7 @@ TEST_F(AnnotationEditorTest, PenPressWithoutMovementCommitsOnePointThatDrawsNoth
   const RECT around = {190, 190, 211, 211};
   EXPECT_EQ(CountColor(*after, around, kRed), 0);
   EXPECT_EQ(after->At(200, 200), before->At(200, 200));
-  ClickButton(ToolbarButtonId::Undo);
+  Click(ToolbarButtonId::Undo);
   EXPECT_TRUE(Annotations().empty());
 }
 
@@ -241,7 +174,7 @@ TEST_F(AnnotationEditorTest, StraightToolsKeepPressAndReleasePointsOnly) {
     for (int x = 151; x < 180; ++x) Move(x, 150 + x % 3);
     Move(180, 190);
     Release(180, 190);
-    ClickButton(id);  // back to no tool, for the next round's button
+    Click(id);  // back to no tool, for the next round's button
   }
   ASSERT_EQ(Annotations().size(), 3u);
   for (const Annotation& annotation : Annotations()) {
@@ -257,11 +190,11 @@ TEST_F(AnnotationEditorTest, UndoRemovesTheLastAndOnAnEmptyListChangesNothing) {
   Choose(ToolbarButtonId::Line);
   Drag(120, 120, 200, 120);
   Drag(120, 140, 200, 140);
-  ClickButton(ToolbarButtonId::Undo);
+  Click(ToolbarButtonId::Undo);
   ASSERT_EQ(Annotations().size(), 1u);
   EXPECT_EQ(Annotations()[0].Points[0].y, 120);
-  ClickButton(ToolbarButtonId::Undo);
-  ClickButton(ToolbarButtonId::Undo);
+  Click(ToolbarButtonId::Undo);
+  Click(ToolbarButtonId::Undo);
   EXPECT_TRUE(Annotations().empty());
   EXPECT_EQ(g_overlayState.CurrentTool, Tool::Line);
   EXPECT_EQ(g_overlayState.SelectionRect.left, 100);

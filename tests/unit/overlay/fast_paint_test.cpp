@@ -11,16 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "app/gdiplus_handles.h"
-#include "capture/capture_session.h"
 #include "overlay/annotations.h"
 #include "overlay/frame_damage.h"
-#include "overlay/overlay_paint.h"
-#include "overlay/overlay_state.h"
-#include "overlay/overlay_window.h"
-#include "overlay/toolbar.h"
-#include "settings/settings.h"
-#include "unit/overlay/pixel_support.h"
+#include "unit/overlay/editor_fixture.h"
 
 namespace {
 
@@ -95,60 +88,16 @@ void PaintStraightforward(HDC hdc, int width, int height) {
   if (!state.TooltipText.empty() && GetTickCount() - state.TooltipTime > 300) DrawTooltip(hdc);
 }
 
-class FastPaintTest : public ::testing::Test {
+class FastPaintTest : public EditorFixture {
  protected:
-  static void SetUpTestSuite() {
-    WNDCLASSEXW windowClass = {};
-    windowClass.cbSize = sizeof windowClass;
-    windowClass.lpfnWndProc = OverlayWndProc;
-    windowClass.hInstance = GetModuleHandleW(nullptr);
-    windowClass.lpszClassName = L"SnapwrenOverlay";
-    RegisterClassExW(&windowClass);
-  }
-
   void SetUp() override {
-    ASSERT_TRUE(gdiplus_.started());
-    width_ = GetSystemMetrics(SM_CXVIRTUALSCREEN);
-    height_ = GetSystemMetrics(SM_CYVIRTUALSCREEN);
-    picture_ = std::make_unique<testpixels::PatternBitmap>(width_, height_);
-    g_sessionScreenBitmap = picture_->get();
-    for (int i = 0; i < kToolImageCount; ++i) g_toolImages[i] = LoadPngResource(kFirstToolImageId + i);
-    ResetOverlayState(g_overlayState);
-    AppSettings.RememberSelection = false;
-    // Shown, so that the window manager keeps its update region and sends WM_PAINT as it does
-    // during a session.
-    hwnd_ = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, L"SnapwrenOverlay",
-                            L"Snapwren Overlay", WS_POPUP, GetSystemMetrics(SM_XVIRTUALSCREEN),
-                            GetSystemMetrics(SM_YVIRTUALSCREEN), width_, height_, nullptr,
-                            nullptr, GetModuleHandleW(nullptr), nullptr);
-    ASSERT_NE(hwnd_, nullptr);
-    ShowWindow(hwnd_, SW_SHOW);
-    UpdateWindow(hwnd_);
+    EditorFixture::SetUp();
+    OpenOverlay(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, true);
   }
 
-  void TearDown() override {
-    if (IsWindow(hwnd_)) DestroyWindow(hwnd_);
-    ReleaseOverlayCanvas();
-    g_sessionScreenBitmap = nullptr;
-    for (auto& image : g_toolImages) image.reset();
-    ResetOverlayState(g_overlayState);
-  }
-
-  static LPARAM At(POINT p) {
-    return MAKELPARAM(static_cast<WORD>(static_cast<short>(p.x)),
-                      static_cast<WORD>(static_cast<short>(p.y)));
-  }
-  void Press(POINT p) { SendMessageW(hwnd_, WM_LBUTTONDOWN, MK_LBUTTON, At(p)); }
-  void Move(POINT p, bool held = true) {
-    SendMessageW(hwnd_, WM_MOUSEMOVE, held ? MK_LBUTTON : 0, At(p));
-  }
-  void Release(POINT p) { SendMessageW(hwnd_, WM_LBUTTONUP, 0, At(p)); }
-  void Click(ToolbarButtonId id) {
-    const RECT& b = g_toolbarLayout.Button(id);
-    const POINT p = {b.left + 14, b.top + 14};
-    Press(p);
-    Release(p);
-  }
+  void Press(POINT p) { EditorFixture::Press(p.x, p.y); }
+  void Move(POINT p, bool held = true) { EditorFixture::Move(p.x, p.y, held); }
+  void Release(POINT p) { EditorFixture::Release(p.x, p.y); }
   static POINT Centre(const RECT& r) { return {(r.left + r.right) / 2, (r.top + r.bottom) / 2}; }
 
   // What the window shows after it has handled its pending paint, against the frame drawn
@@ -182,12 +131,6 @@ class FastPaintTest : public ::testing::Test {
                             << std::hex << shown.At(first.x, first.y) << " instead of "
                             << expected.At(first.x, first.y);
   }
-
-  GdiplusSession gdiplus_;
-  int width_ = 0;
-  int height_ = 0;
-  std::unique_ptr<testpixels::PatternBitmap> picture_;
-  HWND hwnd_ = nullptr;
 };
 
 TEST_F(FastPaintTest, FirstDragGrowsShrinksAndTurnsOver) {
@@ -383,7 +326,8 @@ TEST_F(ElementBoundsTest, TooltipsAndSizeLabelsStayInsideTheirBounds) {
     g_overlayState.TooltipText = label;
     g_overlayState.TooltipAnchor = {400, 300};
     DrawTooltip(canvas_->dc());
-    ExpectInside(TooltipBounds(label, g_overlayState.TooltipAnchor), "tooltip " + std::to_string(id));
+    ExpectInside(TooltipBounds(label, g_overlayState.TooltipAnchor),
+                 "tooltip " + std::to_string(id));
   }
   ResetOverlayState(g_overlayState);
 

@@ -8,14 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/gdiplus_handles.h"
-#include "capture/capture_session.h"
-#include "overlay/overlay_paint.h"
-#include "overlay/overlay_state.h"
-#include "overlay/overlay_window.h"
-#include "overlay/toolbar.h"
-#include "settings/settings.h"
-#include "unit/overlay/pixel_support.h"
+#include "unit/overlay/editor_fixture.h"
 
 namespace {
 
@@ -30,25 +23,10 @@ constexpr DWORD kWhite = 0xFFFFFF;
 constexpr DWORD kBlack = 0x000000;
 constexpr DWORD kPanel = 0x323232;
 
-class OverlayEditorTest : public ::testing::Test {
+class OverlayEditorTest : public EditorFixture {
  protected:
-  static void SetUpTestSuite() {
-    WNDCLASSEXW windowClass = {};
-    windowClass.cbSize = sizeof windowClass;
-    windowClass.lpfnWndProc = OverlayWndProc;
-    windowClass.hInstance = GetModuleHandleW(nullptr);
-    windowClass.lpszClassName = L"SnapwrenOverlay";
-    RegisterClassExW(&windowClass);
-  }
-
   void SetUp() override {
-    ASSERT_TRUE(gdiplus_.started());
-    width_ = GetSystemMetrics(SM_CXVIRTUALSCREEN);
-    height_ = GetSystemMetrics(SM_CYVIRTUALSCREEN);
-    picture_ = std::make_unique<testpixels::PatternBitmap>(width_, height_);
-    g_sessionScreenBitmap = picture_->get();
-    for (int i = 0; i < kToolImageCount; ++i) g_toolImages[i] = LoadPngResource(kFirstToolImageId + i);
-    ResetOverlayState(g_overlayState);
+    EditorFixture::SetUp();
     g_onSelectionDone = [this](const RECT& rect) {
       ++callbackCalls_;
       callbackRect_ = rect;
@@ -60,69 +38,16 @@ class OverlayEditorTest : public ::testing::Test {
       resultWidth_ = w;
       resultHeight_ = h;
     };
-    AppSettings.RememberSelection = false;
-    hwnd_ = CreateWindowExW(WS_EX_TOOLWINDOW, L"SnapwrenOverlay", L"Snapwren Overlay", WS_POPUP,
-                            GetSystemMetrics(SM_XVIRTUALSCREEN),
-                            GetSystemMetrics(SM_YVIRTUALSCREEN), width_, height_, nullptr,
-                            nullptr, GetModuleHandleW(nullptr), nullptr);
-    ASSERT_NE(hwnd_, nullptr);
+    OpenOverlay(WS_EX_TOOLWINDOW, false);
   }
 
   void TearDown() override {
     SetCtrl(false);
-    if (IsWindow(hwnd_)) DestroyWindow(hwnd_);
-    ReleaseOverlayCanvas();
-    g_onSelectionDone = nullptr;
-    g_sessionScreenBitmap = nullptr;
-    for (auto& image : g_toolImages) image.reset();
-    ResetOverlayState(g_overlayState);
+    EditorFixture::TearDown();
   }
 
-  static LPARAM At(int x, int y) {
-    return MAKELPARAM(static_cast<WORD>(static_cast<short>(x)), static_cast<WORD>(static_cast<short>(y)));
-  }
-  void Press(int x, int y) { SendMessageW(hwnd_, WM_LBUTTONDOWN, MK_LBUTTON, At(x, y)); }
-  void Move(int x, int y, bool held = true) {
-    SendMessageW(hwnd_, WM_MOUSEMOVE, held ? MK_LBUTTON : 0, At(x, y));
-  }
-  void Release(int x, int y) { SendMessageW(hwnd_, WM_LBUTTONUP, 0, At(x, y)); }
-  void Drag(int x0, int y0, int x1, int y1) {
-    Press(x0, y0);
-    Move((x0 + x1) / 2, (y0 + y1) / 2);
-    Move(x1, y1);
-    Release(x1, y1);
-  }
-  void Click(int x, int y) {
-    Press(x, y);
-    Release(x, y);
-  }
-  void Click(const RECT& button) { Click(button.left + 14, button.top + 14); }
-  // GetKeyState reads the thread's own key state, which SetKeyboardState writes.
-  static void SetCtrl(bool down) {
-    BYTE keys[256] = {};
-    GetKeyboardState(keys);
-    keys[VK_CONTROL] = down ? 0x80 : 0;
-    keys[VK_LCONTROL] = down ? 0x80 : 0;
-    SetKeyboardState(keys);
-  }
-  void Key(WPARAM key, bool ctrl) {
-    SetCtrl(ctrl);
-    SendMessageW(hwnd_, WM_KEYDOWN, key, 1);
-    SetCtrl(false);
-  }
-  std::unique_ptr<Canvas> Paint() {
-    auto frame = std::make_unique<Canvas>(width_, height_);
-    PaintOverlayFrame(frame->dc(), width_, height_);
-    return frame;
-  }
-  bool Alive() const { return IsWindow(hwnd_) != FALSE; }
   const RECT& Button(ToolbarButtonId id) const { return g_toolbarLayout.Button(id); }
 
-  GdiplusSession gdiplus_;
-  int width_ = 0;
-  int height_ = 0;
-  std::unique_ptr<testpixels::PatternBitmap> picture_;
-  HWND hwnd_ = nullptr;
   int callbackCalls_ = 0;
   RECT callbackRect_ = {};
   std::vector<DWORD> resultPixels_;
