@@ -35,15 +35,8 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-Xvfb -displayfd 3 -screen 0 3840x2160x24 -nolisten tcp 3>"$run_dir/display" \
-  >"$run_dir/xvfb.log" 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 100); do
-  [ -s "$run_dir/display" ] && break
-  sleep 0.1
-done
-[ -s "$run_dir/display" ] || { echo "bench.sh: Xvfb did not start" >&2; exit 1; }
-export DISPLAY=":$(head -n1 "$run_dir/display")"
+source scripts/xvfb.sh
+start_xvfb 3840x2160 "$run_dir" || { echo "bench.sh: Xvfb did not start" >&2; exit 1; }
 
 export WINEPREFIX="$run_dir/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 wineboot -i >/dev/null 2>&1

@@ -56,15 +56,8 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-Xvfb -displayfd 3 -screen 0 1600x900x24 -nolisten tcp 3>"$run_dir/display" \
-  >"$run_dir/xvfb.log" 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 100); do
-  [ -s "$run_dir/display" ] && break
-  sleep 0.1
-done
-[ -s "$run_dir/display" ] || { echo "run.sh: Xvfb did not start" >&2; exit 1; }
-export DISPLAY=":$(head -n1 "$run_dir/display")"
+source scripts/xvfb.sh
+start_xvfb 1600x900 "$run_dir" || { echo "run.sh: Xvfb did not start" >&2; exit 1; }
 
 # Every program of the prefix then shares one virtual desktop with taskbar and tray, and the
 # settings window finds fonts for the names it asks for.

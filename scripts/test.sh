@@ -63,17 +63,8 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM
 
 step "X server"
-# -displayfd picks a free display number and writes it once the server accepts clients.
-Xvfb -displayfd 3 -screen 0 1600x900x24 -nolisten tcp 3>"$run_dir/display" \
-  >"$run_dir/xvfb.log" 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 100); do
-  [ -s "$run_dir/display" ] && break
-  kill -0 "$xvfb_pid" 2>/dev/null || fail "Xvfb did not start: $(cat "$run_dir/xvfb.log")"
-  sleep 0.1
-done
-[ -s "$run_dir/display" ] || fail "Xvfb gave no display number"
-export DISPLAY=":$(head -n1 "$run_dir/display")"
+source scripts/xvfb.sh
+start_xvfb 1600x900 "$run_dir" || fail "Xvfb did not start: $(cat "$run_dir/xvfb.log")"
 echo "Xvfb $xvfb_pid on $DISPLAY"
 
 step "test certificates"
