@@ -77,7 +77,8 @@ EOF
   before="$(cpu_ns)"
   sleep 10
   after="$(cpu_ns)"
-  echo "idle_cpu_ms	$(( (after - before) / 1000000 ))" >>"$run_dir/$size.txt"
+  awk -v a="$after" -v b="$before" 'BEGIN { printf "idle_cpu_ms\t%.1f\n", (a - b) / 1e6 }' \
+    >>"$run_dir/$size.txt"
   wineserver -k >/dev/null 2>&1 || true
   wineserver -w
   wait "$snapwren_pid" || true
@@ -103,8 +104,12 @@ def timed(key, ratio=True):
         cells.append(cell)
     return cells
 
-def megabytes(key):
-    return [f"{figures[s][key] / 2**20:.1f} MB" for s in sizes]
+def megabytes(key, relative_to=None):
+    cells = []
+    for s in sizes:
+        value = figures[s][key] - (figures[s][relative_to] if relative_to else 0)
+        cells.append(f"{value / 2**20:+.1f} MB" if relative_to else f"{value / 2**20:.1f} MB")
+    return cells
 
 rows = [
     ("Full-frame BitBlt from the screen (reference)", timed("blit", ratio=False)),
@@ -112,11 +117,11 @@ rows = [
     ("Repaint of the whole overlay, phase Selected", timed("repaint")),
     ("Pointer move dragging the selection, with its repaint", timed("move")),
     ("Pointer move over a toolbar button, with its repaint", timed("hover")),
-    ("Private memory before a session", megabytes("mem_before")),
-    ("Private memory during a session", megabytes("mem_session")),
-    ("Private memory after the session", megabytes("mem_after")),
+    ("Private memory before that session", megabytes("mem_before")),
+    ("Private memory during it, against before", megabytes("mem_session", "mem_before")),
+    ("Private memory after it, against before", megabytes("mem_after", "mem_before")),
     ("CPU time of Snapwren.exe in 10 s idle in the tray",
-     [f"{figures[s]['idle_cpu_ms']:.0f} ms" for s in sizes]),
+     [f"{figures[s]['idle_cpu_ms']:.1f} ms" for s in sizes]),
 ]
 print("| | " + " | ".join(f"{figures[s]['width']:.0f} x {figures[s]['height']:.0f}"
                          for s in sizes) + " |")
