@@ -100,6 +100,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   StartUpdateCheck();
 
   const int exitCode = RunMessageLoop();
+  // "Beenden" and a started update end the loop without destroying the tray window.
+  RemoveTrayIcon();
 
   if (g_appIcon) DestroyIcon(g_appIcon);
   if (g_gdiplusToken) Gdiplus::GdiplusShutdown(g_gdiplusToken);

@@ -214,6 +214,11 @@ void ReAddTrayIcon() {
   Shell_NotifyIconW(NIM_ADD, &data);
 }
 
+// The shell keeps the icon of a program that has ended until the pointer passes over it.
+void RemoveTrayIcon() {
+  if (g_trayIconData.hWnd) Shell_NotifyIconW(NIM_DELETE, &g_trayIconData);
+}
+
 bool CreateShellWatcher(HINSTANCE instance) {
   g_taskbarCreatedMessage = RegisterWindowMessageW(L"TaskbarCreated");
   if (g_taskbarCreatedMessage == 0) return false;

@@ -37,3 +37,5 @@ void ShowUpdatePrompt(HWND owner, const UpdateInfo& info);
 bool CreateShellWatcher(HINSTANCE instance);
 // Puts the tray icon back from g_trayIconData.
 void ReAddTrayIcon();
+// Takes the icon out of the notification area as Snapwren quits.
+void RemoveTrayIcon();

@@ -76,6 +76,8 @@ class TestTrayMenu:
         snapwren.choose(items, "Beenden")
         assert snapwren.wait_exit() == 0
         assert desktop.try_hotkey(CTRL_SHIFT, VK["S"])["registered"]
+        # Gone from the notification area too, not left for the pointer to wipe away.
+        desktop.wait_tray_icons(0, name="after-quit")
 
 
 class TestHotkey:

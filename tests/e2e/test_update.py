@@ -129,6 +129,7 @@ class TestOfferAtStartUp:
         assert mark.read_text(encoding="utf-8").strip().endswith(
             "\\Downloads\\Snapwren_Update.exe")
         assert app.wait_exit(15) == 0
+        desktop.wait_tray_icons(0, name="after-update-quit")
 
 
 class TestCancel:
