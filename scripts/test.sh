@@ -87,8 +87,9 @@ echo "CA and localhost certificate in $certs"
 
 step "Wine template prefix"
 export WINEDEBUG=-all
-# No Mono or Gecko installers: their prompts would wait forever.
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# No Mono or Gecko installers: their prompts would wait forever. No menu builder: it writes
+# launchers for the prefix's Start-menu entries into the tester's own home.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 template="$run_dir/template"
 cat >"$run_dir/prefix.reg" <<'EOF'
 REGEDIT4
@@ -115,10 +116,11 @@ started=$SECONDS
   export WINEPREFIX="$template"
   wineboot -i
   settle_prefix
-  # Wine links the profile's Desktop, Documents, Downloads and media folders to $HOME: a test
-  # that saves or cleans up there would touch the tester's own files. Real folders instead.
-  for folder in "$WINEPREFIX"/drive_c/users/*/*; do
-    if [ -L "$folder" ]; then rm "$folder" && mkdir "$folder"; fi
+  # Wine links the profile's Desktop, Documents, Downloads, media and templates folders to
+  # $HOME: a test that saves or cleans up there would touch the tester's own files. Real
+  # folders instead.
+  find "$WINEPREFIX/drive_c/users" -type l -print0 | while IFS= read -r -d '' folder; do
+    rm "$folder" && mkdir "$folder"
   done
   wine regedit /S "Z:${run_dir//\//\\}\\prefix.reg"
   wine "$snaptool" trust-ca "Z:${certs//\//\\}\\ca.der"

@@ -8,7 +8,7 @@
 set -uo pipefail
 export WINEPREFIX="${WINEPREFIX:-${SNAPWREN_TEST_PREFIX:-$PWD/wineprefix-unit}}"
 export WINEDEBUG="${WINEDEBUG:--all}"
-export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=;winemenubuilder.exe=d}"
 output="$(mktemp)"
 trap 'rm -f "$output"' EXIT
 wine "$@" >"$output" 2>&1 </dev/null

@@ -191,7 +191,7 @@ class WinePrefix:
     def env(self):
         env = dict(os.environ)
         env.update(WINEPREFIX=str(self.path), DISPLAY=self.test_env.display, WINEDEBUG="-all",
-                   WINEDLLOVERRIDES="mscoree,mshtml=")
+                   WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d")
         return env
 
     @property
