@@ -29,15 +29,7 @@ done
 if [ -z "$exe" ]; then
   bash scripts/setup.sh
   build_dir="$(realpath -m "${BUILD_DIR:-build}")"
-  server_options=()
-  for name in SNAPWREN_UPLOAD_URL SNAPWREN_UPDATE_HOST; do
-    if [ -n "${!name:-}" ]; then
-      server_options+=("-D$name=${!name}")
-    else
-      # The test command leaves loopback addresses in a shared build directory's cache.
-      server_options+=("-U$name")
-    fi
-  done
+  source scripts/server-options.sh
   echo "build-installer.sh: building Snapwren in $build_dir" >&2
   cmake -S . -B "$build_dir" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
     -DCMAKE_BUILD_TYPE=Release "${server_options[@]}" >/dev/null

@@ -14,15 +14,7 @@ cd "$repo"
 bash scripts/setup.sh
 
 build_dir="$(realpath -m "${BUILD_DIR:-build}")"
-server_options=()
-for name in SNAPWREN_UPLOAD_URL SNAPWREN_UPDATE_HOST; do
-  if [ -n "${!name:-}" ]; then
-    server_options+=("-D$name=${!name}")
-  else
-    # The test command leaves loopback addresses in a shared build directory's cache.
-    server_options+=("-U$name")
-  fi
-done
+source scripts/server-options.sh
 echo "run.sh: building in $build_dir"
 cmake -S . -B "$build_dir" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
   -DCMAKE_BUILD_TYPE=Release "${server_options[@]}" >/dev/null
@@ -61,21 +53,7 @@ start_xvfb 1600x900 "$run_dir" || { echo "run.sh: Xvfb did not start" >&2; exit 
 
 # Every program of the prefix then shares one virtual desktop with taskbar and tray, and the
 # settings window finds fonts for the names it asks for.
-cat >"$run_dir/desktop.reg" <<'EOF'
-REGEDIT4
-
-[HKEY_CURRENT_USER\Software\Wine\Explorer]
-"Desktop"="shell"
-
-[HKEY_CURRENT_USER\Software\Wine\Explorer\Desktops]
-"shell"="1600x900"
-
-[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]
-"Segoe UI"="Liberation Sans"
-"Microsoft Sans Serif"="Liberation Sans"
-"Tahoma"="DejaVu Sans"
-EOF
-wine regedit /S "Z:${run_dir//\//\\}\\desktop.reg"
+wine regedit /S "Z:${repo//\//\\}\\scripts\\wine-desktop.reg"
 
 wine "$exe" &
 app_pid=$!

@@ -91,20 +91,6 @@ export WINEDEBUG=-all
 # launchers for the prefix's Start-menu entries into the tester's own home.
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 template="$run_dir/template"
-cat >"$run_dir/prefix.reg" <<'EOF'
-REGEDIT4
-
-[HKEY_CURRENT_USER\Software\Wine\Explorer]
-"Desktop"="shell"
-
-[HKEY_CURRENT_USER\Software\Wine\Explorer\Desktops]
-"shell"="1600x900"
-
-[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]
-"Segoe UI"="Liberation Sans"
-"Microsoft Sans Serif"="Liberation Sans"
-"Tahoma"="DejaVu Sans"
-EOF
 # Waits for the prefix's server to end by itself. Now and then a desktop process of the prefix
 # lingers and the server never ends; stopping it then saves the registry all the same.
 settle_prefix() {
@@ -122,7 +108,9 @@ started=$SECONDS
   find "$WINEPREFIX/drive_c/users" -type l -print0 | while IFS= read -r -d '' folder; do
     rm "$folder" && mkdir "$folder"
   done
-  wine regedit /S "Z:${run_dir//\//\\}\\prefix.reg"
+  # One virtual desktop with taskbar and tray for every program of the prefix, and fonts for
+  # the names Snapwren asks for.
+  wine regedit /S "Z:${repo//\//\\}\\scripts\\wine-desktop.reg"
   wine "$snaptool" trust-ca "Z:${certs//\//\\}\\ca.der"
   # The registry reaches the disk when the server ends; only then may the prefix be copied.
   settle_prefix

@@ -1097,17 +1097,23 @@ int CmdClipDib(const Args& args) {
   return kExitOk;
 }
 
-// clip-set-dib <file.bmp>: puts a BMP file's DIB on the clipboard as CF_DIB.
-int CmdClipSetDib(const Args& args) {
-  if (args.positional.empty()) return kExitUsage;
-  FILE* in = _wfopen(args.positional[0].c_str(), L"rb");
-  if (!in) return kExitNotFound;
-  std::vector<BYTE> bytes;
+// A whole file; false when it cannot be opened.
+bool ReadWholeFile(const std::wstring& path, std::vector<BYTE>& bytes) {
+  FILE* in = _wfopen(path.c_str(), L"rb");
+  if (!in) return false;
   BYTE buffer[65536];
   for (size_t got; (got = fread(buffer, 1, sizeof buffer, in)) > 0;) {
     bytes.insert(bytes.end(), buffer, buffer + got);
   }
   fclose(in);
+  return true;
+}
+
+// clip-set-dib <file.bmp>: puts a BMP file's DIB on the clipboard as CF_DIB.
+int CmdClipSetDib(const Args& args) {
+  if (args.positional.empty()) return kExitUsage;
+  std::vector<BYTE> bytes;
+  if (!ReadWholeFile(args.positional[0], bytes)) return kExitNotFound;
   if (bytes.size() <= sizeof(BITMAPFILEHEADER) || bytes[0] != 'B' || bytes[1] != 'M') {
     return kExitUsage;
   }
@@ -1123,14 +1129,8 @@ int CmdClipSetDib(const Args& args) {
 // WinHTTP accepts the tests' HTTPS servers.
 int CmdTrustCa(const Args& args) {
   if (args.positional.empty()) return kExitUsage;
-  FILE* in = _wfopen(args.positional[0].c_str(), L"rb");
-  if (!in) return kExitNotFound;
   std::vector<BYTE> der;
-  BYTE buffer[4096];
-  for (size_t got; (got = fread(buffer, 1, sizeof buffer, in)) > 0;) {
-    der.insert(der.end(), buffer, buffer + got);
-  }
-  fclose(in);
+  if (!ReadWholeFile(args.positional[0], der)) return kExitNotFound;
   HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
                                    CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
   if (!store) {
