@@ -7,7 +7,6 @@
 #include <windows.h>
 #include <shellapi.h>
 #include <wincrypt.h>
-#include <winhttp.h>
 
 #include <fcntl.h>
 #include <io.h>
@@ -17,7 +16,6 @@
 #include <cwchar>
 #include <functional>
 #include <map>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -46,15 +44,6 @@ std::string Utf8(std::wstring_view text) {
                                         nullptr);
   std::string result(static_cast<size_t>(bytes), '\0');
   WideCharToMultiByte(CP_UTF8, 0, text.data(), length, result.data(), bytes, nullptr, nullptr);
-  return result;
-}
-
-std::wstring Wide(std::string_view text) {
-  if (text.empty()) return {};
-  const int length = static_cast<int>(text.size());
-  const int chars = MultiByteToWideChar(CP_UTF8, 0, text.data(), length, nullptr, 0);
-  std::wstring result(static_cast<size_t>(chars), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), length, result.data(), chars);
   return result;
 }
 
@@ -523,9 +512,9 @@ int CmdSetText(const Args& args) {
   return kExitOk;
 }
 
-// post|send <hwnd> <message> [wparam] [lparam]; the message may be a number or a registered
-// name. send prints the result.
-int PostOrSend(const Args& args, bool send) {
+// send <hwnd> <message> [wparam] [lparam]: the message may be a number or a registered name;
+// prints the result.
+int CmdSend(const Args& args) {
   if (args.positional.size() < 2) return kExitUsage;
   const HWND hwnd = ParseHwnd(args.positional[0]);
   const std::wstring& name = args.positional[1];
@@ -535,13 +524,6 @@ int PostOrSend(const Args& args, bool send) {
       static_cast<WPARAM>(args.positional.size() > 2 ? ParseNumber(args.positional[2]) : 0);
   const auto lparam =
       static_cast<LPARAM>(args.positional.size() > 3 ? ParseNumber(args.positional[3]) : 0);
-  if (!send) {
-    if (!PostMessageW(hwnd, message, wparam, lparam)) {
-      WriteError("PostMessage", GetLastError());
-      return kExitFailed;
-    }
-    return kExitOk;
-  }
   DWORD_PTR result = 0;
   if (!SendMessageTimeoutW(hwnd, message, wparam, lparam, SMTO_ABORTIFHUNG, kSendTimeoutMs,
                            &result)) {
@@ -551,9 +533,6 @@ int PostOrSend(const Args& args, bool send) {
   WriteLine(JsonObject().Number("result", static_cast<long long>(result)).str());
   return kExitOk;
 }
-
-int CmdPost(const Args& args) { return PostOrSend(args, false); }
-int CmdSend(const Args& args) { return PostOrSend(args, true); }
 
 // close <hwnd>: WM_CLOSE, as the window's close box would send.
 int CmdClose(const Args& args) {
@@ -766,34 +745,6 @@ int CmdHotkeyHold(const Args& args) {
 
 // --- processes -------------------------------------------------------------------------------
 
-// run <exe> [arguments...]: starts a program, prints its process id at once and its exit
-// code when it ends. The Windows exit code is read with GetExitCodeProcess, the only place
-// where it is complete (a Unix exit status keeps 8 bits).
-int CmdRun(const Args& args) {
-  if (args.positional.empty()) return kExitUsage;
-  std::wstring commandLine;
-  for (const std::wstring& part : args.positional) {
-    commandLine += (commandLine.empty() ? L"\"" : L" \"") + part + L"\"";
-  }
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &process)) {
-    const DWORD error = GetLastError();
-    WriteError("CreateProcess", error);
-    return kExitFailed;
-  }
-  CloseHandle(process.hThread);
-  WriteLine(JsonObject().Text("event", L"started").Number("pid", process.dwProcessId).str());
-  WaitForSingleObject(process.hProcess, INFINITE);
-  DWORD exitCode = 0;
-  GetExitCodeProcess(process.hProcess, &exitCode);
-  CloseHandle(process.hProcess);
-  WriteLine(JsonObject().Text("event", L"exited").Number("exit", exitCode).str());
-  return kExitOk;
-}
-
 // wait-exit <pid> [--timeout ms]: waits for a running process and prints its exit code.
 int CmdWaitExit(const Args& args) {
   if (args.positional.empty()) return kExitUsage;
@@ -899,22 +850,6 @@ int CmdTray(const Args&) {
 }
 
 // --- screen ----------------------------------------------------------------------------------
-
-// pixel <x> <y>: the colour on the screen, as "#rrggbb".
-int CmdPixel(const Args& args) {
-  if (args.positional.size() < 2) return kExitUsage;
-  HDC screen = GetDC(nullptr);
-  const COLORREF colour = GetPixel(screen, static_cast<int>(wcstol(args.positional[0].c_str(),
-                                                                   nullptr, 0)),
-                                   static_cast<int>(wcstol(args.positional[1].c_str(), nullptr,
-                                                           0)));
-  ReleaseDC(nullptr, screen);
-  char text[16];
-  snprintf(text, sizeof text, "#%02x%02x%02x", GetRValue(colour), GetGValue(colour),
-           GetBValue(colour));
-  WriteLine(JsonObject().Text("colour", Wide(text)).str());
-  return kExitOk;
-}
 
 // metrics: the screen geometry as the program sees it.
 int CmdMetrics(const Args&) {
@@ -1109,20 +1044,6 @@ bool ReadWholeFile(const std::wstring& path, std::vector<BYTE>& bytes) {
   return true;
 }
 
-// clip-set-dib <file.bmp>: puts a BMP file's DIB on the clipboard as CF_DIB.
-int CmdClipSetDib(const Args& args) {
-  if (args.positional.empty()) return kExitUsage;
-  std::vector<BYTE> bytes;
-  if (!ReadWholeFile(args.positional[0], bytes)) return kExitNotFound;
-  if (bytes.size() <= sizeof(BITMAPFILEHEADER) || bytes[0] != 'B' || bytes[1] != 'M') {
-    return kExitUsage;
-  }
-  return PutOnClipboard(CF_DIB, bytes.data() + sizeof(BITMAPFILEHEADER),
-                        bytes.size() - sizeof(BITMAPFILEHEADER))
-             ? kExitOk
-             : kExitFailed;
-}
-
 // --- certificates ----------------------------------------------------------------------------
 
 // trust-ca <file.der>: adds a certificate authority to the machine's trusted roots, so that
@@ -1149,65 +1070,6 @@ int CmdTrustCa(const Args& args) {
   return kExitOk;
 }
 
-// --- HTTPS -----------------------------------------------------------------------------------
-
-struct InternetCloser {
-  void operator()(HINTERNET handle) const { WinHttpCloseHandle(handle); }
-};
-using InternetHandle = std::unique_ptr<void, InternetCloser>;
-
-// https-get <url>: one GET through WinHTTP, as Snapwren talks to its servers; prints the status
-// and the body, or the WinHTTP error (12175 or 12157 for a certificate that is not trusted).
-int CmdHttpsGet(const Args& args) {
-  if (args.positional.empty()) return kExitUsage;
-  const std::wstring& url = args.positional[0];
-  wchar_t host[256] = {};
-  wchar_t path[2048] = {};
-  URL_COMPONENTS parts = {};
-  parts.dwStructSize = sizeof parts;
-  parts.lpszHostName = host;
-  parts.dwHostNameLength = 256;
-  parts.lpszUrlPath = path;
-  parts.dwUrlPathLength = 2048;
-  if (!WinHttpCrackUrl(url.c_str(), 0, 0, &parts)) return kExitUsage;
-
-  const auto report = [](const char* step) {
-    const DWORD error = GetLastError();
-    WriteLine(JsonObject().Text("failed", Wide(step)).Number("error", error).str());
-    return kExitFailed;
-  };
-  InternetHandle session(
-      WinHttpOpen(L"snaptool", WINHTTP_ACCESS_TYPE_NO_PROXY, nullptr, nullptr, 0));
-  if (!session) return report("WinHttpOpen");
-  InternetHandle connection(WinHttpConnect(session.get(), host, parts.nPort, 0));
-  if (!connection) return report("WinHttpConnect");
-  InternetHandle request(WinHttpOpenRequest(
-      connection.get(), L"GET", path, nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
-      parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0));
-  if (!request) return report("WinHttpOpenRequest");
-  if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
-                          WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
-    return report("WinHttpSendRequest");
-  }
-  if (!WinHttpReceiveResponse(request.get(), nullptr)) return report("WinHttpReceiveResponse");
-  DWORD status = 0;
-  DWORD size = sizeof status;
-  WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                      WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX);
-  std::string body;
-  for (;;) {
-    char buffer[4096];
-    DWORD got = 0;
-    if (!WinHttpReadData(request.get(), buffer, sizeof buffer, &got)) {
-      return report("WinHttpReadData");
-    }
-    if (got == 0) break;
-    body.append(buffer, got);
-  }
-  WriteLine(JsonObject().Number("status", status).Text("body", Wide(body)).str());
-  return kExitOk;
-}
-
 // --- dispatch --------------------------------------------------------------------------------
 
 struct Command {
@@ -1225,7 +1087,6 @@ constexpr Command kCommands[] = {
     {L"msgbox", CmdMessageBox, "[hwnd] [--pid N] [--title T] [--timeout ms]"},
     {L"click", CmdClick, "<dialog hwnd> <control id>"},
     {L"settext", CmdSetText, "<hwnd> <text>"},
-    {L"post", CmdPost, "<hwnd> <message number or registered name> [wparam] [lparam]"},
     {L"send", CmdSend, "<hwnd> <message number or registered name> [wparam] [lparam]"},
     {L"close", CmdClose, "<hwnd>"},
     {L"redraw", CmdRedraw, "<hwnd>"},
@@ -1233,22 +1094,18 @@ constexpr Command kCommands[] = {
     {L"keepalive", CmdKeepalive, ""},
     {L"hotkey-try", CmdHotkeyTry, "<modifiers> <vk>"},
     {L"hotkey-hold", CmdHotkeyHold, "<modifiers> <vk>"},
-    {L"run", CmdRun, "<exe> [arguments...]"},
     {L"wait-exit", CmdWaitExit, "<pid> [--timeout ms]"},
     {L"kill", CmdKill, "<pid> [exit code]"},
     {L"tray-delete", CmdTrayDelete, "<hwnd> <uid>"},
     {L"tray", CmdTray, ""},
     {L"broadcast", CmdBroadcast, "<registered message name>"},
-    {L"pixel", CmdPixel, "<x> <y>"},
     {L"metrics", CmdMetrics, ""},
     {L"clip-formats", CmdClipFormats, ""},
     {L"clip-text", CmdClipText, ""},
     {L"clip-set-text", CmdClipSetText, "<text>"},
     {L"clip-clear", CmdClipClear, ""},
     {L"clip-dib", CmdClipDib, "<file.bmp>"},
-    {L"clip-set-dib", CmdClipSetDib, "<file.bmp>"},
     {L"trust-ca", CmdTrustCa, "<file.der>"},
-    {L"https-get", CmdHttpsGet, "<url>"},
 };
 
 int Usage() {
