@@ -1,11 +1,21 @@
 """Steps shared by the annotation tests: the colour dialog, and where annotations may differ
 from the test picture in a copied image."""
 
+import pytest
+
+from capture_support import Session, scenery  # noqa: F401
 from conftest import poll
 
 # Wine's colour dialog, opened full: the Red, Green and Blue edits.
 RED_EDIT, GREEN_EDIT, BLUE_EDIT = 706, 707, 708
 IDOK, IDCANCEL = 1, 2
+
+
+@pytest.fixture
+def session(desktop, snapwren, scenery):
+    """An annotation session's start: the test picture up and Snapwren in the tray."""
+    desktop.wait_tray_icons(1)
+    return Session(desktop, snapwren)
 
 
 def colour_dialog(desktop, pid, timeout=5.0):

@@ -9,6 +9,8 @@ import subprocess
 import time
 from pathlib import Path
 
+import pytest
+
 from conftest import Screenshot, center, poll, winpath
 
 OVERLAY_CLASS = "SnapwrenOverlay"
@@ -17,6 +19,8 @@ OVERLAY_CLASS = "SnapwrenOverlay"
 PALETTE = [(231, 111, 81), (244, 162, 97), (233, 196, 106), (42, 157, 143), (38, 70, 83),
            (142, 202, 230)]
 TILE = 40
+# Where the tests put it.
+PATTERN_RECT = (200, 150, 1000, 650)
 
 PINK = (255, 182, 193)
 PANEL = (50, 50, 50)
@@ -156,6 +160,13 @@ def start_capturetool(desktop, *args, timeout=20.0):
         line += byte
     assert line.endswith(b"\n"), f"capturetool {args} did not get ready"
     return json.loads(line)
+
+
+@pytest.fixture
+def scenery(desktop):
+    """capturetool's test picture at PATTERN_RECT for the test's length; its ready line."""
+    left, top, right, bottom = PATTERN_RECT
+    return start_capturetool(desktop, "pattern", left, top, right - left, bottom - top)
 
 
 class Session:

@@ -5,12 +5,11 @@ and Ctrl+C during text entry end the session cleanly."""
 
 import pytest
 
-from annotation_support import (IDCANCEL, colour_dialog, count_colour, inside,
-                                pick_colour, post_chars, wait_caret)
-from capture_support import Session, pattern_at, start_capturetool, toolbar
+from annotation_support import (IDCANCEL, colour_dialog, count_colour, inside,  # noqa: F401
+                                pick_colour, post_chars, scenery, session, wait_caret)
+from capture_support import pattern_at, toolbar
 from conftest import poll
 
-PATTERN_RECT = (200, 150, 1000, 650)
 SELECTION = (300, 250, 700, 550)
 RED = (255, 0, 0)
 BLUE = (0, 0, 255)
@@ -30,12 +29,6 @@ CHANGED_BOXES = [(315, 275, 425, 325), (315, 345, 465, 356), (315, 410, 465, 431
                  (495, 275, 645, 385), (595, 465, 785, 535), (325, 440, 480, 485)]
 
 
-@pytest.fixture
-def session(desktop, snapwren):
-    left, top, right, bottom = PATTERN_RECT
-    start_capturetool(desktop, "pattern", left, top, right - left, bottom - top)
-    desktop.wait_tray_icons(1)
-    return Session(desktop, snapwren)
 
 
 def blue_in(box):

@@ -5,10 +5,8 @@ is typed and when it is copied."""
 
 import pytest
 
-from annotation_support import wait_caret
-from capture_support import Session, start_capturetool
+from annotation_support import scenery, session, wait_caret  # noqa: F401
 
-PATTERN_RECT = (200, 150, 1000, 650)
 SELECTION = (300, 250, 700, 550)
 RED = (255, 0, 0)
 TEXT_AT = (330, 300)
@@ -23,12 +21,6 @@ def without_segoe_ui(wine_prefix):
     wine_prefix.kill_server()
 
 
-@pytest.fixture
-def session(desktop, snapwren):
-    left, top, right, bottom = PATTERN_RECT
-    start_capturetool(desktop, "pattern", left, top, right - left, bottom - top)
-    desktop.wait_tray_icons(1)
-    return Session(desktop, snapwren)
 
 
 def red_in_text_box(shot):

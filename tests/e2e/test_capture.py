@@ -12,17 +12,11 @@ import time
 import pytest
 
 from capture_support import (PANEL, PINK, Session, darkened, decode_with_imagemagick, near,
-                             pattern_at, start_capturetool, window_screenshot)
+                             pattern_at, scenery, start_capturetool,  # noqa: F401
+                             window_screenshot)
 from conftest import center, winpath
 
-PATTERN_RECT = (200, 150, 1000, 650)
 IDOK, IDCANCEL, IDYES = 1, 2, 6
-
-
-@pytest.fixture
-def scenery(desktop):
-    left, top, right, bottom = PATTERN_RECT
-    return start_capturetool(desktop, "pattern", left, top, right - left, bottom - top)
 
 
 @pytest.fixture

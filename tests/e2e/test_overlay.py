@@ -7,16 +7,9 @@ import time
 
 import pytest
 
-from capture_support import (PINK, Session, darkened, near, pattern_at,
-                             start_capturetool, toolbar, toolbar_shown)
+from capture_support import (PINK, Session, darkened, near, pattern_at,  # noqa: F401
+                             scenery, toolbar, toolbar_shown)
 
-PATTERN_RECT = (200, 150, 1000, 650)
-
-
-@pytest.fixture
-def scenery(desktop):
-    left, top, right, bottom = PATTERN_RECT
-    return start_capturetool(desktop, "pattern", left, top, right - left, bottom - top)
 
 
 def copied_region_matches(session, name, rect):
