@@ -1,9 +1,9 @@
 """Uploading as a user meets it: hotkey, a dragged selection, Ctrl+D or the toolbar's
 "Hochladen (Strg+D)"; the overlay closes, the progress window turns at the bottom right, the link
 reaches the clipboard and a balloon says so. The upload server is a real HTTPS server on
-127.0.0.1:443 (upload_server.py). uploadtool (tests/helper/uploadtool.cpp) puts a pattern on the
-screen whose every pixel names its position, and watches the progress windows and the clipboard
-every 10 ms from inside the prefix."""
+127.0.0.1:443 (upload_server.py). capturetool puts its test picture on the screen, and uploadtool
+(tests/helper/uploadtool.cpp) watches the progress windows and the clipboard every 10 ms from
+inside the prefix."""
 
 import json
 import queue
@@ -14,10 +14,11 @@ import time
 
 import pytest
 
+from capture_support import pattern_at, start_capturetool
 from conftest import _read_line, poll
 from upload_server import UploadServer, describe
 
-# Where the pattern stands and what the tests select inside it (screen coordinates).
+# Where the test picture stands and what the tests select inside it (screen coordinates).
 PATTERN = (100, 100, 900, 600)
 SELECTION = ((300, 200), (620, 440))
 
@@ -107,26 +108,23 @@ def decode_png(data):
     return int(fields.group(1)), int(fields.group(2)), ppm[fields.end():]
 
 
-def pattern_pixel(x, y):
-    return (x & 0xFF, y & 0xFF, ((x >> 8) << 4 | (y >> 8)) & 0xFF)
-
-
 def check_selection_pixels(png, start=SELECTION[0], end=SELECTION[1]):
-    """The PNG holds exactly the pattern from the place where the drag began, as large as the
-    drag: every pixel names its own screen position."""
+    """The PNG holds exactly the test picture from the place where the drag began (give or take
+    the pixel a drag may land off), as large as the drag."""
     width, height, rgb = decode_png(png)
-    r, g, b = rgb[0], rgb[1], rgb[2]
-    x0, y0 = (b >> 4) << 8 | r, (b & 0xF) << 8 | g
-    assert abs(x0 - start[0]) <= 1 and abs(y0 - start[1]) <= 1, (x0, y0)
     assert abs(width - (end[0] - start[0])) <= 2 and abs(height - (end[1] - start[1])) <= 2, \
         (width, height)
-    wrong = 0
-    for j in range(height):
-        for i in range(width):
-            offset = 3 * (j * width + i)
-            if tuple(rgb[offset:offset + 3]) != pattern_pixel(x0 + i, y0 + j):
-                wrong += 1
-    assert wrong == 0, f"{wrong} of {width * height} pixels differ from the screen"
+
+    def wrong(x0, y0, rows):
+        return sum(1 for j in range(rows) for i in range(width)
+                   if tuple(rgb[3 * (j * width + i):3 * (j * width + i) + 3])
+                   != pattern_at(x0 + i, y0 + j))
+
+    # Neighbouring pixels of the picture differ, so its first rows tell where it was taken.
+    x0, y0 = min(((start[0] + dx, start[1] + dy) for dx in (-1, 0, 1) for dy in (-1, 0, 1)),
+                 key=lambda origin: wrong(*origin, 2))
+    bad = wrong(x0, y0, height)
+    assert bad == 0, f"{bad} of {width * height} pixels differ from the screen"
 
 
 def image_part(request):
@@ -140,7 +138,7 @@ def image_part(request):
 
 def progress_in_place(event, rect=PROGRESS_RECT):
     # WS_EX_TOOLWINDOW keeps the window off the taskbar on Windows. Wine 8's taskbar lists it all
-    # the same (as it does uploadtool's tool window); only the style is checked here.
+    # the same (as it does the test picture's window); only the style is checked here.
     assert event["rect"] == rect, event
     assert event["title"] == "Snapwren"
     assert event["style"] & (WS_POPUP | WS_CAPTION | WS_SYSMENU) == WS_POPUP | WS_CAPTION | WS_SYSMENU
@@ -181,13 +179,8 @@ def pictures(wine_prefix):
 
 @pytest.fixture
 def pattern(desktop, pictures):
-    exe = desktop.test_env.build_dir / "tests" / "uploadtool.exe"
     left, top, right, bottom = PATTERN
-    popen = desktop.start(exe, "pattern", left, top, right - left, bottom - top,
-                          stdout=subprocess.PIPE)
-    line = _read_line(popen.stdout, timeout=20)
-    assert line and json.loads(line)["event"] == "ready", "the pattern window did not open"
-    return json.loads(line)
+    return start_capturetool(desktop, "pattern", left, top, right - left, bottom - top)
 
 
 @pytest.fixture

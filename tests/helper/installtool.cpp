@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "../../app/win_handles.h"
+#include "tool_output.h"
 
 namespace {
 
@@ -37,41 +38,6 @@ constexpr DWORD kFixedFileInfoSignature = 0xFEEF04BD;
 // Registry key names are at most 255 characters; value names 16383.
 constexpr DWORD kMaxKeyName = 256;
 constexpr DWORD kMaxValueName = 16384;
-
-std::string Utf8(const std::wstring& text) {
-  if (text.empty()) return {};
-  const int length = static_cast<int>(text.size());
-  const int bytes =
-      WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
-  std::string result(static_cast<size_t>(bytes > 0 ? bytes : 0), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), length, result.data(), bytes, nullptr, nullptr);
-  return result;
-}
-
-std::string JsonString(const std::wstring& text) {
-  std::string out = "\"";
-  for (const char c : Utf8(text)) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (byte < 0x20) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-      out += escaped;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
-}
-
-// msvcrt's printf stops at the first non-ASCII character of a wide string: bytes only.
-void WriteLine(const std::string& line) {
-  std::fwrite(line.data(), 1, line.size(), stdout);
-  std::fputc('\n', stdout);
-  std::fflush(stdout);
-}
 
 std::wstring VersionText(DWORD high, DWORD low) {
   return std::to_wstring(HIWORD(high)) + L"." + std::to_wstring(LOWORD(high)) + L"." +

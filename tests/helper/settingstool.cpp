@@ -9,6 +9,8 @@
 #include <cwchar>
 #include <string>
 
+#include "tool_output.h"
+
 namespace {
 
 constexpr int kExitOk = 0;
@@ -17,19 +19,6 @@ constexpr int kExitFailed = 2;
 constexpr int kExitUsage = 64;
 constexpr UINT kSendTimeoutMs = 2000;
 constexpr wchar_t kFrontClass[] = L"SettingstoolFront";
-
-void WriteLine(const std::string& line) {
-  fwrite(line.data(), 1, line.size(), stdout);
-  fputc('\n', stdout);
-  fflush(stdout);
-}
-
-std::string HwndText(HWND hwnd) {
-  char text[32];
-  snprintf(text, sizeof text, "\"0x%llx\"",
-           static_cast<unsigned long long>(reinterpret_cast<ULONG_PTR>(hwnd)));
-  return text;
-}
 
 HWND ParseHwnd(const wchar_t* text) {
   return reinterpret_cast<HWND>(static_cast<ULONG_PTR>(wcstoull(text, nullptr, 0)));
@@ -79,7 +68,7 @@ int CmdCloseBox(HWND hwnd) {
 
 // foreground: the window that has the user's attention now.
 int CmdForeground() {
-  WriteLine("{\"hwnd\":" + HwndText(GetForegroundWindow()) + "}");
+  WriteLine("{\"hwnd\":" + HwndJson(GetForegroundWindow()) + "}");
   return kExitOk;
 }
 
@@ -104,7 +93,7 @@ int CmdFront() {
   if (!hwnd) return kExitFailed;
   ShowWindow(hwnd, SW_SHOW);
   SetForegroundWindow(hwnd);
-  WriteLine("{\"hwnd\":" + HwndText(hwnd) + "}");
+  WriteLine("{\"hwnd\":" + HwndJson(hwnd) + "}");
   MSG message;
   while (GetMessageW(&message, nullptr, 0, 0) > 0) {
     TranslateMessage(&message);

@@ -21,6 +21,8 @@
 #include <string_view>
 #include <vector>
 
+#include "tool_output.h"
+
 namespace {
 
 constexpr int kExitOk = 0;
@@ -37,63 +39,9 @@ constexpr int kMessageBoxTextId = 0xFFFF;
 
 // --- output ----------------------------------------------------------------------------------
 
-std::string Utf8(std::wstring_view text) {
-  if (text.empty()) return {};
-  const int length = static_cast<int>(text.size());
-  const int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr,
-                                        nullptr);
-  std::string result(static_cast<size_t>(bytes), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), length, result.data(), bytes, nullptr, nullptr);
-  return result;
-}
-
-// msvcrt's wide printf stops at the first non-ASCII character, so bytes go out unconverted.
-// Flushed at once: the tests read lines of a process that keeps running (hotkey-hold, run).
-void Write(const std::string& bytes) {
-  fwrite(bytes.data(), 1, bytes.size(), stdout);
-  fflush(stdout);
-}
-
-void WriteLine(const std::string& line) { Write(line + "\n"); }
-
 void WriteError(const std::string& what, DWORD error) {
   fprintf(stderr, "snaptool: %s failed, error %lu\n", what.c_str(), error);
   fflush(stderr);
-}
-
-std::string JsonString(std::wstring_view text) {
-  std::string out = "\"";
-  for (const char c : Utf8(text)) {
-    const auto byte = static_cast<unsigned char>(c);
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (byte < 0x20) {
-          char escaped[8];
-          snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-          out += escaped;
-        } else {
-          out += c;
-        }
-    }
-  }
-  return out + "\"";
-}
-
-std::string HwndText(HWND hwnd) {
-  char text[32];
-  snprintf(text, sizeof text, "\"0x%llx\"",
-           static_cast<unsigned long long>(reinterpret_cast<ULONG_PTR>(hwnd)));
-  return text;
-}
-
-std::string RectJson(const RECT& rect) {
-  return "[" + std::to_string(rect.left) + "," + std::to_string(rect.top) + "," +
-         std::to_string(rect.right) + "," + std::to_string(rect.bottom) + "]";
 }
 
 // A JSON object built field by field, printed as one line.
@@ -210,7 +158,7 @@ std::string DescribeWindow(HWND hwnd) {
   RECT rect = {};
   GetWindowRect(hwnd, &rect);
   return JsonObject()
-      .Raw("hwnd", HwndText(hwnd))
+      .Raw("hwnd", HwndJson(hwnd))
       .Number("pid", ProcessOf(hwnd))
       .Text("class", ClassOf(hwnd))
       .Text("title", TextOf(hwnd))
@@ -218,7 +166,7 @@ std::string DescribeWindow(HWND hwnd) {
       .Raw("rect", RectJson(rect))
       .Number("id", GetDlgCtrlID(hwnd))
       .Number("style", static_cast<long long>(GetWindowLongW(hwnd, GWL_STYLE) & 0xFFFFFFFFu))
-      .Raw("owner", HwndText(GetWindow(hwnd, GW_OWNER)))
+      .Raw("owner", HwndJson(GetWindow(hwnd, GW_OWNER)))
       .str();
 }
 
@@ -454,7 +402,7 @@ std::string DescribeDialog(HWND dialog) {
     }
   }
   return JsonObject()
-      .Raw("hwnd", HwndText(dialog))
+      .Raw("hwnd", HwndJson(dialog))
       .Number("pid", ProcessOf(dialog))
       .Text("caption", TextOf(dialog))
       .Text("text", text)
@@ -814,7 +762,7 @@ int CmdTray(const Args&) {
   GetWindowRect(tray, &rect);
   WriteLine(JsonObject()
                 .Text("kind", L"taskbar")
-                .Raw("hwnd", HwndText(tray))
+                .Raw("hwnd", HwndJson(tray))
                 .Bool("visible", IsWindowVisible(tray) != FALSE)
                 .Raw("rect", RectJson(rect))
                 .str());
@@ -825,7 +773,7 @@ int CmdTray(const Args&) {
     GetWindowRect(child, &rect);
     WriteLine(JsonObject()
                   .Text("kind", L"icon")
-                  .Raw("hwnd", HwndText(child))
+                  .Raw("hwnd", HwndJson(child))
                   .Bool("visible", IsWindowVisible(child) != FALSE)
                   .Raw("rect", RectJson(rect))
                   .str());
@@ -839,8 +787,8 @@ int CmdTray(const Args&) {
     GetWindowRect(hwnd, &rect);
     WriteLine(JsonObject()
                   .Text("kind", L"tooltip")
-                  .Raw("hwnd", HwndText(hwnd))
-                  .Raw("owner", HwndText(owner))
+                  .Raw("hwnd", HwndJson(hwnd))
+                  .Raw("owner", HwndJson(owner))
                   .Text("text", TextOf(hwnd))
                   .Bool("visible", IsWindowVisible(hwnd) != FALSE)
                   .Raw("rect", RectJson(rect))
@@ -865,7 +813,7 @@ int CmdMetrics(const Args&) {
                 .Number("monitors", GetSystemMetrics(SM_CMONITORS))
                 .Raw("cursor", "[" + std::to_string(cursor.x) + "," + std::to_string(cursor.y) +
                                    "]")
-                .Raw("foreground", HwndText(GetForegroundWindow()))
+                .Raw("foreground", HwndJson(GetForegroundWindow()))
                 .str());
   return kExitOk;
 }

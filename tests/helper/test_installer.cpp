@@ -5,18 +5,11 @@
 
 #include <string>
 
+#include "tool_output.h"
+
 namespace {
 
 constexpr wchar_t kMarkName[] = L"installer-ran.txt";
-
-std::string Utf8(const std::wstring& text) {
-  const int length = static_cast<int>(text.size());
-  const int bytes =
-      WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
-  std::string result(static_cast<size_t>(bytes > 0 ? bytes : 0), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), length, result.data(), bytes, nullptr, nullptr);
-  return result;
-}
 
 }  // namespace
 

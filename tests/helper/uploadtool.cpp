@@ -1,10 +1,5 @@
 // uploadtool: what the upload tests need beyond snaptool, as real Win32 inside the Wine prefix.
 //
-//   pattern <left> <top> <width> <height>
-//       Shows a window whose every pixel names its own screen position (red = x mod 256,
-//       green = y mod 256, blue = x / 256 * 16 + y / 256), so that an uploaded PNG can be checked
-//       pixel by pixel against the place it was taken from. Prints {"event":"ready",...} and
-//       serves the window until it is killed.
 //   watch [--count n] [--timeout ms]
 //       Watches the progress windows, the overlay and the clipboard every 10 ms and prints one
 //       JSON line per change, each with "t", the milliseconds since the watch began: progress
@@ -20,6 +15,7 @@
 #include <vector>
 
 #include "../../app/win_handles.h"
+#include "tool_output.h"
 
 namespace {
 
@@ -29,135 +25,10 @@ constexpr int kExitUsage = 64;
 constexpr DWORD kPollMs = 10;
 constexpr wchar_t kProgressClass[] = L"SnapwrenProgress";
 constexpr wchar_t kOverlayClass[] = L"SnapwrenOverlay";
-constexpr wchar_t kPatternClass[] = L"UploadToolPattern";
 // Where the progress window writes its one line of text, in client coordinates.
 constexpr RECT kTextArea = {70, 28, 340, 60};
 // Enough pixels of one colour to be glyphs rather than a stray edge.
 constexpr int kGlyphPixels = 30;
-
-std::string Utf8(const std::wstring& text) {
-  if (text.empty()) return {};
-  const int length = static_cast<int>(text.size());
-  const int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr,
-                                        nullptr);
-  std::string out(static_cast<size_t>(bytes), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), length, out.data(), bytes, nullptr, nullptr);
-  return out;
-}
-
-std::string Json(const std::wstring& text) {
-  std::string out = "\"";
-  for (const char c : Utf8(text)) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (static_cast<unsigned char>(c) < 0x20) {
-      char escaped[8];
-      snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned char>(c));
-      out += escaped;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
-}
-
-std::string HwndJson(HWND hwnd) {
-  char text[32];
-  snprintf(text, sizeof text, "\"0x%llx\"",
-           static_cast<unsigned long long>(reinterpret_cast<ULONG_PTR>(hwnd)));
-  return text;
-}
-
-std::string RectJson(const RECT& rect) {
-  return "[" + std::to_string(rect.left) + "," + std::to_string(rect.top) + "," +
-         std::to_string(rect.right) + "," + std::to_string(rect.bottom) + "]";
-}
-
-// msvcrt's wide printf stops at the first non-ASCII character, so UTF-8 bytes go out as they are.
-void Print(const std::string& line) {
-  fwrite(line.data(), 1, line.size(), stdout);
-  fputc('\n', stdout);
-  fflush(stdout);
-}
-
-// --- pattern -----------------------------------------------------------------------------------
-
-DWORD PatternPixel(int x, int y) {
-  const DWORD red = static_cast<DWORD>(x & 0xFF);
-  const DWORD green = static_cast<DWORD>(y & 0xFF);
-  const DWORD blue = static_cast<DWORD>(((x >> 8) << 4) | (y >> 8)) & 0xFF;
-  return (red << 16) | (green << 8) | blue;  // BGRA in memory
-}
-
-void PaintPattern(HWND hwnd) {
-  const PaintDc paint(hwnd);
-  RECT client;
-  GetClientRect(hwnd, &client);
-  POINT origin = {0, 0};
-  ClientToScreen(hwnd, &origin);
-  const int width = client.right;
-  const int height = client.bottom;
-  std::vector<DWORD> pixels(static_cast<size_t>(width) * static_cast<size_t>(height));
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) {
-      pixels[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)] =
-          PatternPixel(origin.x + x, origin.y + y);
-    }
-  }
-  BITMAPINFO info = {};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = -height;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  SetDIBitsToDevice(paint.get(), 0, 0, static_cast<DWORD>(width), static_cast<DWORD>(height), 0, 0, 0,
-                    static_cast<UINT>(height), pixels.data(), &info, DIB_RGB_COLORS);
-}
-
-LRESULT CALLBACK PatternWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  switch (message) {
-    case WM_PAINT:
-      PaintPattern(hwnd);
-      return 0;
-    case WM_DESTROY:
-      PostQuitMessage(0);
-      return 0;
-    default:
-      return DefWindowProcW(hwnd, message, wParam, lParam);
-  }
-}
-
-int CmdPattern(int argc, wchar_t** argv) {
-  if (argc < 4) return kExitUsage;
-  const int left = _wtoi(argv[0]);
-  const int top = _wtoi(argv[1]);
-  const int width = _wtoi(argv[2]);
-  const int height = _wtoi(argv[3]);
-  WNDCLASSEXW windowClass = {};
-  windowClass.cbSize = sizeof windowClass;
-  windowClass.lpfnWndProc = PatternWndProc;
-  windowClass.hInstance = GetModuleHandleW(nullptr);
-  windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-  windowClass.lpszClassName = kPatternClass;
-  RegisterClassExW(&windowClass);
-  const HWND hwnd = CreateWindowExW(WS_EX_TOOLWINDOW, kPatternClass, L"pattern", WS_POPUP, left,
-                                    top, width, height, nullptr, nullptr,
-                                    GetModuleHandleW(nullptr), nullptr);
-  if (!hwnd) return 2;
-  ShowWindow(hwnd, SW_SHOW);
-  UpdateWindow(hwnd);
-  RECT rect;
-  GetWindowRect(hwnd, &rect);
-  Print("{\"event\":\"ready\",\"hwnd\":" + HwndJson(hwnd) + ",\"rect\":" + RectJson(rect) +
-        ",\"pid\":" + std::to_string(GetCurrentProcessId()) + "}");
-  MSG message;
-  while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-    TranslateMessage(&message);
-    DispatchMessageW(&message);
-  }
-  return kExitOk;
-}
 
 // --- watch -------------------------------------------------------------------------------------
 
@@ -222,7 +93,7 @@ std::string ClipboardJson() {
   std::string json = "null";
   if (const HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
     if (const auto* text = static_cast<const wchar_t*>(GlobalLock(data))) {
-      json = Json(text);
+      json = JsonString(text);
       GlobalUnlock(data);
     }
   }
@@ -237,7 +108,7 @@ std::string Describe(HWND hwnd) {
   DWORD pid = 0;
   GetWindowThreadProcessId(hwnd, &pid);
   return ",\"hwnd\":" + HwndJson(hwnd) + ",\"rect\":" + RectJson(rect) +
-         ",\"title\":" + Json(title) + ",\"pid\":" + std::to_string(pid) +
+         ",\"title\":" + JsonString(title) + ",\"pid\":" + std::to_string(pid) +
          ",\"style\":" + std::to_string(static_cast<DWORD>(GetWindowLongPtrW(hwnd, GWL_STYLE))) +
          ",\"exstyle\":" +
          std::to_string(static_cast<DWORD>(GetWindowLongPtrW(hwnd, GWL_EXSTYLE))) +
@@ -259,7 +130,7 @@ int CmdWatch(int argc, wchar_t** argv) {
   bool overlay = FindWindowW(kOverlayClass, nullptr) != nullptr;
   DWORD sequence = GetClipboardSequenceNumber();
   std::string clipboardText = ClipboardJson();
-  Print(stamp("ready") + ",\"overlay\":" + (overlay ? "true" : "false") + "}");
+  WriteLine(stamp("ready") + ",\"overlay\":" + (overlay ? "true" : "false") + "}");
 
   while (GetTickCount64() - start < timeout) {
     // The clipboard comes first in each round: a copy followed by a repaint within one round is
@@ -273,14 +144,14 @@ int CmdWatch(int argc, wchar_t** argv) {
         sequence = sequenceNow;
         if (textNow != clipboardText) {
           clipboardText = textNow;
-          Print(stamp("clipboard") + ",\"text\":" + textNow + "}");
+          WriteLine(stamp("clipboard") + ",\"text\":" + textNow + "}");
         }
       }
     }
     const bool overlayNow = FindWindowW(kOverlayClass, nullptr) != nullptr;
     if (overlayNow != overlay) {
       overlay = overlayNow;
-      Print(stamp(overlay ? "overlay-shown" : "overlay-gone") + "}");
+      WriteLine(stamp(overlay ? "overlay-shown" : "overlay-gone") + "}");
     }
     const std::vector<HWND> windows = ProgressWindows();
     for (HWND hwnd : windows) {
@@ -291,27 +162,27 @@ int CmdWatch(int argc, wchar_t** argv) {
         w.hwnd = hwnd;
         w.visible = IsWindowVisible(hwnd) != FALSE;
         watched.push_back(w);
-        Print(stamp("progress") + Describe(hwnd) + "}");
+        WriteLine(stamp("progress") + Describe(hwnd) + "}");
       }
     }
     for (Watched& w : watched) {
       if (w.gone) continue;
       if (!IsWindow(w.hwnd)) {
         w.gone = true;
-        Print(stamp("progress-gone") + ",\"hwnd\":" + HwndJson(w.hwnd) + "}");
+        WriteLine(stamp("progress-gone") + ",\"hwnd\":" + HwndJson(w.hwnd) + "}");
         continue;
       }
       const bool visible = IsWindowVisible(w.hwnd) != FALSE;
       if (visible != w.visible) {
         w.visible = visible;
-        Print(stamp(visible ? "progress-shown" : "progress-hidden") + ",\"hwnd\":" +
+        WriteLine(stamp(visible ? "progress-shown" : "progress-hidden") + ",\"hwnd\":" +
               HwndJson(w.hwnd) + "}");
       }
       if (visible) {
         const std::string colour = TextColour(w.hwnd);
         if (colour != w.colour) {
           w.colour = colour;
-          Print(stamp("text") + ",\"hwnd\":" + HwndJson(w.hwnd) + ",\"colour\":\"" + colour +
+          WriteLine(stamp("text") + ",\"hwnd\":" + HwndJson(w.hwnd) + ",\"colour\":\"" + colour +
                 "\"}");
         }
       }
@@ -319,22 +190,20 @@ int CmdWatch(int argc, wchar_t** argv) {
     size_t goneCount = 0;
     for (const Watched& w : watched) goneCount += w.gone ? 1 : 0;
     if (watched.size() >= count && goneCount == watched.size()) {
-      Print(stamp("done") + "}");
+      WriteLine(stamp("done") + "}");
       return kExitOk;
     }
     Sleep(kPollMs);
   }
-  Print(stamp("timeout") + "}");
+  WriteLine(stamp("timeout") + "}");
   return kExitTimedOut;
 }
 
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc >= 2 && std::wstring(argv[1]) == L"pattern") return CmdPattern(argc - 2, argv + 2);
   if (argc >= 2 && std::wstring(argv[1]) == L"watch") return CmdWatch(argc - 2, argv + 2);
   fprintf(stderr,
-          "usage: uploadtool pattern <left> <top> <width> <height>\n"
-          "       uploadtool watch [--count n] [--timeout ms]\n");
+          "usage: uploadtool watch [--count n] [--timeout ms]\n");
   return kExitUsage;
 }
