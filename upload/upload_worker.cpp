@@ -241,7 +241,11 @@ void StartUpload(std::vector<BYTE> png) {
   try {
     BeginUpload(std::move(png));
   } catch (...) {
-    // Out of memory before the worker took over: there is nothing left to report it with.
+    // Out of memory before the worker took over: the user hears of it if that still works.
+    try {
+      ShowTrayNotification(kAppTitle, FailureBalloonText(std::wstring()));
+    } catch (...) {
+    }
   }
 }
 
