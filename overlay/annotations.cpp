@@ -230,12 +230,18 @@ void RunTextEntry(HWND overlay, POINT point) {
   TextEntryStep step = TextEntryStep::Continue;
   // A quit request is not the entry's to act on: it is handed back to the loops outside.
   std::optional<int> quitCode;
+  // Drawn again only after a message, which may have changed the text or the caret or painted
+  // over the preview; an idle entry costs nothing but its sleep.
+  bool redraw = true;
   while (step == TextEntryStep::Continue && IsWindow(overlay)) {
-    longest = std::max(longest, text.size());
-    const RECT preview = TextPreviewBounds(point, longest, kTextSize);
-    InvalidateRect(overlay, &preview, FALSE);
-    UpdateWindow(overlay);
-    DrawTextPreview(overlay, text, caretVisible, point);
+    if (redraw) {
+      longest = std::max(longest, text.size());
+      const RECT preview = TextPreviewBounds(point, longest, kTextSize);
+      InvalidateRect(overlay, &preview, FALSE);
+      UpdateWindow(overlay);
+      DrawTextPreview(overlay, text, caretVisible, point);
+      redraw = false;
+    }
     MSG message = {};
     if (!PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
       Sleep(kIdleSleepMs);
@@ -248,6 +254,7 @@ void RunTextEntry(HWND overlay, POINT point) {
     step = ApplyTextEntryMessage(message, text, caretVisible);
     TranslateMessage(&message);
     DispatchMessageW(&message);
+    redraw = true;
     // A press may have started a further entry nested in this one, which took the timer away.
     if (message.message == WM_LBUTTONDOWN && IsWindow(overlay)) {
       SetTimer(overlay, IDT_CARET, kCaretBlinkMs, nullptr);
