@@ -148,8 +148,11 @@ class Kit:
 
     def wait_uninstalled(self, timeout=30.0):
         """The uninstaller runs from a copy in the temporary folder and its first process ends at
-        once: waits until that copy has finished too."""
-        poll(lambda: not self.install_dir.exists() and not self.running("Un.exe"), timeout,
+        once: waits until that copy has finished too. The folder goes before the registry
+        entries, and the entry among the installed programs goes last; an installation that
+        began earlier would lose its start at sign-in to the late uninstaller."""
+        poll(lambda: (not self.install_dir.exists() and not self.running("Un.exe")
+                      and self.registry(UNINSTALL_KEY) is None), timeout,
              "the uninstaller to finish")
 
     # --- Snapwren started by something else than the test
