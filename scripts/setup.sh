@@ -16,6 +16,8 @@ packages=(
   xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils
   # the Windows installer, and the reference upload server run as deployed (nginx, PHP-FPM)
   nsis php-cli php-fpm nginx
+  # the benchmark finds Snapwren's process to read its CPU time
+  procps
 )
 
 missing=()
