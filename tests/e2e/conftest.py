@@ -1,702 +1,465 @@
 """The end-to-end test bed: the real Snapwren.exe in a Wine virtual desktop on a private X server,
-driven like a user with xdotool and observed with snaptool (a Win32 program of the tests) and
-screenshots.
+driven like a user with xdotool and observed through snaptool (tests/helper/snaptool.cpp), the
+clipboard and screenshots.
 
-scripts/test.sh prepares the run and hands it over through environment variables: the build
-directory, a booted template prefix, a directory for prefix copies, the test certificates, the
-artifacts directory and DISPLAY. Each test module works in its own copy of the template; each test
-gets a fresh virtual desktop in it (the Wine server is ended after every test, which ends every
-process of the prefix, the shell and its tray icons included).
-
-Fixtures:
-    test_env      the run's paths (session)
-    certs         the CA and the localhost server certificate (session)
-    wine_prefix   the module's prefix: settings.ini paths, registry imports (module)
-    desktop       a started virtual desktop with snaptool, xdotool and screenshot helpers
-    snapwren      a started Snapwren, running on `desktop`, stopped at the end
-    https_server  starts HTTPS servers on 127.0.0.1 with the test certificate
+scripts/test.sh hands over the build directory, a booted template prefix, a folder for prefix
+copies, the test certificates, the artifacts folder and DISPLAY. Each module works in its own copy
+of the template; each test gets a fresh virtual desktop in it (ending the Wine server after the
+test ends every process of the prefix, the shell and its tray included).
 """
 
 import dataclasses
-import http.server
 import json
 import os
 import re
-import select
 import shutil
 import signal
-import ssl
+import struct
 import subprocess
 import tempfile
-import threading
 import time
 from pathlib import Path
 
 import pytest
 
-POLL_INTERVAL = 0.1
-
-# Modifier flags of RegisterHotKey and the virtual-key codes the tests use.
 MOD_ALT, MOD_CONTROL, MOD_SHIFT = 1, 2, 4
-VK = {letter: ord(letter) for letter in "ABCDEFGHIJKLMNOPQRSTUVWXYZ"}
+CTRL_SHIFT = MOD_CONTROL | MOD_SHIFT
+IDOK, IDCANCEL, IDRETRY, IDYES, IDNO = 1, 2, 4, 6, 7
+PINK, PANEL, WHITE = (255, 182, 193), (50, 50, 50), (255, 255, 255)
+OVERLAY = "SnapwrenOverlay"
+REPO = Path(__file__).resolve().parents[2]
 
-ERROR_HOTKEY_ALREADY_REGISTERED = 1409
 
-
-# --- small helpers --------------------------------------------------------------------------------
-
-
-def poll(attempt, timeout=5.0, message="the condition", interval=POLL_INTERVAL):
-    """Calls `attempt` every 100 ms until it returns something truthy, and returns that; fails the
-    test with `message` when `timeout` seconds have passed."""
+def poll(attempt, timeout=5.0, what="the condition", interval=0.1):
+    """Calls `attempt` until it returns something truthy and returns that; fails the test after
+    `timeout` seconds."""
     deadline = time.monotonic() + timeout
     while True:
         value = attempt()
         if value:
             return value
         if time.monotonic() >= deadline:
-            raise AssertionError(f"timed out after {timeout:g} s waiting for {message}")
+            raise AssertionError(f"timed out after {timeout:g} s waiting for {what}")
         time.sleep(interval)
 
 
 def winpath(path):
-    """The Windows path of a Unix path, through Wine's Z: drive."""
     return "Z:" + str(Path(path).resolve()).replace("/", "\\")
 
 
 def center(rect):
-    left, top, right, bottom = rect
-    return (left + right) // 2, (top + bottom) // 2
+    return (rect[0] + rect[2]) // 2, (rect[1] + rect[3]) // 2
 
 
-def _read_line(stream, timeout):
-    """One line from a child's stdout, or None when none came in time."""
-    deadline = time.monotonic() + timeout
-    line = b""
-    fd = stream.fileno()
-    while time.monotonic() < deadline:
-        ready, _, _ = select.select([fd], [], [], max(0.0, deadline - time.monotonic()))
-        if not ready:
-            break
-        byte = os.read(fd, 1)
-        if not byte:
-            break
-        if byte == b"\n":
-            return line.decode("utf-8")
-        line += byte
-    return None
-
-
-def run_process(args, env, timeout=60):
-    """Runs a program to its end and returns (exit code, stdout, stderr) as bytes.
-
-    Output goes through files, not pipes: a Wine program may start the Wine server or a service
-    that inherits its output handles and lives on, and a pipe would then never reach its end."""
+def run(args, env, timeout=60):
+    """(exit code, stdout, stderr). Output goes through files: a Wine program may start the Wine
+    server, which inherits its handles and would keep a pipe open for ever."""
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-        popen = subprocess.Popen([str(a) for a in args], env=env, stdin=subprocess.DEVNULL,
-                                 stdout=out, stderr=err)
-        try:
-            code = popen.wait(timeout)
-        except subprocess.TimeoutExpired:
-            _stop_process(popen)
-            raise
+        code = subprocess.run([str(a) for a in args], env=env, stdin=subprocess.DEVNULL,
+                              stdout=out, stderr=err, timeout=timeout).returncode
         out.seek(0)
         err.seek(0)
         return code, out.read(), err.read()
 
 
-def _stop_process(popen, timeout=5.0):
-    """Stops a child by its process id: first SIGTERM, then SIGKILL."""
-    if popen.poll() is not None:
-        return
+def stop(popen):
     for sig in (signal.SIGTERM, signal.SIGKILL):
-        try:
-            os.kill(popen.pid, sig)
-        except ProcessLookupError:
+        if popen.poll() is not None:
             return
+        os.kill(popen.pid, sig)
         try:
-            popen.wait(timeout)
-            return
+            popen.wait(5)
         except subprocess.TimeoutExpired:
-            continue
+            pass
 
 
-# --- the run and its prefixes ---------------------------------------------------------------------
+# --- pictures ------------------------------------------------------------------------------------
 
+def pattern_at(x, y):
+    """The test picture that `snaptool pattern` shows, at screen point (x, y)."""
+    return 20 + x * 7 % 200, 20 + y * 5 % 200, 20 + (x + y) * 3 % 200
+
+
+def darkened(rgb):
+    """Black blended at 128 of 255 over a pixel."""
+    return tuple(c * 127 // 255 for c in rgb)
+
+
+def near(actual, expected, tolerance=2):
+    return all(abs(a - e) <= tolerance for a, e in zip(actual, expected))
+
+
+class Picture:
+    """RGB or RGBA pixels, top row first."""
+
+    def __init__(self, width, height, data, channels, path=None):
+        self.width, self.height, self.data, self.channels, self.path = (
+            width, height, data, channels, path)
+
+    def pixel(self, x, y):
+        offset = self.channels * (y * self.width + x)
+        return tuple(self.data[offset:offset + self.channels])
+
+    def count(self, rect, predicate):
+        left, top, right, bottom = rect
+        return sum(1 for y in range(max(top, 0), min(bottom, self.height))
+                   for x in range(max(left, 0), min(right, self.width))
+                   if predicate(self.pixel(x, y)))
+
+    def mismatches(self, origin, expected=pattern_at):
+        """Pixels that differ from expected(screen point), or whose alpha is not 255."""
+        ox, oy = origin
+        return [(x, y, self.pixel(x, y)) for y in range(self.height) for x in range(self.width)
+                if self.pixel(x, y)[:3] != expected(ox + x, oy + y)
+                or self.pixel(x, y)[3:] not in ((), (255,))]
+
+
+def decode(source, data=None):
+    """Any image file (or bytes of `source` format) as RGBA, decoded by ImageMagick."""
+    spec = f"{source}:-" if data is not None else str(source)
+    size = subprocess.run(["identify", "-format", "%w %h", spec], input=data, check=True,
+                          capture_output=True, timeout=30).stdout.split()
+    rgba = subprocess.run(["convert", spec, "-depth", "8", "rgba:-"], input=data, check=True,
+                          capture_output=True, timeout=30).stdout
+    return Picture(int(size[0]), int(size[1]), rgba, 4)
+
+
+def read_dib(path):
+    """A BMP holding the clipboard's 32-bit BI_RGB DIB, every byte as stored: the fourth byte of
+    a pixel is taken as alpha, which a program that pastes it may do too."""
+    data = Path(path).read_bytes()
+    offset, = struct.unpack_from("<I", data, 10)
+    width, height = struct.unpack_from("<ii", data, 18)
+    rows = [b"".join(bytes((r, g, b, a)) for b, g, r, a in struct.iter_unpack(
+        "4B", data[offset + row * width * 4:offset + (row + 1) * width * 4]))
+        for row in range(height)]
+    return Picture(width, height, b"".join(reversed(rows)), 4, path)
+
+
+def toolbar(selection, screen=(1600, 900)):
+    """The button rectangles beside a selection, as the overlay lays them out."""
+    left, top, right, bottom = selection
+    x = right + 12 if right + 40 <= screen[0] else left - 40
+    y = max(bottom - 208 if bottom >= 208 else 10, top)
+    names = ["Stift", "Linie", "Pfeil", "Rechteck", "Text", "Rückgängig", "Farbe"]
+    buttons = {name: (x, y + 30 * k, x + 28, y + 30 * k + 28) for k, name in enumerate(names)}
+    row = bottom + 12 if bottom + 40 <= screen[1] else top - 40 if top >= 40 else bottom - 32
+    for k, name in enumerate(["Kopieren", "Speichern", "Hochladen", "Schließen"]):
+        buttons[name] = (right - 118 + 30 * k, row, right - 90 + 30 * k, row + 28)
+    return buttons
+
+
+# --- the run and its prefixes --------------------------------------------------------------------
 
 @dataclasses.dataclass(frozen=True)
 class TestEnv:
-    __test__ = False  # a record of the run, not a test class
-
-    build_dir: Path
+    __test__ = False
+    build: Path
     template: Path
-    prefixes_dir: Path
-    cert_dir: Path
+    prefixes: Path
+    certs: Path
     artifacts: Path
-    display: str
 
-    @property
-    def snapwren_exe(self):
-        return self.build_dir / "Snapwren.exe"
-
-    @property
-    def snaptool_exe(self):
-        return self.build_dir / "tests" / "snaptool.exe"
-
-
-@dataclasses.dataclass(frozen=True)
-class Certs:
-    ca_pem: Path
-    ca_der: Path
-    server_cert: Path
-    server_key: Path
+    def exe(self, name):
+        return self.build / name if name == "Snapwren.exe" else self.build / "tests" / name
 
 
 @pytest.fixture(scope="session")
 def test_env():
     names = ["SNAPWREN_BUILD_DIR", "SNAPWREN_TEMPLATE_PREFIX", "SNAPWREN_PREFIXES_DIR",
              "SNAPWREN_CERT_DIR", "SNAPWREN_ARTIFACTS", "DISPLAY"]
-    missing = [name for name in names if not os.environ.get(name)]
-    if missing:
-        pytest.exit("run the end-to-end tests through `bash scripts/test.sh` "
-                    f"(not set: {', '.join(missing)})", returncode=4)
-    env = TestEnv(Path(os.environ["SNAPWREN_BUILD_DIR"]),
-                  Path(os.environ["SNAPWREN_TEMPLATE_PREFIX"]),
-                  Path(os.environ["SNAPWREN_PREFIXES_DIR"]),
-                  Path(os.environ["SNAPWREN_CERT_DIR"]),
-                  Path(os.environ["SNAPWREN_ARTIFACTS"]),
-                  os.environ["DISPLAY"])
-    for path in (env.snapwren_exe, env.snaptool_exe, env.template):
-        if not path.exists():
-            pytest.exit(f"missing {path}", returncode=4)
-    return env
+    if not all(os.environ.get(name) for name in names):
+        pytest.exit("run the end-to-end tests through `bash scripts/test.sh`", returncode=4)
+    return TestEnv(*(Path(os.environ[name]) for name in names[:5]))
 
 
-@pytest.fixture(scope="session")
-def certs(test_env):
-    directory = test_env.cert_dir
-    return Certs(directory / "ca.pem", directory / "ca.der", directory / "server.pem",
-                 directory / "server.key")
+class Prefix:
+    """A copy of the booted template prefix: virtual desktop, font replacements and the test CA
+    are in it."""
 
-
-class WinePrefix:
-    """A copy of the booted template prefix (virtual desktop keys, font replacements and the
-    test CA already in it)."""
-
-    def __init__(self, test_env, path):
-        self.test_env = test_env
-        self.path = Path(path)
-
-    @property
-    def env(self):
-        env = dict(os.environ)
-        env.update(WINEPREFIX=str(self.path), DISPLAY=self.test_env.display, WINEDEBUG="-all",
-                   WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d")
-        return env
-
-    @property
-    def user_dir(self):
-        """drive_c/users/<name>: Wine names the profile after the Unix user."""
-        users = [p for p in (self.path / "drive_c" / "users").iterdir()
-                 if p.is_dir() and p.name != "Public"]
-        assert len(users) == 1, f"expected one user profile, found {users}"
-        return users[0]
-
-    @property
-    def appdata(self):
-        """The roaming application-data folder (CSIDL_APPDATA)."""
-        return self.user_dir / "AppData" / "Roaming"
-
-    @property
-    def settings_dir(self):
-        return self.appdata / "Snapwren"
-
-    @property
-    def settings_path(self):
-        return self.settings_dir / "settings.ini"
+    def __init__(self, test_env, path, display=None):
+        self.test_env, self.path = test_env, Path(path)
+        shutil.rmtree(self.path, ignore_errors=True)
+        subprocess.run(["cp", "-a", str(test_env.template), str(self.path)], check=True)
+        self.env = dict(os.environ, WINEPREFIX=str(self.path), WINEDEBUG="-all",
+                        WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d")
+        if display:
+            self.env["DISPLAY"] = display
+        users = [p for p in (self.path / "drive_c" / "users").iterdir() if p.name != "Public"]
+        self.user = users[0]
+        self.settings = self.user / "AppData" / "Roaming" / "Snapwren" / "settings.ini"
 
     def write_settings(self, text):
-        """Writes settings.ini as Snapwren would: 8-bit text with CR LF line ends."""
-        self.settings_dir.mkdir(parents=True, exist_ok=True)
-        self.settings_path.write_bytes(text.replace("\r\n", "\n").replace("\n", "\r\n")
-                                       .encode("latin-1"))
-        return self.settings_path
+        """settings.ini as Snapwren writes it: 8-bit text with CR LF line ends."""
+        self.settings.parent.mkdir(parents=True, exist_ok=True)
+        self.settings.write_bytes(text.replace("\n", "\r\n").encode("latin-1"))
+        return self.settings
 
-    def read_settings(self):
-        return self.settings_path.read_bytes()
+    def wine_code(self, *args, timeout=60):
+        code, out, _ = run(["wine", *args], self.env, timeout)
+        return code, out.decode("utf-8", "replace")
 
-    def remove_settings(self):
-        shutil.rmtree(self.settings_dir, ignore_errors=True)
+    def wine(self, *args, timeout=60):
+        code, out = self.wine_code(*args, timeout=timeout)
+        assert code == 0, f"wine {args} exited {code}"
+        return out
 
-    def run(self, *args, timeout=60, check=True):
-        """Runs a program with the prefix's environment; returns (exit code, stdout, stderr)."""
-        code, out, err = run_process(args, self.env, timeout)
-        if check and code != 0:
-            raise AssertionError(f"{' '.join(map(str, args))} exited {code}: "
-                                 f"{err.decode(errors='replace')}")
-        return code, out, err
+    def reg(self, *args):
+        """`wine reg ...`; registry changes reach the prefix's programs through a fresh server."""
+        self.wine("reg", *args)
+        self.kill()
 
-    def regedit(self, reg_text):
-        """Imports registry text (REGEDIT4 format) into the prefix."""
-        reg = self.path / "import.reg"
-        reg.write_text(reg_text.replace("\n", "\r\n"), encoding="latin-1")
-        self.run("wine", "regedit", "/S", winpath(reg))
-        reg.unlink()
-
-    def kill_server(self):
-        """Ends every process of the prefix and waits until its Wine server has gone."""
-        self.run("wineserver", "-k", check=False)
-        self.run("wineserver", "-w", check=False)
+    def kill(self):
+        run(["wineserver", "-k"], self.env)
+        run(["wineserver", "-w"], self.env)
 
 
 @pytest.fixture(scope="module")
-def wine_prefix(test_env, request):
-    name = re.sub(r"[^\w.-]", "_", request.module.__name__)
-    path = test_env.prefixes_dir / f"{name}-{os.getpid()}"
-    shutil.rmtree(path, ignore_errors=True)
-    subprocess.run(["cp", "-a", str(test_env.template), str(path)], check=True)
-    prefix = WinePrefix(test_env, path)
+def prefix(test_env, request):
+    prefix = Prefix(test_env, test_env.prefixes / f"{request.module.__name__}-{os.getpid()}")
     yield prefix
-    prefix.kill_server()
-    shutil.rmtree(path, ignore_errors=True)
+    prefix.kill()
+    shutil.rmtree(prefix.path, ignore_errors=True)
 
 
-# --- screenshots ----------------------------------------------------------------------------------
-
-
-class Screenshot:
-    """The X screen's pixels (24-bit RGB), read from a PPM that ImageMagick wrote beside the PNG
-    kept as the test's artifact."""
-
-    def __init__(self, path, width, height, rgb):
-        self.path = path
-        self.width = width
-        self.height = height
-        self._rgb = rgb
-
-    @classmethod
-    def capture(cls, png_path, env):
-        ppm = png_path.with_suffix(".ppm")
-        subprocess.run(["convert", "x:root", "-write", str(png_path), f"ppm:{ppm}"], env=env,
-                       check=True, capture_output=True, timeout=30)
-        data = ppm.read_bytes()
-        ppm.unlink()
-        fields = re.match(rb"P6\s+(\d+)\s+(\d+)\s+(\d+)\s", data)
-        width, height = int(fields.group(1)), int(fields.group(2))
-        return cls(png_path, width, height, data[fields.end():])
-
-    def pixel(self, x, y):
-        offset = 3 * (y * self.width + x)
-        return tuple(self._rgb[offset:offset + 3])
-
-    def rgb_bytes(self):
-        return self._rgb
-
-    def pixels(self, rect):
-        left, top, right, bottom = rect
-        for y in range(max(top, 0), min(bottom, self.height)):
-            for x in range(max(left, 0), min(right, self.width)):
-                yield x, y, self.pixel(x, y)
-
-    def count(self, rect, predicate):
-        return sum(1 for _, _, rgb in self.pixels(rect) if predicate(rgb))
-
-
-def is_flower_pixel(rgb):
-    """A pixel of the pink flower of Snapwren's icon (petals, centre, dots), also where it is
-    blended with the white taskbar; white, greys and the blue desktop are not."""
-    r, g, b = rgb
-    return r >= 200 and r - g >= 30 and r - b >= 20
-
-
-def flower_clusters(shot, rect, minimum_pixels=20):
-    """Centres of the groups of flower pixels in `rect`, left to right."""
-    columns = {}
-    for x, y, rgb in shot.pixels(rect):
-        if is_flower_pixel(rgb):
-            columns.setdefault(x, []).append(y)
-    clusters, current = [], []
-    for x in sorted(columns):
-        if current and x - current[-1] > 2:
-            clusters.append(current)
-            current = []
-        current.append(x)
-    if current:
-        clusters.append(current)
-    result = []
-    for xs in clusters:
-        ys = [y for x in xs for y in columns[x]]
-        if len(ys) >= minimum_pixels:
-            result.append(((xs[0] + xs[-1]) // 2, (min(ys) + max(ys)) // 2))
-    return result
-
-
-# --- the desktop ----------------------------------------------------------------------------------
-
-
-class SnaptoolError(AssertionError):
-    pass
-
+# --- the desktop ---------------------------------------------------------------------------------
 
 class Desktop:
-    """One running Wine virtual desktop ("shell", 1600 x 900, with taskbar and tray) on the test
-    X server. X and Windows screen coordinates are the same: the desktop window sits at 0,0."""
+    """One Wine virtual desktop ("shell", 1600 x 900, with taskbar and tray) on the test X server;
+    X and Windows screen coordinates are the same."""
 
-    def __init__(self, prefix, artifacts_dir):
-        self.prefix = prefix
-        self.test_env = prefix.test_env
-        self.artifacts_dir = artifacts_dir
-        self._processes = []
-        self._shots = 0
-        self._taskbar_rect = None
+    def __init__(self, prefix, artifacts):
+        self.prefix, self.env, self.artifacts = prefix, prefix.env, artifacts
+        self.processes = []
+        self.shots = 0
 
-    # --- processes
-
-    def start(self, *args, stdout=subprocess.DEVNULL, log_name=None):
-        """Starts a Windows program (`wine <args>`) that the test's teardown stops by its pid."""
-        log = None
-        if log_name:
-            self.artifacts_dir.mkdir(parents=True, exist_ok=True)
-            log = open(self.artifacts_dir / log_name, "ab")
-        popen = subprocess.Popen(["wine", *[str(a) for a in args]], env=self.prefix.env,
-                                 stdin=subprocess.DEVNULL, stdout=stdout,
-                                 stderr=log or subprocess.DEVNULL)
-        if log:
-            log.close()
-        self._processes.append(popen)
+    def start(self, *args, stdout=subprocess.DEVNULL):
+        popen = subprocess.Popen(["wine", *map(str, args)], env=self.env, stdin=subprocess.DEVNULL,
+                                 stdout=stdout, stderr=subprocess.DEVNULL)
+        self.processes.append(popen)
         return popen
 
-    def stop_all(self):
-        for popen in reversed(self._processes):
-            _stop_process(popen)
-            if popen.stdout:
-                popen.stdout.close()
-        self._processes.clear()
+    def tool(self, *args, timeout=60):
+        """snaptool's JSON lines; exit 1 (nothing found) gives []."""
+        code, out, err = run(["wine", self.prefix.test_env.exe("snaptool.exe"), *args], self.env,
+                             timeout)
+        assert code in (0, 1), f"snaptool {args} exited {code}: {err!r}"
+        return [json.loads(line) for line in out.decode("utf-8").splitlines()]
 
-    def snaptool(self, *args, timeout=30, check=True):
-        """Runs snaptool once; returns (exit code, stdout as text)."""
-        code, out, err = run_process(["wine", self.test_env.snaptool_exe, *args], self.prefix.env,
-                                     timeout)
-        text = out.decode("utf-8")
-        if check and code != 0:
-            raise SnaptoolError(f"snaptool {' '.join(map(str, args))} exited {code}: "
-                                f"{text}{err.decode(errors='replace')}")
-        return code, text
-
-    def snaptool_json(self, *args, **kwargs):
-        """Runs snaptool and parses its JSON lines; [] when it found nothing (exit 1)."""
-        code, out = self.snaptool(*args, check=False, **kwargs)
-        if code not in (0, 1):
-            raise SnaptoolError(f"snaptool {' '.join(map(str, args))} exited {code}: {out}")
-        return [json.loads(line) for line in out.splitlines() if line.strip()]
-
-    def start_snaptool(self, *args):
-        """Starts a long-running snaptool command and returns (popen, its first JSON line)."""
-        popen = self.start(self.test_env.snaptool_exe, *args, stdout=subprocess.PIPE)
-        line = _read_line(popen.stdout, timeout=20)
-        assert line, f"snaptool {' '.join(map(str, args))} printed nothing"
+    def tool_start(self, *args):
+        """A snaptool command that keeps running (stopped with the desktop); its first line."""
+        popen = self.start(self.prefix.test_env.exe("snaptool.exe"), *args, stdout=subprocess.PIPE)
+        line = popen.stdout.readline()
+        assert line, f"snaptool {args} did not start"
         return popen, json.loads(line)
 
-    # --- windows
+    def call(self, *args, timeout=60):
+        return run(["wine", self.prefix.test_env.exe("snaptool.exe"), *args], self.env,
+                   timeout)[0]
 
-    def windows(self, cls=None, title=None, pid=None, visible=False, message_only=False):
-        return self.snaptool_json("windows", *self._filter(cls, title, pid, visible, message_only))
-
-    def find_window(self, cls=None, title=None, pid=None, visible=False, message_only=False,
-                    timeout=5.0):
-        """The first window that matches, waiting up to `timeout` s; None when none appeared."""
-        args = self._filter(cls, title, pid, visible, message_only)
-        found = self.snaptool_json("find", *args, "--timeout", int(timeout * 1000),
-                                   timeout=timeout + 30)
+    def window(self, wait=5.0, **filters):
+        """The first matching window within `wait` seconds, or None. Filters: cls, title, pid,
+        visible=True, message=True (message-only windows)."""
+        args = []
+        for key, value in filters.items():
+            args += [f"--{'class' if key == 'cls' else key}"] + ([] if value is True else [value])
+        found = self.tool("windows", *args, "--wait", int(wait * 1000))
         return found[0] if found else None
 
-    def wait_window_gone(self, hwnd, timeout=5.0):
-        code, _ = self.snaptool("gone", "--hwnd", hwnd, "--timeout", int(timeout * 1000),
-                                check=False, timeout=timeout + 30)
-        return code == 0
+    def gone(self, hwnd, wait=5.0):
+        return self.call("gone", hwnd, "--wait", int(wait * 1000)) == 0
 
-    @staticmethod
-    def _filter(cls, title, pid, visible, message_only):
-        args = []
-        if cls is not None:
-            args += ["--class", cls]
-        if title is not None:
-            args += ["--title", title]
-        if pid is not None:
-            args += ["--pid", pid]
-        if visible:
-            args.append("--visible")
-        if message_only:
-            args.append("--message")
-        return args
-
-    def message_box(self, pid=None, title=None, timeout=5.0):
-        """Waits for a visible dialog box and returns {hwnd, pid, caption, text, buttons, icon};
-        icon is information, warning, error, question, none or unknown."""
-        args = ["--timeout", int(timeout * 1000)]
-        if pid is not None:
-            args += ["--pid", pid]
-        if title is not None:
-            args += ["--title", title]
-        found = self.snaptool_json("msgbox", *args, timeout=timeout + 30)
-        assert found, f"no message box appeared within {timeout:g} s"
+    def message_box(self, wait=10.0, **filters):
+        args = [part for k, v in filters.items() for part in (f"--{k}", v)]
+        found = self.tool("msgbox", *args, "--wait", int(wait * 1000))
+        assert found, f"no message box {filters} within {wait:g} s"
         return found[0]
 
-    def press_button(self, dialog, button_id):
-        """Clicks a button of a dialog (BM_CLICK), e.g. IDOK = 1, IDYES = 6."""
-        self.snaptool("click", dialog["hwnd"] if isinstance(dialog, dict) else dialog, button_id)
+    def answer(self, box, button):
+        """Presses a button of a message box or dialog and waits until it has closed."""
+        self.tool("click", box["hwnd"], button)
+        assert self.gone(box["hwnd"]), f"{box['title']!r} stayed open"
 
-    def open_menu_items(self, timeout=5.0):
-        """The items of the open popup menu: [{index, id, text, separator, rect, ...}]."""
-        items = self.snaptool_json("menu", "--timeout", int(timeout * 1000), timeout=timeout + 30)
-        assert items, f"no popup menu appeared within {timeout:g} s"
-        return items
-
-    def menu_open(self):
-        return bool(self.windows(cls="#32768", visible=True))
-
-    def wait_menu_closed(self, timeout=5.0):
-        poll(lambda: not self.menu_open(), timeout, "the popup menu to close")
-
-    def dismiss_menu(self, timeout=5.0):
-        """Closes an open popup menu without a choice, by clicking the empty desktop. (Keys do not
-        reach a tray menu whose owner is a message-only window: such a window cannot become the
-        foreground window, so the menu's thread never gets the keyboard.)"""
-        self.click(800, 300)
-        self.wait_menu_closed(timeout)
-
-    # --- hotkeys
-
-    def try_hotkey(self, modifiers, key):
-        """Registers and releases a hotkey in a separate process: {registered, error}."""
-        return self.snaptool_json("hotkey-try", modifiers, key)[0]
-
-    def hold_hotkey(self, modifiers, key):
-        """Keeps a hotkey registered by another program until the test ends."""
-        popen, first = self.start_snaptool("hotkey-hold", modifiers, key)
-        assert first["registered"], f"could not take the hotkey: {first}"
-        return popen
+    def menu(self):
+        return poll(lambda: self.tool("menu", "--wait", 5000), 10, "a popup menu")
 
     # --- input (xdotool on the test X server)
 
     def xdotool(self, *args):
-        subprocess.run(["xdotool", *[str(a) for a in args]], env=self.prefix.env, check=True,
-                       timeout=30)
+        subprocess.run(["xdotool", *map(str, args)], env=self.env, check=True, timeout=30)
 
     def move(self, x, y):
-        # A motion event only comes from a real move: step beside the target first.
-        self.xdotool("mousemove", x - 3, y, "mousemove", x, y)
+        self.xdotool("mousemove", x - 3, y, "mousemove", x, y)  # a move, not a jump
 
     def click(self, x, y, button=1, repeat=1):
         self.move(x, y)
         self.xdotool("click", "--repeat", repeat, "--delay", 80, button)
 
-    def double_click(self, x, y):
-        self.click(x, y, repeat=2)
-
-    def right_click(self, x, y):
-        self.click(x, y, button=3)
-
     def key(self, *keys):
-        """xdotool key names, e.g. "ctrl+shift+s", "Escape", "Return"."""
         self.xdotool("key", "--delay", 50, *keys)
 
-    def type_text(self, text):
-        self.xdotool("type", "--delay", 30, text)
-
-    def drag(self, start, end, steps=10, button=1):
-        (x0, y0), (x1, y1) = start, end
-        self.move(x0, y0)
-        self.xdotool("mousedown", button)
+    def drag(self, start, end, steps=8):
+        self.move(*start)
+        self.xdotool("mousedown", 1)
         for i in range(1, steps + 1):
-            self.xdotool("mousemove", x0 + (x1 - x0) * i // steps, y0 + (y1 - y0) * i // steps)
-        self.xdotool("mouseup", button)
+            self.xdotool("mousemove", start[0] + (end[0] - start[0]) * i // steps,
+                         start[1] + (end[1] - start[1]) * i // steps)
+        self.xdotool("mouseup", 1)
 
-    # --- screen
+    # --- what the screen shows
 
     def screenshot(self, name):
-        """Saves the whole X screen as <artifacts>/<NN>-<name>.png and returns its pixels."""
-        self.artifacts_dir.mkdir(parents=True, exist_ok=True)
-        self._shots += 1
-        path = self.artifacts_dir / f"{self._shots:02d}-{name}.png"
-        return Screenshot.capture(path, self.prefix.env)
+        """The X screen, kept as <artifacts>/<nn>-<name>.png. (It shows Wine's message boxes
+        black; `import`, which shows them, fails now and then on a window that goes meanwhile.)"""
+        self.artifacts.mkdir(parents=True, exist_ok=True)
+        self.shots += 1
+        path = self.artifacts / f"{self.shots:02d}-{name}.png"
+        ppm = subprocess.run(["convert", "x:root", "-write", str(path), "ppm:-"],
+                             env=self.env, check=True, capture_output=True, timeout=30).stdout
+        fields = re.match(rb"P6\s+(\d+)\s+(\d+)\s+255\s", ppm)
+        return Picture(int(fields[1]), int(fields[2]), ppm[fields.end():], 3, path)
 
-    def taskbar_rect(self):
-        """The taskbar's screen rectangle; it stays put for the desktop's life."""
-        if self._taskbar_rect is None:
-            self._taskbar_rect = self.snaptool_json("tray")[0]["rect"]
-        return self._taskbar_rect
+    def wait_screen(self, name, predicate, timeout=5.0):
+        return poll(lambda: (lambda shot: shot if predicate(shot) else None)(self.screenshot(name)),
+                    timeout, f"the screen to show {name}", interval=0.2)
 
-    def tray_icons(self, name="tray"):
-        """Centres of the flower icons in the taskbar's notification area, left to right. Wine's
-        shell puts the first icon at the right edge and each later one left of it."""
-        return flower_clusters(self.screenshot(name), self.taskbar_rect())
+    def tray_icons(self):
+        """Centres of the pink flowers in the taskbar, right to left as Wine adds them."""
+        taskbar = self.tool("tray")[0]["rect"]
+        shot = self.screenshot("tray")
+        columns = sorted({x for x in range(taskbar[0], taskbar[2])
+                          for y in range(taskbar[1], taskbar[3])
+                          if (lambda r, g, b: r >= 200 and r - g >= 30 and r - b >= 20)(
+                              *shot.pixel(x, y))})
+        groups = []
+        for x in columns:
+            if groups and x - groups[-1][-1] <= 2:
+                groups[-1].append(x)
+            else:
+                groups.append([x])
+        return [((g[0] + g[-1]) // 2, (taskbar[1] + taskbar[3]) // 2) for g in groups
+                if len(g) >= 5]
 
-    def wait_tray_icons(self, count, timeout=5.0, name="tray"):
-        """Waits until the tray shows exactly `count` flower icons and returns their centres."""
-        found = []
+    def wait_tray_icons(self, count, timeout=5.0):
+        seen = []
 
         def attempt():
-            found[:] = self.tray_icons(name)
-            return len(found) == count
-        poll(attempt, timeout, f"{count} flower icon(s) in the tray (last seen: {found})")
-        return list(found)
+            seen[:] = self.tray_icons()
+            return len(seen) == count
+        poll(attempt, timeout, f"{count} flower(s) in the tray")
+        return seen
 
-    def tray_tooltip(self, icon, timeout=5.0):
-        """Hovers over a tray icon and returns the text of the tooltip that the shell shows."""
-        self.move(*icon)
+    def balloon(self, predicate, timeout=8.0):
+        """The text of a visible balloon (or the icon's tooltip) that `predicate` accepts."""
+        match = predicate if callable(predicate) else lambda text: text == predicate
+        return poll(lambda: next((t["text"] for t in self.tool("tray")[1:]
+                                  if t["visible"] and t["text"] and match(t["text"])), None),
+                    timeout, f"a balloon {predicate}")
 
-        def shown():
-            for line in self.snaptool_json("tray"):
-                if line["kind"] == "tooltip" and line["visible"] and line["text"]:
-                    return line["text"]
-            return None
-        return poll(shown, timeout, "the tray icon's tooltip")
-
-    # --- clipboard
-
-    def clipboard_formats(self):
-        return {entry["name"] or entry["id"] for entry in self.snaptool_json("clip-formats")}
+    # --- clipboard and hotkeys
 
     def clipboard_text(self):
-        """CF_UNICODETEXT as a str, or None when the clipboard holds no text."""
-        code, out = self.snaptool("clip-text", check=False)
-        return out if code == 0 else None
+        return self.tool("clip-text")[0]["text"]
 
-    def set_clipboard_text(self, text):
-        self.snaptool("clip-set-text", text)
+    def set_clipboard(self, text):
+        self.tool("clip-set", text)
 
-    def clear_clipboard(self):
-        self.snaptool("clip-clear")
+    def clipboard_picture(self, name):
+        self.artifacts.mkdir(parents=True, exist_ok=True)
+        path = self.artifacts / f"{name}.bmp"
+        (header,) = self.tool("clip-dib", winpath(path))
+        return header, read_dib(path)
 
-    def clipboard_dib(self, name="clipboard"):
-        """CF_DIB saved as <artifacts>/<name>.bmp; returns (header fields, path) or None."""
-        self.artifacts_dir.mkdir(parents=True, exist_ok=True)
-        path = self.artifacts_dir / f"{name}.bmp"
-        found = self.snaptool_json("clip-dib", winpath(path))
-        return (found[0], path) if found else None
+    def hotkey_free(self, modifiers, key):
+        return self.tool("hotkey", modifiers, key)[0]["registered"]
 
-    # --- Snapwren
+    def hold_hotkey(self, modifiers, key):
+        assert self.tool_start("hotkey", modifiers, key, "--hold")[1]["registered"]
 
-    def start_snapwren(self, wait=True, timeout=10.0):
-        """Starts Snapwren.exe. With `wait`, returns once its tray window exists."""
-        app = Snapwren(self, self.start(self.test_env.snapwren_exe, log_name="snapwren.log"))
+    def pattern(self, rect):
+        left, top, right, bottom = rect
+        return self.tool_start("pattern", left, top, right - left, bottom - top)[1]
+
+    def start_snapwren(self, wait=True):
+        app = Snapwren(self, self.start(self.prefix.test_env.exe("Snapwren.exe")))
         if wait:
-            app.wait_ready(timeout)
+            app.wait_ready()
         return app
 
 
 class Snapwren:
-    """A started Snapwren.exe. `popen.pid` is the Unix process id (stopped by it at teardown);
-    `pid` is the Windows process id, learned from the tray window."""
+    """A started Snapwren.exe; `pid` is its Windows process id, read from its tray window."""
 
-    TRAY_CLASS = "SnapwrenTrayClass"
-    WATCHER_CLASS = "SnapwrenShellWatcher"
-
-    def __init__(self, desktop, popen):
-        self.desktop = desktop
-        self.popen = popen
-        self.tray_window = None
+    def __init__(self, desktop, popen=None, tray=None):
+        self.desktop, self.popen, self.tray = desktop, popen, tray
 
     @property
     def pid(self):
-        return self.tray_window["pid"] if self.tray_window else None
-
-    @property
-    def running(self):
-        return self.popen.poll() is None
+        return self.tray["pid"]
 
     def wait_ready(self, timeout=10.0):
-        self.tray_window = self.desktop.find_window(cls=self.TRAY_CLASS, message_only=True,
-                                                    timeout=timeout)
-        assert self.tray_window, f"no {self.TRAY_CLASS} window within {timeout:g} s"
-        assert self.running, f"Snapwren exited with {self.popen.returncode}"
-        return self.tray_window
+        self.tray = self.desktop.window(timeout, message=True, cls="SnapwrenTrayClass")
+        assert self.tray and self.popen.poll() is None, "Snapwren did not come up"
 
-    def wait_exit(self, timeout=10.0):
-        """The exit code; Wine hands the Windows exit code to the Unix parent (low 8 bits)."""
-        return self.popen.wait(timeout)
+    def menu(self, icon):
+        self.desktop.click(*icon, button=3)
+        return self.desktop.menu()
 
-    def open_tray_menu(self, icon):
-        """Right-clicks the tray icon and returns the menu's items."""
-        self.desktop.right_click(*icon)
-        return self.desktop.open_menu_items()
-
-    def choose(self, items, text):
-        """Clicks the menu item with this text."""
-        item = next(i for i in items if i["text"] == text)
+    def choose(self, icon, text):
+        item = next(i for i in self.menu(icon) if i["text"] == text)
         self.desktop.click(*center(item["rect"]))
 
-    def stop(self):
-        _stop_process(self.popen)
+    def overlay(self, wait=10.0):
+        found = self.desktop.window(wait, visible=True, pid=self.pid, cls=OVERLAY)
+        assert found, "no overlay"
+        return found
 
+    def capture(self):
+        """Starts a session with the hotkey; the overlay's window."""
+        self.desktop.key("ctrl+shift+s")
+        return self.overlay()
 
-def _artifacts_dir(test_env, request):
-    module = request.node.module.__name__.rsplit(".", 1)[-1]
-    return test_env.artifacts / module / re.sub(r"[^\w.-]+", "_", request.node.name)
+    def select(self, rect, screen=(1600, 900), offset=0):
+        """Drags out a selection and waits until its toolbar shows; the button rectangles (X
+        coordinates: Windows ones plus `offset`)."""
+        left, top, right, bottom = rect
+        self.desktop.drag((left + offset, top), (right + offset, bottom))
+        buttons = toolbar((left + offset, top, right + offset, bottom), screen)
+        stift = buttons["Stift"]
+        self.desktop.wait_screen("selected", lambda s: s.pixel(stift[0] - 1, stift[1] + 14) == PANEL)
+        return buttons
+
+    def closed(self, overlay):
+        assert self.desktop.gone(overlay["hwnd"]), "the overlay stayed open"
 
 
 @pytest.fixture
-def desktop(wine_prefix, test_env, request):
+def desktop(prefix, test_env, request):
     """A fresh virtual desktop in the module's prefix, without settings.ini. A hidden snaptool
-    window keeps it alive: Wine ends the desktop (and the clipboard with it) about a second
-    after its last process with a window has gone."""
-    wine_prefix.remove_settings()
-    screen = Desktop(wine_prefix, _artifacts_dir(test_env, request))
+    window keeps it alive: Wine ends the desktop, and the clipboard with it, about a second after
+    its last process with a window."""
+    shutil.rmtree(prefix.settings.parent, ignore_errors=True)
+    name = re.sub(r"[^\w.-]+", "_", request.node.name)
+    screen = Desktop(prefix, test_env.artifacts / request.module.__name__ / name)
     try:
-        screen.start_snaptool("keepalive")
-        assert screen.find_window(cls="Shell_TrayWnd", visible=True, timeout=20), \
-            "the virtual desktop showed no taskbar"
+        screen.tool_start("keepalive")
+        assert screen.window(20, visible=True, cls="Shell_TrayWnd"), "no taskbar"
         yield screen
     finally:
-        screen.stop_all()
-        wine_prefix.kill_server()
+        for popen in reversed(screen.processes):
+            stop(popen)
+        prefix.kill()
 
 
 @pytest.fixture
 def snapwren(desktop):
-    """Snapwren started on a fresh desktop with no settings.ini."""
-    app = desktop.start_snapwren()
-    yield app
-    app.stop()
-
-
-# --- HTTPS servers --------------------------------------------------------------------------------
-
-
-class HttpsServer:
-    """An HTTP server on 127.0.0.1 behind TLS with the test CA's localhost certificate (which
-    the template prefix trusts), serving in a thread of the test process."""
-
-    def __init__(self, handler_class, certs, port=443, context=None):
-        self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", port), handler_class)
-        if context is None:
-            context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-            context.load_cert_chain(certs.server_cert, certs.server_key)
-        self.httpd.socket = context.wrap_socket(self.httpd.socket, server_side=True)
-        self.port = self.httpd.server_address[1]
-        self.thread = threading.Thread(target=self.httpd.serve_forever, daemon=True)
-        self.thread.start()
-
-    @property
-    def url(self):
-        return f"https://localhost:{self.port}" if self.port != 443 else "https://localhost"
-
-    def stop(self):
-        self.httpd.shutdown()
-        self.httpd.server_close()
-        self.thread.join(10)
+    return desktop.start_snapwren()
 
 
 @pytest.fixture
-def https_server(certs):
-    """Factory: https_server(handler_class, port=443) starts a server; all stop at teardown."""
-    servers = []
-
-    def start(handler_class, port=443, context=None):
-        server = HttpsServer(handler_class, certs, port, context)
-        servers.append(server)
-        return server
-    yield start
-    for server in servers:
-        server.stop()
+def server(test_env):
+    """The test server on 127.0.0.1:443, the address Snapwren is built with (servers.py)."""
+    from servers import Server
+    started = Server(test_env.certs)
+    yield started
+    started.stop()

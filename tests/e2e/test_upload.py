@@ -1,369 +1,190 @@
-"""Uploading as a user meets it: hotkey, a dragged selection, Ctrl+D or the toolbar's
-"Hochladen (Strg+D)"; the overlay closes, the progress window turns at the bottom right, the link
-reaches the clipboard and a balloon says so. The upload server is a real HTTPS server on
-127.0.0.1:443 (upload_server.py). capturetool puts its test picture on the screen, and uploadtool
-(tests/helper/uploadtool.cpp) watches the progress windows and the clipboard every 10 ms from
-inside the prefix."""
+"""Uploading as a user meets it: Ctrl+D or the toolbar's "Hochladen (Strg+D)" closes the overlay,
+a progress window turns at the bottom right, the link reaches the clipboard and a balloon says so;
+a failure keeps the screenshot under Pictures\\Snapwren and says where. The server is the test
+server on 127.0.0.1:443; `snaptool clip-watch` reports the progress windows and the clipboard
+every 10 ms from inside the prefix. First, UploadPng itself against every answer the server can
+give: the upload unit tests' server cases, run here with the server up."""
 
 import json
 import queue
 import re
-import subprocess
+import socket
 import threading
 import time
 
 import pytest
 
-from capture_support import pattern_at, start_capturetool
-from conftest import _read_line, poll
-from upload_server import UploadServer, describe
+from conftest import center, decode, poll, run
+from servers import Server, untrusted_context
 
-# Where the test picture stands and what the tests select inside it (screen coordinates).
 PATTERN = (100, 100, 900, 600)
-SELECTION = ((300, 200), (620, 440))
-
-SCREEN = (1600, 900)
-# 20 pixels from the right edge and 50 above the bottom of the 1600 x 900 screen, 350 x 140.
-PROGRESS_RECT = [1230, 710, 1580, 850]
-WS_POPUP, WS_CAPTION, WS_SYSMENU = 0x80000000, 0x00C00000, 0x00080000
-WS_EX_TOPMOST, WS_EX_TOOLWINDOW = 0x8, 0x80
-
-COPIED = "Link in Zwischenablage kopiert!"
-FAILED = "Upload fehlgeschlagen!"
+FIRST, SECOND = (300, 200, 620, 440), (640, 300, 860, 420)
 BEFORE = "vorher im Clipboard – bleibt"
+COPIED, FAILED = "Link in Zwischenablage kopiert!", "Upload fehlgeschlagen!"
 
 
-# --- the pieces -----------------------------------------------------------------------------------
+def test_upload_png_against_every_answer_and_an_untrusted_server(prefix, server, test_env,
+                                                                 tmp_path):
+    untrusted = Server(test_env.certs, port=0, context=untrusted_context(tmp_path))
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        refused = probe.getsockname()[1]
+    env = dict(prefix.env, SNAPWREN_UPLOAD_SERVER="1", SNAPWREN_UPLOAD_REFUSED_PORT=str(refused),
+               SNAPWREN_UPLOAD_UNTRUSTED_PORT=str(untrusted.port))
+    code, out, _ = run(["wine", test_env.exe("unit_upload.exe"),
+                        "--gtest_filter=UploadPng.*:UploadServer.*"], env, timeout=180)
+    untrusted.stop()
+    output = out.decode("utf-8", "replace")
+    assert code == 0 and "[  PASSED  ]" in output and "SKIPPED" not in output, output[-3000:]
+    assert untrusted.requests == [], "nothing reaches a server whose certificate is not trusted"
+    first = server.requests[0]
+    assert (first.path, first.headers["user-agent"]) == ("/upload.php", "Snapwren/1.0")
+    assert first.image() == bytes((i * 7 + i // 256) & 0xFF for i in range(70000))
+    boundaries = [r.boundary for r in server.requests]
+    assert all(r.method == "POST" for r in server.requests)
+    assert all(re.fullmatch(r"----SnapwrenBoundary[0-9A-Za-z]{16}", b) for b in boundaries)
+    assert len(set(boundaries)) == len(boundaries), "a new boundary for every upload"
+    assert all(int(r.headers["content-length"]) == len(r.body) and
+               "transfer-encoding" not in r.headers for r in server.requests)
 
 
 class Watch:
-    """uploadtool watch, its JSON lines gathered by a thread as they come."""
+    """`snaptool clip-watch` for the progress windows; its events gathered as they come."""
 
-    def __init__(self, desktop, count=1, timeout=40):
-        exe = desktop.test_env.build_dir / "tests" / "uploadtool.exe"
-        self.popen = desktop.start(exe, "watch", "--count", count, "--timeout", timeout * 1000,
-                                   stdout=subprocess.PIPE)
-        self.events = []
-        self._queue = queue.Queue()
-        first = _read_line(self.popen.stdout, timeout=20)
-        assert first, "uploadtool watch did not start"
-        self.events.append(json.loads(first))
-        threading.Thread(target=self._read, daemon=True).start()
+    def __init__(self, desktop):
+        popen, _ = desktop.tool_start("clip-watch", "--class", "SnapwrenProgress")
+        self.events, self.queue = [], queue.Queue()
+        threading.Thread(target=lambda: [self.queue.put(json.loads(line))
+                                         for line in popen.stdout], daemon=True).start()
 
-    def _read(self):
-        for line in self.popen.stdout:
-            self._queue.put(json.loads(line))
+    def all(self, event, **fields):
+        while not self.queue.empty():
+            self.events.append(self.queue.get())
+        return [e for e in self.events
+                if e["event"] == event and all(e.get(k) == v for k, v in fields.items())]
 
-    def _drain(self):
-        while True:
-            try:
-                self.events.append(self._queue.get_nowait())
-            except queue.Empty:
-                return
+    def fresh(self):
+        self.all("")
+        self.events.clear()
 
     def wait(self, event, timeout=15.0, **fields):
-        """The first event of this kind (with these fields), waiting for it if need be."""
-        def found():
-            self._drain()
-            for e in self.events:
-                if e["event"] == event and all(e.get(k) == v for k, v in fields.items()):
-                    return e
-            return None
-        return poll(found, timeout, f"the watch event {event} {fields or ''}", interval=0.05)
-
-    def all(self, event):
-        self._drain()
-        return [e for e in self.events if e["event"] == event]
+        return poll(lambda: self.all(event, **fields), timeout, f"{event} {fields}",
+                    interval=0.05)[0]
 
 
-def wait_balloon(desktop, predicate, timeout=8.0):
-    """The text of the visible balloon of the tray that satisfies predicate."""
-    def shown():
-        for line in desktop.snaptool_json("tray"):
-            if line["kind"] == "tooltip" and line["visible"] and predicate(line["text"]):
-                return line["text"]
-        return None
-    return poll(shown, timeout, "a balloon")
+def upload(desktop, app, rect, button=False):
+    overlay = app.capture()
+    buttons = app.select(rect)
+    if button:
+        desktop.click(*center(buttons["Hochladen"]))
+    else:
+        desktop.key("ctrl+d")
+    app.closed(overlay)
 
 
-def balloons(desktop):
-    return [line["text"] for line in desktop.snaptool_json("tray")
-            if line["kind"] == "tooltip" and line["visible"] and line["text"]]
+def shows_the_selection(png, rect):
+    picture = decode("png", png)
+    return (picture.width, picture.height) == (rect[2] - rect[0], rect[3] - rect[1]) and \
+        not picture.mismatches(rect[:2])
 
 
-def select_region(desktop, start=SELECTION[0], end=SELECTION[1]):
-    """Hotkey, then a drag over the frozen screen; returns once the overlay is up."""
-    desktop.key("ctrl+shift+s")
-    overlay = desktop.find_window(cls="SnapwrenOverlay", visible=True, timeout=10)
-    assert overlay, "the hotkey opened no overlay"
-    desktop.drag(start, end)
-    return overlay
-
-
-def decode_png(data):
-    """(width, height, rgb bytes) of a PNG, decoded by ImageMagick."""
-    ppm = subprocess.run(["convert", "png:-", "-depth", "8", "ppm:-"], input=data,
-                         capture_output=True, check=True, timeout=30).stdout
-    fields = re.match(rb"P6\s+(\d+)\s+(\d+)\s+(\d+)\s", ppm)
-    return int(fields.group(1)), int(fields.group(2)), ppm[fields.end():]
-
-
-def check_selection_pixels(png, start=SELECTION[0], end=SELECTION[1]):
-    """The PNG holds exactly the test picture from the place where the drag began (give or take
-    the pixel a drag may land off), as large as the drag."""
-    width, height, rgb = decode_png(png)
-    assert abs(width - (end[0] - start[0])) <= 2 and abs(height - (end[1] - start[1])) <= 2, \
-        (width, height)
-
-    def wrong(x0, y0, rows):
-        return sum(1 for j in range(rows) for i in range(width)
-                   if tuple(rgb[3 * (j * width + i):3 * (j * width + i) + 3])
-                   != pattern_at(x0 + i, y0 + j))
-
-    # Neighbouring pixels of the picture differ, so its first rows tell where it was taken.
-    x0, y0 = min(((start[0] + dx, start[1] + dy) for dx in (-1, 0, 1) for dy in (-1, 0, 1)),
-                 key=lambda origin: wrong(*origin, 2))
-    bad = wrong(x0, y0, height)
-    assert bad == 0, f"{bad} of {width * height} pixels differ from the screen"
-
-
-def image_part(request):
-    parts = request.parts()
-    assert len(parts) == 1, describe(request)
-    headers, content = parts[0]
-    assert headers == {"content-disposition": 'form-data; name="image"; filename="capture.png"',
-                       "content-type": "image/png"}, headers
-    return content
-
-
-def progress_in_place(event, rect=PROGRESS_RECT):
-    # WS_EX_TOOLWINDOW keeps the window off the taskbar on Windows. Wine 8's taskbar lists it all
-    # the same (as it does the test picture's window); only the style is checked here.
-    assert event["rect"] == rect, event
-    assert event["title"] == "Snapwren"
-    assert event["style"] & (WS_POPUP | WS_CAPTION | WS_SYSMENU) == WS_POPUP | WS_CAPTION | WS_SYSMENU
-    assert event["exstyle"] & (WS_EX_TOPMOST | WS_EX_TOOLWINDOW) == WS_EX_TOPMOST | WS_EX_TOOLWINDOW
-
-
-def crop(shot, rect, path):
-    left, top, right, bottom = rect
-    subprocess.run(["convert", str(shot.path), "-crop", f"{right - left}x{bottom - top}+{left}+{top}",
-                    "+repage", str(path)], check=True, timeout=30)
-
-
-# --- fixtures -------------------------------------------------------------------------------------
+def start(desktop):
+    desktop.pattern(PATTERN)
+    desktop.set_clipboard(BEFORE)
+    return desktop.start_snapwren()
 
 
 @pytest.fixture
-def server(https_server):
-    upload = UploadServer(https_server)
-    yield upload
-    upload.release()
+def app(desktop):
+    return start(desktop)
 
 
-@pytest.fixture
-def pictures(wine_prefix):
-    """The Wine user's Pictures folder as a real folder inside the prefix, without the kept
-    screenshots of an earlier test. Wine links it to $HOME when no XDG folders are set up;
-    the failed uploads of the tests must not land in the tester's home."""
-    folder = wine_prefix.user_dir / "Pictures"
-    if folder.is_symlink():
-        folder.unlink()
-    folder.mkdir(exist_ok=True)
-    kept = folder / "Snapwren"
-    if kept.exists():
-        for file in kept.iterdir():
-            file.unlink()
-    return folder
-
-
-@pytest.fixture
-def pattern(desktop, pictures):
-    left, top, right, bottom = PATTERN
-    return start_capturetool(desktop, "pattern", left, top, right - left, bottom - top)
-
-
-@pytest.fixture
-def app(desktop, pattern):
-    desktop.set_clipboard_text(BEFORE)
-    snapwren = desktop.start_snapwren()
-    yield snapwren
-    snapwren.stop()
-
-
-# --- the tests ------------------------------------------------------------------------------------
-
-
-def test_ctrl_d_uploads_the_selection_and_copies_the_link(desktop, server, app):
+def test_ctrl_d_and_the_button_upload_each_with_a_window_of_its_own(desktop, server, app):
     server.mode = "hold"
-    select_region(desktop)
     watch = Watch(desktop)
     pressed = time.monotonic()
-    desktop.key("ctrl+d")
+    upload(desktop, app, FIRST)
+    first = watch.wait("window")
+    assert time.monotonic() - pressed < 8
+    assert (first["rect"], first["title"], first["pid"]) == ([1230, 710, 1580, 850], "Snapwren",
+                                                             app.pid)
+    assert first["style"] & 0x80C80000 == 0x80C80000, "popup with caption and close box"
+    assert first["exstyle"] & 0x88 == 0x88, "topmost, and no taskbar button on Windows"
+    flower = (1230, 725, 1310, 810)
+    shots = [desktop.screenshot("uploading") for _ in range(3)]
+    assert shots[0].count(flower, lambda rgb: rgb[0] > 200 and rgb[0] - rgb[2] > 20) > 200
+    assert any(list(s.data) != list(shots[0].data) for s in shots[1:]), "the petals turn"
 
-    # The overlay goes at once and the progress window takes over at the bottom right.
-    gone = watch.wait("overlay-gone", timeout=5)
-    progress = watch.wait("progress")
-    assert time.monotonic() - pressed < 3
-    assert progress["t"] - gone["t"] < 1000, (gone, progress)
-    progress_in_place(progress)
-    assert progress["pid"] == app.pid
-    watch.wait("text", colour="black", timeout=5)
-    shot = desktop.screenshot("uploading")
-    crop(shot, PROGRESS_RECT, shot.path.with_name("progress-window.png"))
-    # The petals turn while the upload runs (10 degrees every 50 ms).
-    flower = (PROGRESS_RECT[0], PROGRESS_RECT[1] + 15, PROGRESS_RECT[0] + 80, PROGRESS_RECT[1] + 100)
-    assert shot.count(flower, lambda rgb: rgb[0] > 200 and rgb[0] - rgb[2] > 20) > 200
-    later = [desktop.screenshot("turning") for _ in range(2)]
-    assert any(list(other.pixels(flower)) != list(shot.pixels(flower)) for other in later)
-
-    (request,) = server.wait_requests(1)
-    assert request.path == "/upload.php"
-    check_selection_pixels(image_part(request))
+    upload(desktop, app, SECOND, button=True)
+    second = poll(lambda: [e for e in watch.all("window") if e["hwnd"] != first["hwnd"]], 10,
+                  "a second progress window")[0]
+    assert second["rect"] == [1230, 560, 1580, 700], "stacked above the first"
+    requests = server.uploads(2)
+    assert shows_the_selection(requests[0].image(), FIRST)
+    assert shows_the_selection(requests[1].image(), SECOND)
     assert watch.all("clipboard") == []
-    server.proceed()
 
-    copied = watch.wait("clipboard", timeout=10)
+    server.allowed = 1
+    copied = watch.wait("clipboard")
     assert copied["text"] == "https://img.example/1.png"
-    green = watch.wait("text", colour="green", timeout=5)
-    assert green["t"] >= copied["t"], "the success state showed before the link was copied"
-    closed = watch.wait("progress-gone", timeout=5)
-    # 800 ms of success state; polling and a loaded machine add a little.
-    assert 750 <= closed["t"] - copied["t"] <= 2000, (copied, closed)
-    assert watch.all("clipboard") == [copied]
-
-    assert wait_balloon(desktop, lambda text: text == COPIED)
-    desktop.screenshot("link-copied")
-    assert desktop.clipboard_text() == "https://img.example/1.png"
+    gone = watch.wait("gone", hwnd=first["hwnd"])
+    assert 750 <= gone["t"] - copied["t"] <= 2500, "shows its success for 800 ms"
+    assert not watch.all("gone", hwnd=second["hwnd"]), "the other upload runs on"
+    server.allowed = 2
+    watch.wait("gone", hwnd=second["hwnd"])
+    assert [e["text"] for e in watch.all("clipboard")] == ["https://img.example/1.png",
+                                                          "https://img.example/2.png"]
+    desktop.balloon(COPIED)
 
 
-def kept_screenshot(desktop, pictures, sent, known=()):
-    """The failure balloon names the one new file under Pictures\\Snapwren, which holds
-    exactly the bytes that were to be uploaded."""
-    text = wait_balloon(desktop, lambda t: t.startswith(FAILED) and all(k not in t for k in known))
-    (kept,) = [f for f in (pictures / "Snapwren").iterdir() if f.name not in known]
-    lines = text.split("\n")
-    assert lines[:2] == [FAILED, "Screenshot gespeichert unter:"], text
-    assert lines[2].lower().endswith("\\pictures\\snapwren\\" + kept.name.lower()), text
-    if sent is not None:
-        assert kept.read_bytes() == sent
-    check_selection_pixels(kept.read_bytes())
-    return kept
+def kept_screenshot(desktop, known, sent=None):
+    """The new file under Pictures\\Snapwren that the failure balloon names."""
+    folder = desktop.prefix.user / "Pictures" / "Snapwren"
+    text = desktop.balloon(lambda t: t.startswith(FAILED) and all(k not in t for k in known))
+    (kept,) = [f for f in folder.iterdir() if f.name not in known]
+    head, intro, path = text.split("\n")
+    assert (head, intro) == (FAILED, "Screenshot gespeichert unter:")
+    assert path.lower().endswith("\\pictures\\snapwren\\" + kept.name.lower()), text
+    assert sent is None or kept.read_bytes() == sent
+    assert shows_the_selection(kept.read_bytes(), FIRST)
+    return kept.name
 
 
-def test_a_failed_upload_keeps_the_screenshot_and_says_where(desktop, server, app, pictures):
-    server.mode = "status-500"
-    select_region(desktop)
+def close_early(desktop, app, watch):
+    """Ctrl+D, then the progress window closed while the upload still runs."""
+    watch.fresh()
+    upload(desktop, app, FIRST)
+    window = watch.wait("window", timeout=10)
+    desktop.tool("post", window["hwnd"], 0x10)  # WM_CLOSE, as from its close box
+    watch.wait("hidden", hwnd=window["hwnd"])
+    return window
+
+
+def test_failures_keep_the_screenshot_and_closing_early_changes_nothing(desktop, server, app):
     watch = Watch(desktop)
-    desktop.key("ctrl+d")
-
-    watch.wait("progress")
-    (request,) = server.wait_requests(1)
-    closed = watch.wait("progress-gone", timeout=10)
-    assert all(e["colour"] != "green" for e in watch.all("text"))
-    first = kept_screenshot(desktop, pictures, image_part(request))
-    desktop.screenshot("failed")
-
-    # No server at all: the connection is refused, and that screenshot is kept too.
-    server.server.stop()
-    select_region(desktop)
-    desktop.key("ctrl+d")
-    kept_screenshot(desktop, pictures, None, known=(first.name,))
-    desktop.screenshot("refused")
-
-    assert watch.all("clipboard") == [] and desktop.clipboard_text() == BEFORE
-    assert closed["t"] < 5000
-
-
-def test_closing_the_window_during_the_upload_leaves_the_clipboard(desktop, server, app):
-    server.mode = "hold"
-    select_region(desktop)
-    watch = Watch(desktop)
-    desktop.key("ctrl+d")
-    progress = watch.wait("progress")
-    watch.wait("text", colour="black", timeout=5)
-
-    # The close box at the right end of the small caption.
-    left, top, right, _ = progress["rect"]
-    desktop.click(right - 12, top + 11)
-    watch.wait("progress-hidden", timeout=5)
-    server.wait_requests(1)
-
-    # The upload still ends, successfully, and that changes nothing for the user.
-    server.proceed()
-    watch.wait("progress-gone", timeout=15)
-    time.sleep(1.5)
-    assert watch.all("clipboard") == []
-    assert desktop.clipboard_text() == BEFORE
-    assert COPIED not in balloons(desktop)
-    desktop.screenshot("closed-early")
-
-
-def test_a_failure_after_closing_still_says_where_the_screenshot_is(desktop, server, app,
-                                                                    pictures):
     server.mode = "hold:status-500"
-    select_region(desktop)
-    watch = Watch(desktop)
-    desktop.key("ctrl+d")
-    progress = watch.wait("progress")
-    left, top, right, _ = progress["rect"]
-    desktop.click(right - 12, top + 11)
-    watch.wait("progress-hidden", timeout=5)
-    (request,) = server.wait_requests(1)
+    window = close_early(desktop, app, watch)
+    server.allowed = 1
+    watch.wait("gone", hwnd=window["hwnd"])
+    first = kept_screenshot(desktop, (), server.uploads(1)[0].image())
 
-    server.proceed()
-    watch.wait("progress-gone", timeout=15)
-    kept_screenshot(desktop, pictures, image_part(request))
+    server.mode = "hold"
+    window = close_early(desktop, app, watch)
+    server.allowed = 2
+    watch.wait("gone", hwnd=window["hwnd"])
+    time.sleep(1.5)
+    assert watch.all("clipboard") == [] and desktop.clipboard_text() == BEFORE
+    assert not [t for t in desktop.tool("tray")[1:] if t["visible"] and t["text"] == COPIED]
+
+    server.stop()  # no server at all: the connection is refused
+    upload(desktop, app, FIRST)
+    kept_screenshot(desktop, (first,))
     assert desktop.clipboard_text() == BEFORE
 
 
-def test_two_uploads_in_a_row_both_arrive(desktop, server, app):
-    server.mode = "hold"
-    watch = Watch(desktop, count=2)
-    select_region(desktop)
-    desktop.key("ctrl+d")
-    first = watch.wait("progress")
-
-    # The second one through the toolbar's "Hochladen (Strg+D)": 58 to 30 pixels left of the
-    # selection's right edge, 12 pixels below it.
-    start, end = ((700, 300), (860, 420))
-    select_region(desktop, start, end)
-    desktop.click(end[0] - 44, end[1] + 26)
-    second = poll(lambda: [e for e in watch.all("progress") if e["hwnd"] != first["hwnd"]],
-                  10, "a second progress window")[0]
-    # Stacked above the first, which still runs.
-    progress_in_place(second, [1230, 560, 1580, 700])
-    desktop.screenshot("two-uploads")
-
-    requests = server.wait_requests(2)
-    check_selection_pixels(image_part(requests[0]))
-    check_selection_pixels(image_part(requests[1]), start, end)
-    assert requests[0].boundary != requests[1].boundary
-
-    # Each outcome reaches its own window: the first link first, then the second.
-    server.proceed(1)
-    assert watch.wait("clipboard", timeout=10)["text"] == "https://img.example/1.png"
-    watch.wait("progress-gone", hwnd=first["hwnd"], timeout=5)
-    assert not [e for e in watch.all("progress-gone") if e["hwnd"] == second["hwnd"]]
-    server.proceed(2)
-    watch.wait("done", timeout=20)
-    copies = [e["text"] for e in watch.all("clipboard")]
-    assert copies == ["https://img.example/1.png", "https://img.example/2.png"], copies
-    assert desktop.clipboard_text() == "https://img.example/2.png"
-
-
-def test_without_auto_copy_the_balloon_shows_the_link(desktop, server, pictures):
+def test_without_auto_copy_the_balloon_shows_the_link(desktop, server):
     desktop.prefix.write_settings("[General]\nAutoCopyLink=0\n")
-    desktop.set_clipboard_text(BEFORE)
-    app = desktop.start_snapwren()
-    try:
-        select_region(desktop)
-        watch = Watch(desktop)
-        desktop.key("ctrl+d")
-        watch.wait("text", colour="green", timeout=15)
-        watch.wait("progress-gone", timeout=5)
-        text = wait_balloon(desktop, lambda t: "https://img.example/1.png" in t)
-        assert text == "Upload erfolgreich:\nhttps://img.example/1.png"
-        assert watch.all("clipboard") == [] and desktop.clipboard_text() == BEFORE
-    finally:
-        app.stop()
+    upload(desktop, start(desktop), FIRST)
+    assert desktop.balloon(lambda t: "img.example" in t) == \
+        "Upload erfolgreich:\nhttps://img.example/1.png"
+    assert desktop.clipboard_text() == BEFORE

@@ -1,124 +1,131 @@
-// snaptool: the end-to-end tests' hands and eyes inside the Wine prefix. It finds windows, reads
-// message boxes and menus, presses buttons, reads and writes the clipboard, holds hotkeys and
-// plays the shell, always through the real Win32 calls, and prints what it sees as UTF-8 JSON
-// (one object per line) so that the Python side needs nothing beyond its standard library.
+// snaptool: the end-to-end tests' hands and eyes inside the Wine prefix. It finds windows,
+// reads message boxes and menus, presses buttons, reads and writes the clipboard, holds hotkeys,
+// shows a test picture and plays the shell, always through the real Win32 calls, and prints
+// what it sees as UTF-8 JSON, one object per line. Copied to Snapwren_Update.exe it stands in
+// for a downloaded installer.
 //
 // Exit codes: 0 done, 1 not found or timed out, 2 a Win32 call failed, 64 bad usage.
 #include <windows.h>
 #include <shellapi.h>
+#include <tlhelp32.h>
 #include <wincrypt.h>
 
 #include <fcntl.h>
 #include <io.h>
 
+#include <algorithm>
 #include <cstdio>
-#include <cstdlib>
-#include <cwchar>
 #include <functional>
 #include <map>
-#include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
-
-#include "tool_output.h"
 
 namespace {
 
-constexpr int kExitOk = 0;
-constexpr int kExitNotFound = 1;
-constexpr int kExitFailed = 2;
-constexpr int kExitUsage = 64;
-
-// Polling, not sleeping for a guessed time: a window appears as soon as it exists.
-constexpr DWORD kPollIntervalMs = 100;
-// A hung target must not hang the test: every cross-process send has a time limit.
+constexpr int kNotFound = 1;
+constexpr int kFailed = 2;
+constexpr int kUsage = 64;
 constexpr UINT kSendTimeoutMs = 2000;
-// The message box puts its text into a Static with this id (on Windows and in Wine).
-constexpr int kMessageBoxTextId = 0xFFFF;
 
-// --- output ----------------------------------------------------------------------------------
+// --- output: UTF-8 JSON lines, flushed at once (the tests read programs that keep running) ---
 
-void WriteError(const std::string& what, DWORD error) {
-  fprintf(stderr, "snaptool: %s failed, error %lu\n", what.c_str(), error);
-  fflush(stderr);
+std::string Utf8(const std::wstring& text) {
+  const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                       nullptr, 0, nullptr, nullptr);
+  std::string bytes(static_cast<size_t>(size > 0 ? size : 0), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size,
+                      nullptr, nullptr);
+  return bytes;
 }
 
-// A JSON object built field by field, printed as one line.
-class JsonObject {
+std::string Quote(const std::wstring& text) {
+  std::string out = "\"";
+  for (const char c : Utf8(text)) {
+    if (c == '"' || c == '\\') out += '\\';
+    if (static_cast<unsigned char>(c) < 0x20) {
+      char escaped[8];
+      snprintf(escaped, sizeof escaped, "\\u%04x", c);
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+// Fields are added as key and ready-made JSON value.
+class Json {
  public:
-  JsonObject& Raw(const char* key, const std::string& json) {
-    body_ += (body_.empty() ? "" : ",") + std::string("\"") + key + "\":" + json;
+  Json& Raw(const char* key, const std::string& value) {
+    body_ += (body_.empty() ? "\"" : ",\"") + std::string(key) + "\":" + value;
     return *this;
   }
-  JsonObject& Text(const char* key, std::wstring_view value) { return Raw(key, JsonString(value)); }
-  JsonObject& Number(const char* key, long long value) { return Raw(key, std::to_string(value)); }
-  JsonObject& Bool(const char* key, bool value) { return Raw(key, value ? "true" : "false"); }
-  std::string str() const { return "{" + body_ + "}"; }
+  Json& Text(const char* key, const std::wstring& value) { return Raw(key, Quote(value)); }
+  Json& Num(const char* key, long long value) { return Raw(key, std::to_string(value)); }
+  Json& Bool(const char* key, bool value) { return Raw(key, value ? "true" : "false"); }
+  Json& Hwnd(const char* key, HWND hwnd) {
+    return Raw(key, "\"0x" + ToHex(reinterpret_cast<ULONG_PTR>(hwnd)) + "\"");
+  }
+  Json& Rect(const char* key, const RECT& r) {
+    return Raw(key, "[" + std::to_string(r.left) + "," + std::to_string(r.top) + "," +
+                        std::to_string(r.right) + "," + std::to_string(r.bottom) + "]");
+  }
+  void Print() const {
+    const std::string line = "{" + body_ + "}\n";
+    fwrite(line.data(), 1, line.size(), stdout);
+    fflush(stdout);
+  }
 
  private:
+  static std::string ToHex(ULONG_PTR value) {
+    char text[24];
+    snprintf(text, sizeof text, "%llx", static_cast<unsigned long long>(value));
+    return text;
+  }
   std::string body_;
 };
 
-// --- arguments -------------------------------------------------------------------------------
+// --- arguments: positional words and "--name value" options ---------------------------------
 
-// Positional arguments plus "--name value" options; "--flag" alone stands for "--flag 1".
 struct Args {
-  std::vector<std::wstring> positional;
+  std::vector<std::wstring> words;
   std::map<std::wstring, std::wstring> options;
 
   bool Has(const wchar_t* name) const { return options.count(name) != 0; }
-  std::wstring Get(const wchar_t* name, const wchar_t* fallback = L"") const {
+  std::wstring Option(const wchar_t* name) const {
     const auto it = options.find(name);
-    return it == options.end() ? fallback : it->second;
+    return it == options.end() ? L"" : it->second;
   }
+  ULONG_PTR Number(size_t index) const {
+    return index < words.size() ? wcstoull(words[index].c_str(), nullptr, 0) : 0;
+  }
+  HWND Window(size_t index = 0) const { return reinterpret_cast<HWND>(Number(index)); }
+  DWORD Wait() const { return static_cast<DWORD>(wcstoul(Option(L"wait").c_str(), nullptr, 0)); }
 };
 
-// Options that take no value; everything else starting with "--" takes the next argument.
-bool IsFlag(std::wstring_view name) {
-  return name == L"visible" || name == L"message" || name == L"all" || name == L"quiet";
-}
-
-Args ParseArgs(int argc, wchar_t** argv, int first) {
+Args Parse(int argc, wchar_t** argv) {
   Args args;
-  for (int i = first; i < argc; ++i) {
-    const std::wstring_view arg = argv[i];
-    if (arg.size() > 2 && arg.substr(0, 2) == L"--") {
-      const std::wstring name(arg.substr(2));
-      if (IsFlag(name) || i + 1 >= argc) {
-        args.options[name] = L"1";
-      } else {
-        args.options[name] = argv[++i];
-      }
-    } else {
-      args.positional.emplace_back(arg);
+  for (int i = 2; i < argc; ++i) {
+    const std::wstring word = argv[i];
+    if (word.rfind(L"--", 0) != 0) {
+      args.words.push_back(word);
+    } else if (word == L"--visible" || word == L"--message" || word == L"--hold") {
+      args.options[word.substr(2)] = L"1";
+    } else if (i + 1 < argc) {
+      args.options[word.substr(2)] = argv[++i];
     }
   }
   return args;
 }
 
-// Accepts decimal and 0x-prefixed hexadecimal.
-unsigned long long ParseNumber(const std::wstring& text) {
-  return wcstoull(text.c_str(), nullptr, 0);
-}
-
-HWND ParseHwnd(const std::wstring& text) {
-  return reinterpret_cast<HWND>(static_cast<ULONG_PTR>(ParseNumber(text)));
-}
-
-DWORD TimeoutOf(const Args& args, DWORD fallback = 0) {
-  return args.Has(L"timeout") ? static_cast<DWORD>(ParseNumber(args.Get(L"timeout"))) : fallback;
-}
-
-// Runs `attempt` every kPollIntervalMs until it succeeds or `timeoutMs` has passed (one try
-// at least).
+// Polls instead of sleeping for a guessed time: a window counts as soon as it exists.
 bool Poll(DWORD timeoutMs, const std::function<bool()>& attempt) {
   const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-  for (;;) {
-    if (attempt()) return true;
+  while (!attempt()) {
     if (GetTickCount64() >= deadline) return false;
-    Sleep(kPollIntervalMs);
+    Sleep(50);
   }
+  return true;
 }
 
 // --- windows ---------------------------------------------------------------------------------
@@ -129,22 +136,13 @@ std::wstring ClassOf(HWND hwnd) {
   return name;
 }
 
-// WM_GETTEXT rather than GetWindowTextW: for another process's window GetWindowTextW returns
-// only the stored window name, while controls such as tooltips answer WM_GETTEXT with what
-// they show.
+// WM_GETTEXT, not GetWindowTextW: for another process's window that returns only the stored
+// name, while tooltips and statics answer WM_GETTEXT with what they show.
 std::wstring TextOf(HWND hwnd) {
-  DWORD_PTR length = 0;
-  if (!SendMessageTimeoutW(hwnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs,
-                           &length)) {
-    return {};
-  }
-  std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+  wchar_t text[1024] = {};
   DWORD_PTR copied = 0;
-  if (!SendMessageTimeoutW(hwnd, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
-                           SMTO_ABORTIFHUNG, kSendTimeoutMs, &copied)) {
-    return {};
-  }
-  text.resize(static_cast<size_t>(copied));
+  SendMessageTimeoutW(hwnd, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
+                      kSendTimeoutMs, &copied);
   return text;
 }
 
@@ -154,158 +152,98 @@ DWORD ProcessOf(HWND hwnd) {
   return pid;
 }
 
-std::string DescribeWindow(HWND hwnd) {
+Json Describe(HWND hwnd) {
   RECT rect = {};
   GetWindowRect(hwnd, &rect);
-  return JsonObject()
-      .Raw("hwnd", HwndJson(hwnd))
-      .Number("pid", ProcessOf(hwnd))
+  POINT origin = {0, 0};
+  ClientToScreen(hwnd, &origin);
+  return Json()
+      .Hwnd("hwnd", hwnd)
+      .Num("pid", ProcessOf(hwnd))
       .Text("class", ClassOf(hwnd))
       .Text("title", TextOf(hwnd))
       .Bool("visible", IsWindowVisible(hwnd) != FALSE)
-      .Raw("rect", RectJson(rect))
-      .Number("id", GetDlgCtrlID(hwnd))
-      .Number("style", static_cast<long long>(GetWindowLongW(hwnd, GWL_STYLE) & 0xFFFFFFFFu))
-      .Raw("owner", HwndJson(GetWindow(hwnd, GW_OWNER)))
-      .str();
+      .Rect("rect", rect)
+      .Raw("client", "[" + std::to_string(origin.x) + "," + std::to_string(origin.y) + "]")
+      .Num("id", GetDlgCtrlID(hwnd))
+      .Num("style", GetWindowLongW(hwnd, GWL_STYLE) & 0xFFFFFFFFLL)
+      .Num("exstyle", GetWindowLongW(hwnd, GWL_EXSTYLE) & 0xFFFFFFFFLL)
+      .Hwnd("owner", GetWindow(hwnd, GW_OWNER))
+      .Bool("foreground", GetForegroundWindow() == hwnd);
 }
 
-struct WindowFilter {
-  std::optional<std::wstring> className;
-  std::optional<std::wstring> title;
-  std::optional<DWORD> pid;
-  bool visibleOnly = false;
-
-  static WindowFilter From(const Args& args) {
-    WindowFilter filter;
-    if (args.Has(L"class")) filter.className = args.Get(L"class");
-    if (args.Has(L"title")) filter.title = args.Get(L"title");
-    if (args.Has(L"pid")) filter.pid = static_cast<DWORD>(ParseNumber(args.Get(L"pid")));
-    filter.visibleOnly = args.Has(L"visible");
-    return filter;
-  }
-
-  bool Matches(HWND hwnd) const {
-    if (visibleOnly && !IsWindowVisible(hwnd)) return false;
-    if (className && ClassOf(hwnd) != *className) return false;
-    if (pid && ProcessOf(hwnd) != *pid) return false;
-    if (title && TextOf(hwnd) != *title) return false;
-    return true;
-  }
-};
-
-std::vector<HWND> TopLevelWindows() {
-  std::vector<HWND> windows;
-  EnumWindows(
-      [](HWND hwnd, LPARAM param) -> BOOL {
-        reinterpret_cast<std::vector<HWND>*>(param)->push_back(hwnd);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&windows));
-  return windows;
-}
-
-// Message-only windows are not enumerated by EnumWindows; they are children of HWND_MESSAGE.
-std::vector<HWND> MessageOnlyWindows() {
-  std::vector<HWND> windows;
-  for (HWND hwnd = FindWindowExW(HWND_MESSAGE, nullptr, nullptr, nullptr); hwnd;
-       hwnd = FindWindowExW(HWND_MESSAGE, hwnd, nullptr, nullptr)) {
-    windows.push_back(hwnd);
-  }
-  return windows;
-}
-
-std::vector<HWND> ChildWindows(HWND parent) {
-  std::vector<HWND> windows;
-  EnumChildWindows(
-      parent,
-      [](HWND hwnd, LPARAM param) -> BOOL {
-        reinterpret_cast<std::vector<HWND>*>(param)->push_back(hwnd);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&windows));
-  return windows;
-}
-
-std::vector<HWND> FindWindows(const WindowFilter& filter, bool messageOnly) {
+// The top-level windows when parent is null (EnumChildWindows of null finds none in Wine).
+std::vector<HWND> Children(HWND parent) {
   std::vector<HWND> found;
-  for (HWND hwnd : messageOnly ? MessageOnlyWindows() : TopLevelWindows()) {
-    if (filter.Matches(hwnd)) found.push_back(hwnd);
+  const WNDENUMPROC add = [](HWND hwnd, LPARAM list) {
+    reinterpret_cast<std::vector<HWND>*>(list)->push_back(hwnd);
+    return TRUE;
+  };
+  if (parent) {
+    EnumChildWindows(parent, add, reinterpret_cast<LPARAM>(&found));
+  } else {
+    EnumWindows(add, reinterpret_cast<LPARAM>(&found));
   }
   return found;
 }
 
-// windows [--message] [--class C] [--title T] [--pid N] [--visible]
-int CmdWindows(const Args& args) {
-  for (HWND hwnd : FindWindows(WindowFilter::From(args), args.Has(L"message"))) {
-    WriteLine(DescribeWindow(hwnd));
+// Top-level windows, or the message-only ones, which EnumWindows leaves out.
+std::vector<HWND> Windows(const Args& args) {
+  std::vector<HWND> all;
+  if (args.Has(L"message")) {
+    for (HWND h = nullptr; (h = FindWindowExW(HWND_MESSAGE, h, nullptr, nullptr));) all.push_back(h);
+  } else {
+    all = Children(nullptr);
   }
-  return kExitOk;
-}
-
-// find [--message] [--class C] [--title T] [--pid N] [--visible] [--timeout ms] [--all]
-// Prints the first match (or all with --all); exit 1 when none appeared in time.
-int CmdFind(const Args& args) {
-  const WindowFilter filter = WindowFilter::From(args);
   std::vector<HWND> found;
-  Poll(TimeoutOf(args), [&] {
-    found = FindWindows(filter, args.Has(L"message"));
-    return !found.empty();
-  });
-  if (found.empty()) return kExitNotFound;
-  if (!args.Has(L"all")) found.resize(1);
-  for (HWND hwnd : found) WriteLine(DescribeWindow(hwnd));
-  return kExitOk;
+  for (HWND hwnd : all) {
+    if (args.Has(L"visible") && !IsWindowVisible(hwnd)) continue;
+    if (args.Has(L"class") && ClassOf(hwnd) != args.Option(L"class")) continue;
+    if (args.Has(L"pid") && ProcessOf(hwnd) != wcstoul(args.Option(L"pid").c_str(), nullptr, 0)) {
+      continue;
+    }
+    if (args.Has(L"title") && TextOf(hwnd) != args.Option(L"title")) continue;
+    found.push_back(hwnd);
+  }
+  return found;
 }
 
-// gone --hwnd H [--timeout ms]: waits until a window no longer exists.
+// windows [--class C] [--title T] [--pid N] [--visible] [--message] [--wait ms]
+int CmdWindows(const Args& args) {
+  std::vector<HWND> found;
+  const bool any = Poll(args.Wait(), [&] { return !(found = Windows(args)).empty(); });
+  for (HWND hwnd : found) Describe(hwnd).Print();
+  return any ? 0 : kNotFound;
+}
+
 int CmdGone(const Args& args) {
-  const HWND hwnd = ParseHwnd(args.Get(L"hwnd"));
-  return Poll(TimeoutOf(args), [&] { return !IsWindow(hwnd); }) ? kExitOk : kExitNotFound;
+  return Poll(args.Wait(), [&] { return !IsWindow(args.Window()); }) ? 0 : kNotFound;
 }
 
-// children <hwnd>: every descendant window, depth first.
 int CmdChildren(const Args& args) {
-  if (args.positional.empty()) return kExitUsage;
-  const HWND parent = ParseHwnd(args.positional[0]);
-  if (!IsWindow(parent)) return kExitNotFound;
-  for (HWND hwnd : ChildWindows(parent)) WriteLine(DescribeWindow(hwnd));
-  return kExitOk;
+  for (HWND hwnd : Children(args.Window())) Describe(hwnd).Print();
+  return 0;
 }
 
-// text <hwnd>: what the window answers to WM_GETTEXT, raw UTF-8 without a line end.
-int CmdText(const Args& args) {
-  if (args.positional.empty()) return kExitUsage;
-  const HWND hwnd = ParseHwnd(args.positional[0]);
-  if (!IsWindow(hwnd)) return kExitNotFound;
-  Write(Utf8(TextOf(hwnd)));
-  return kExitOk;
-}
+// --- message boxes: caption, text (the Static with id 0xFFFF), buttons and icon --------------
 
-// --- message boxes and dialogs ---------------------------------------------------------------
-
-struct IconReference {
-  const wchar_t* name;
-  LPCWSTR resource;
-};
-
-// Wine draws the same shared system icons as Windows' MessageBox for each MB_ICON* value.
-const IconReference kStandardIcons[] = {
-    {L"information", IDI_INFORMATION},
-    {L"warning", IDI_WARNING},
-    {L"error", IDI_ERROR},
-    {L"question", IDI_QUESTION},
-};
-
-std::vector<COLORREF> GrabScreen(const RECT& rect) {
+std::vector<COLORREF> Pixels(const RECT& rect, HICON icon, COLORREF background) {
   const int width = rect.right - rect.left;
   const int height = rect.bottom - rect.top;
-  std::vector<COLORREF> pixels;
   HDC screen = GetDC(nullptr);
   HDC memory = CreateCompatibleDC(screen);
   HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
   HGDIOBJ previous = SelectObject(memory, bitmap);
-  BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
+  if (icon) {
+    HBRUSH brush = CreateSolidBrush(background);
+    const RECT all = {0, 0, width, height};
+    FillRect(memory, &all, brush);
+    DeleteObject(brush);
+    DrawIconEx(memory, 0, 0, icon, width, height, 0, nullptr, DI_NORMAL);
+  } else {
+    BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
+  }
+  std::vector<COLORREF> pixels;
   for (int y = 0; y < height; ++y) {
     for (int x = 0; x < width; ++x) pixels.push_back(GetPixel(memory, x, y));
   }
@@ -316,764 +254,467 @@ std::vector<COLORREF> GrabScreen(const RECT& rect) {
   return pixels;
 }
 
-std::vector<COLORREF> RenderIcon(HICON icon, int width, int height, COLORREF background) {
-  std::vector<COLORREF> pixels;
-  HDC screen = GetDC(nullptr);
-  HDC memory = CreateCompatibleDC(screen);
-  HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
-  HGDIOBJ previous = SelectObject(memory, bitmap);
-  HBRUSH brush = CreateSolidBrush(background);
-  const RECT all = {0, 0, width, height};
-  FillRect(memory, &all, brush);
-  DeleteObject(brush);
-  DrawIconEx(memory, 0, 0, icon, width, height, 0, nullptr, DI_NORMAL);
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) pixels.push_back(GetPixel(memory, x, y));
-  }
-  SelectObject(memory, previous);
-  DeleteObject(bitmap);
-  DeleteDC(memory);
-  ReleaseDC(nullptr, screen);
-  return pixels;
-}
-
-long long PixelDistance(const std::vector<COLORREF>& a, const std::vector<COLORREF>& b) {
-  long long sum = 0;
-  for (size_t i = 0; i < a.size() && i < b.size(); ++i) {
-    sum += std::abs(GetRValue(a[i]) - GetRValue(b[i])) +
-           std::abs(GetGValue(a[i]) - GetGValue(b[i])) +
-           std::abs(GetBValue(a[i]) - GetBValue(b[i]));
-  }
-  return sum;
-}
-
-// The icon handle inside another process's message box cannot be drawn from here (Wine keeps
-// icon bits in the owning process), so the icon is recognised by its pixels on the screen:
-// the Static is drawn again with each standard icon on its own background colour and the
-// closest one wins. The box must be visible and uncovered.
-std::wstring RecogniseIcon(HWND iconStatic) {
-  if (!iconStatic || !IsWindowVisible(iconStatic)) return L"none";
+// The icon handle of another process's box cannot be drawn here (Wine keeps icon bits in the
+// owning process), so the icon is told by its pixels on the screen: each standard icon is
+// drawn on the same background and the nearest one wins.
+std::wstring IconOf(HWND iconStatic) {
+  if (!iconStatic) return L"none";
   RECT rect = {};
   GetWindowRect(iconStatic, &rect);
-  const int width = rect.right - rect.left;
-  const int height = rect.bottom - rect.top;
-  if (width <= 0 || height <= 0) return L"none";
-  const std::vector<COLORREF> shown = GrabScreen(rect);
-  const COLORREF background = shown.front();
-  bool blank = true;
-  for (COLORREF pixel : shown) blank = blank && pixel == background;
-  if (blank) return L"none";
-
+  const std::vector<COLORREF> shown = Pixels(rect, nullptr, 0);
+  const std::pair<const wchar_t*, LPCWSTR> kIcons[] = {{L"information", IDI_INFORMATION},
+                                                       {L"warning", IDI_WARNING},
+                                                       {L"error", IDI_ERROR},
+                                                       {L"question", IDI_QUESTION}};
   std::wstring best = L"unknown";
-  long long bestDistance = -1;
-  for (const IconReference& reference : kStandardIcons) {
-    HICON icon = LoadIconW(nullptr, reference.resource);
-    const long long distance = PixelDistance(shown, RenderIcon(icon, width, height, background));
-    if (bestDistance < 0 || distance < bestDistance) {
-      bestDistance = distance;
-      best = reference.name;
+  long long bestDistance = 16LL * 3 * static_cast<long long>(shown.size());
+  for (const auto& [name, resource] : kIcons) {
+    const std::vector<COLORREF> drawn =
+        Pixels(rect, LoadIconW(nullptr, resource), shown.empty() ? 0 : shown.front());
+    long long distance = 0;
+    for (size_t i = 0; i < shown.size(); ++i) {
+      distance += std::abs(GetRValue(shown[i]) - GetRValue(drawn[i])) +
+                  std::abs(GetGValue(shown[i]) - GetGValue(drawn[i])) +
+                  std::abs(GetBValue(shown[i]) - GetBValue(drawn[i]));
     }
+    if (distance < bestDistance) bestDistance = distance, best = name;
   }
-  // More than an average difference of 16 per channel is no match at all.
-  const long long limit = 16LL * 3 * width * height;
-  return bestDistance <= limit ? best : L"unknown";
+  return best;
 }
 
-bool IsButton(HWND hwnd) {
-  if (ClassOf(hwnd) != L"Button") return false;
-  const LONG type = GetWindowLongW(hwnd, GWL_STYLE) & BS_TYPEMASK;
-  return type == BS_PUSHBUTTON || type == BS_DEFPUSHBUTTON;
-}
-
-std::string DescribeDialog(HWND dialog) {
+// msgbox [--pid N] [--title T] [--wait ms]: the first visible dialog box.
+int CmdMessageBox(Args args) {
+  args.options[L"class"] = L"#32770";
+  args.options[L"visible"] = L"1";
+  std::vector<HWND> found;
+  if (!Poll(args.Wait(), [&] { return !(found = Windows(args)).empty(); })) return kNotFound;
   std::wstring text;
-  HWND iconStatic = nullptr;
   std::string buttons;
-  for (HWND child : ChildWindows(dialog)) {
-    const int id = GetDlgCtrlID(child);
-    if (id == kMessageBoxTextId && ClassOf(child) == L"Static") {
-      text = TextOf(child);
-    } else if (ClassOf(child) == L"Static" &&
-               (GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
-      iconStatic = child;
-    } else if (IsButton(child) && IsWindowVisible(child)) {
-      buttons += (buttons.empty() ? "" : ",") +
-                 JsonObject().Number("id", id).Text("text", TextOf(child)).str();
+  HWND icon = nullptr;
+  for (HWND child : Children(found[0])) {
+    const LONG style = GetWindowLongW(child, GWL_STYLE);
+    if (ClassOf(child) == L"Static" && GetDlgCtrlID(child) == 0xFFFF) text = TextOf(child);
+    if (ClassOf(child) == L"Static" && (style & SS_TYPEMASK) == SS_ICON) icon = child;
+    if (ClassOf(child) == L"Button" && IsWindowVisible(child)) {
+      buttons += (buttons.empty() ? "" : ",") + std::to_string(GetDlgCtrlID(child));
     }
   }
-  return JsonObject()
-      .Raw("hwnd", HwndJson(dialog))
-      .Number("pid", ProcessOf(dialog))
-      .Text("caption", TextOf(dialog))
-      .Text("text", text)
-      .Raw("buttons", "[" + buttons + "]")
-      .Text("icon", RecogniseIcon(iconStatic))
-      .str();
+  Describe(found[0]).Text("text", text).Raw("buttons", "[" + buttons + "]").Text("icon", IconOf(icon)).Print();
+  return 0;
 }
 
-// msgbox [hwnd] [--pid N] [--title T] [--timeout ms]: waits for a visible dialog ("#32770")
-// and prints its caption, message, buttons and icon.
-int CmdMessageBox(const Args& args) {
-  HWND dialog = nullptr;
-  if (!args.positional.empty()) {
-    dialog = ParseHwnd(args.positional[0]);
-  } else {
-    WindowFilter filter = WindowFilter::From(args);
-    filter.className = L"#32770";
-    filter.visibleOnly = true;
-    Poll(TimeoutOf(args), [&] {
-      const std::vector<HWND> found = FindWindows(filter, false);
-      dialog = found.empty() ? nullptr : found.front();
-      return dialog != nullptr;
-    });
-  }
-  if (!dialog || !IsWindow(dialog)) return kExitNotFound;
-  WriteLine(DescribeDialog(dialog));
-  return kExitOk;
-}
-
-// click <dialog> <id>: presses a button the way a mouse click would (BM_CLICK).
+// click <hwnd> <id>: BM_CLICK on a dialog's button, posted: the click may end the dialog.
 int CmdClick(const Args& args) {
-  if (args.positional.size() < 2) return kExitUsage;
-  const HWND dialog = ParseHwnd(args.positional[0]);
-  const HWND button = GetDlgItem(dialog, static_cast<int>(ParseNumber(args.positional[1])));
-  if (!button) return kExitNotFound;
-  // Posted, not sent: the click may end the dialog and with it the sender's wait.
-  if (!PostMessageW(button, BM_CLICK, 0, 0)) {
-    WriteError("PostMessage(BM_CLICK)", GetLastError());
-    return kExitFailed;
-  }
-  return kExitOk;
+  return PostMessageW(GetDlgItem(args.Window(), static_cast<int>(args.Number(1))), BM_CLICK, 0,
+                      0)
+             ? 0
+             : kFailed;
 }
 
-// settext <hwnd> <text>: WM_SETTEXT, for edit fields of dialogs.
 int CmdSetText(const Args& args) {
-  if (args.positional.size() < 2) return kExitUsage;
-  const HWND hwnd = ParseHwnd(args.positional[0]);
   DWORD_PTR result = 0;
-  if (!SendMessageTimeoutW(hwnd, WM_SETTEXT, 0,
-                           reinterpret_cast<LPARAM>(args.positional[1].c_str()), SMTO_ABORTIFHUNG,
-                           kSendTimeoutMs, &result)) {
-    WriteError("WM_SETTEXT", GetLastError());
-    return kExitFailed;
-  }
-  return kExitOk;
+  return SendMessageTimeoutW(args.Window(), WM_SETTEXT, 0,
+                             reinterpret_cast<LPARAM>(args.words.at(1).c_str()),
+                             SMTO_ABORTIFHUNG, kSendTimeoutMs, &result)
+             ? 0
+             : kFailed;
 }
 
-// send <hwnd> <message> [wparam] [lparam]: the message may be a number or a registered name;
-// prints the result.
-int CmdSend(const Args& args) {
-  if (args.positional.size() < 2) return kExitUsage;
-  const HWND hwnd = ParseHwnd(args.positional[0]);
-  const std::wstring& name = args.positional[1];
-  const UINT message = iswdigit(name[0]) ? static_cast<UINT>(ParseNumber(name))
-                                         : RegisterWindowMessageW(name.c_str());
-  const auto wparam =
-      static_cast<WPARAM>(args.positional.size() > 2 ? ParseNumber(args.positional[2]) : 0);
-  const auto lparam =
-      static_cast<LPARAM>(args.positional.size() > 3 ? ParseNumber(args.positional[3]) : 0);
-  DWORD_PTR result = 0;
-  if (!SendMessageTimeoutW(hwnd, message, wparam, lparam, SMTO_ABORTIFHUNG, kSendTimeoutMs,
-                           &result)) {
-    WriteError("SendMessageTimeout", GetLastError());
-    return kExitFailed;
-  }
-  WriteLine(JsonObject().Number("result", static_cast<long long>(result)).str());
-  return kExitOk;
-}
-
-// close <hwnd>: WM_CLOSE, as the window's close box would send.
-int CmdClose(const Args& args) {
-  if (args.positional.empty()) return kExitUsage;
-  return PostMessageW(ParseHwnd(args.positional[0]), WM_CLOSE, 0, 0) ? kExitOk : kExitFailed;
-}
-
-// redraw <hwnd>: invalidates the whole window, as uncovering it does; its program repaints it.
-int CmdRedraw(const Args& args) {
-  if (args.positional.empty()) return kExitUsage;
-  return RedrawWindow(ParseHwnd(args.positional[0]), nullptr, nullptr, RDW_INVALIDATE)
-             ? kExitOk
-             : kExitFailed;
+// post <hwnd> <message> [wparam] [lparam]
+int CmdPost(const Args& args) {
+  return PostMessageW(args.Window(), static_cast<UINT>(args.Number(1)), args.Number(2),
+                      static_cast<LPARAM>(args.Number(3)))
+             ? 0
+             : kFailed;
 }
 
 // --- popup menus -----------------------------------------------------------------------------
 
-// Wine keeps a menu's items in the process that owns it: MN_GETHMENU answers with a handle
-// across processes, but GetMenuItemCount on that handle fails here. snapprobe.dll, hooked into
-// the menu's thread, reads the items there and sends them back as WM_COPYDATA.
-constexpr wchar_t kMenuRequest[] = L"SnaptoolProbeMenu";
-constexpr ULONG_PTR kMenuAnswer = 0x554E454D;
+// Wine keeps a menu's items in the process that owns it: MN_GETHMENU answers with a handle,
+// but GetMenuItemCount on it fails here. snapprobe.dll, hooked into the menu's thread, reads
+// the items there and sends them back as WM_COPYDATA.
 std::wstring g_menuAnswer;
 
-std::wstring ProbePath() {
-  wchar_t path[MAX_PATH] = {};
-  GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring directory = path;
-  directory.resize(directory.find_last_of(L"\\/") + 1);
-  return directory + L"snapprobe.dll";
+LRESULT CALLBACK HiddenProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_COPYDATA) {
+    const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+    g_menuAnswer.assign(static_cast<const wchar_t*>(data->lpData), data->cbData / 2);
+    return TRUE;
+  }
+  return DefWindowProcW(hwnd, message, wParam, lParam);
 }
 
-HWND CreateHiddenWindow(const wchar_t* title);
-
-bool AskProbeForMenu(HWND menuWindow) {
-  HMODULE probe = LoadLibraryW(ProbePath().c_str());
-  if (!probe) {
-    WriteError("LoadLibrary(snapprobe.dll)", GetLastError());
-    return false;
-  }
-  const auto hookProc =
-      reinterpret_cast<HOOKPROC>(reinterpret_cast<void*>(GetProcAddress(probe,
-                                                                        "SnapprobeCallWndProc")));
-  const DWORD thread = GetWindowThreadProcessId(menuWindow, nullptr);
-  HHOOK hook = hookProc ? SetWindowsHookExW(WH_CALLWNDPROC, hookProc, probe, thread) : nullptr;
-  if (!hook) {
-    WriteError("SetWindowsHookEx", GetLastError());
-    FreeLibrary(probe);
-    return false;
-  }
-  const HWND answerWindow = CreateHiddenWindow(L"snaptool menu");
-  DWORD_PTR result = 0;
-  // While this send waits, the probe's WM_COPYDATA to answerWindow is delivered to us.
-  SendMessageTimeoutW(menuWindow, RegisterWindowMessageW(kMenuRequest),
-                      reinterpret_cast<WPARAM>(answerWindow), 0, SMTO_ABORTIFHUNG, 5000, &result);
-  UnhookWindowsHookEx(hook);
-  DestroyWindow(answerWindow);
-  FreeLibrary(probe);
-  return !g_menuAnswer.empty();
-}
-
-std::vector<std::wstring> Split(const std::wstring& text, wchar_t separator, size_t maxParts) {
-  std::vector<std::wstring> parts;
-  size_t start = 0;
-  while (parts.size() + 1 < maxParts) {
-    const size_t end = text.find(separator, start);
-    if (end == std::wstring::npos) break;
-    parts.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  parts.push_back(text.substr(start));
-  return parts;
-}
-
-// menu [--timeout ms]: the items of the open popup menu, one line each, with their screen
-// rectangles (for clicking them).
-int CmdMenu(const Args& args) {
-  HWND menuWindow = nullptr;
-  WindowFilter filter;
-  filter.className = L"#32768";
-  filter.visibleOnly = true;
-  Poll(TimeoutOf(args), [&] {
-    const std::vector<HWND> found = FindWindows(filter, false);
-    menuWindow = found.empty() ? nullptr : found.front();
-    return menuWindow != nullptr;
-  });
-  if (!menuWindow) return kExitNotFound;
-  if (!AskProbeForMenu(menuWindow)) return kExitFailed;
-
-  for (const std::wstring& line : Split(g_menuAnswer, L'\n', SIZE_MAX)) {
-    const std::vector<std::wstring> fields = Split(line, L'\t', 6);
-    if (fields.size() < 6) continue;
-    const auto type = static_cast<UINT>(ParseNumber(fields[2]));
-    const auto state = static_cast<UINT>(ParseNumber(fields[3]));
-    WriteLine(JsonObject()
-                  .Number("index", static_cast<long long>(ParseNumber(fields[0])))
-                  .Number("id", static_cast<long long>(ParseNumber(fields[1])))
-                  .Text("text", fields[5])
-                  .Bool("separator", (type & MFT_SEPARATOR) != 0)
-                  .Bool("checked", (state & MFS_CHECKED) != 0)
-                  .Bool("disabled", (state & MFS_DISABLED) != 0)
-                  .Bool("default", (state & MFS_DEFAULT) != 0)
-                  .Raw("rect", "[" + Utf8(fields[4]) + "]")
-                  .str());
-  }
-  return kExitOk;
-}
-
-// --- hidden windows: keepalive and hotkeys ----------------------------------------------------
-
-constexpr wchar_t kHiddenClass[] = L"SnaptoolHidden";
-
-LRESULT CALLBACK HiddenWndProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
-  switch (message) {
-    case WM_HOTKEY:
-      WriteLine(JsonObject().Text("event", L"hotkey").Number("id", static_cast<long long>(wparam))
-                    .str());
-      return 0;
-    case WM_COPYDATA: {
-      const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lparam);
-      if (data->dwData != kMenuAnswer || data->cbData < sizeof(wchar_t)) return FALSE;
-      g_menuAnswer.assign(static_cast<const wchar_t*>(data->lpData),
-                          data->cbData / sizeof(wchar_t) - 1);
-      return TRUE;
-    }
-    case WM_DESTROY:
-      PostQuitMessage(0);
-      return 0;
-    default:
-      return DefWindowProcW(hwnd, message, wparam, lparam);
-  }
-}
-
-// A hidden top-level window (not message-only): it is what keeps the virtual desktop alive.
-HWND CreateHiddenWindow(const wchar_t* title) {
+// Top-level, not message-only: it is what keeps the virtual desktop alive.
+HWND HiddenWindow() {
   WNDCLASSEXW windowClass = {};
   windowClass.cbSize = sizeof windowClass;
-  windowClass.lpfnWndProc = HiddenWndProc;
+  windowClass.lpfnWndProc = HiddenProc;
   windowClass.hInstance = GetModuleHandleW(nullptr);
-  windowClass.lpszClassName = kHiddenClass;
+  windowClass.lpszClassName = L"SnaptoolHidden";
   RegisterClassExW(&windowClass);
-  return CreateWindowExW(WS_EX_TOOLWINDOW, kHiddenClass, title, WS_POPUP, 0, 0, 1, 1, nullptr,
-                         nullptr, windowClass.hInstance, nullptr);
+  return CreateWindowExW(WS_EX_TOOLWINDOW, L"SnaptoolHidden", L"snaptool", WS_POPUP, 0, 0, 1, 1,
+                         nullptr, nullptr, windowClass.hInstance, nullptr);
 }
 
-int RunMessageLoop() {
+int Pump() {
   MSG message;
   while (GetMessageW(&message, nullptr, 0, 0) > 0) {
     TranslateMessage(&message);
     DispatchMessageW(&message);
   }
-  return kExitOk;
+  return 0;
 }
 
-// keepalive: owns a hidden window until killed. The virtual desktop, and with it the
-// clipboard, shuts down about a second after the last process with a window has gone.
+// menu [--wait ms]: the open popup menu's items with their screen rectangles.
+int CmdMenu(Args args) {
+  args.options[L"class"] = L"#32768";
+  args.options[L"visible"] = L"1";
+  std::vector<HWND> found;
+  if (!Poll(args.Wait(), [&] { return !(found = Windows(args)).empty(); })) return kNotFound;
+  wchar_t self[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  std::wstring probePath = self;
+  probePath.resize(probePath.find_last_of(L'\\') + 1);
+  HMODULE probe = LoadLibraryW((probePath + L"snapprobe.dll").c_str());
+  auto hookProc = reinterpret_cast<HOOKPROC>(
+      reinterpret_cast<void*>(GetProcAddress(probe, "SnapprobeCallWndProc")));
+  HHOOK hook = hookProc ? SetWindowsHookExW(WH_CALLWNDPROC, hookProc, probe,
+                                            GetWindowThreadProcessId(found[0], nullptr))
+                        : nullptr;
+  if (!hook) return kFailed;
+  const HWND answer = HiddenWindow();
+  DWORD_PTR result = 0;
+  // While this send waits, the probe's WM_COPYDATA to `answer` is delivered here.
+  SendMessageTimeoutW(found[0], RegisterWindowMessageW(L"SnaptoolProbeMenu"),
+                      reinterpret_cast<WPARAM>(answer), 0, SMTO_ABORTIFHUNG, 5000, &result);
+  UnhookWindowsHookEx(hook);
+  // One item a line: id, type, state, left, top, right, bottom, then the text.
+  for (size_t start = 0, end; (end = g_menuAnswer.find(L'\n', start)) != std::wstring::npos;
+       start = end + 1) {
+    const std::wstring line = g_menuAnswer.substr(start, end - start);
+    long long n[7] = {};
+    int used = 0;
+    if (swscanf(line.c_str(), L"%lld %lld %lld %lld %lld %lld %lld %n", &n[0], &n[1], &n[2],
+                &n[3], &n[4], &n[5], &n[6], &used) < 7) {
+      continue;
+    }
+    Json()
+        .Num("id", n[0])
+        .Text("text", line.substr(static_cast<size_t>(used)))
+        .Bool("separator", (n[1] & MFT_SEPARATOR) != 0)
+        .Bool("marked", (n[2] & (MFS_CHECKED | MFS_DEFAULT)) != 0)
+        .Rect("rect", RECT{static_cast<LONG>(n[3]), static_cast<LONG>(n[4]),
+                           static_cast<LONG>(n[5]), static_cast<LONG>(n[6])})
+        .Print();
+  }
+  return 0;
+}
+
+// --- staying around: keepalive, hotkeys, the test picture, a locked file ---------------------
+
 int CmdKeepalive(const Args&) {
-  if (!CreateHiddenWindow(L"snaptool keepalive")) {
-    WriteError("CreateWindowEx", GetLastError());
-    return kExitFailed;
+  HiddenWindow();
+  Json().Num("pid", GetCurrentProcessId()).Print();
+  return Pump();
+}
+
+// hotkey <modifiers> <vk> [--hold]: whether it is free; with --hold it stays registered.
+int CmdHotkey(const Args& args) {
+  const HWND hwnd = HiddenWindow();
+  const BOOL registered = RegisterHotKey(hwnd, 1, static_cast<UINT>(args.Number(0)),
+                                         static_cast<UINT>(args.Number(1)));
+  Json().Bool("registered", registered).Num("error", registered ? 0 : GetLastError()).Print();
+  if (registered && args.Has(L"hold")) return Pump();
+  return registered ? 0 : kNotFound;
+}
+
+// Every pixel differs from its neighbours, so a picture shifted by a pixel never matches, and
+// no channel is 0 or 255, so pure colours stand out. tests/e2e/conftest.py computes the same.
+DWORD PatternAt(int x, int y) {
+  auto mod = [](int a, int m) { return ((a % m) + m) % m; };
+  return static_cast<DWORD>((20 + mod(x * 7, 200)) << 16 | (20 + mod(y * 5, 200)) << 8 |
+                            (20 + mod((x + y) * 3, 200)));
+}
+
+// pattern <x> <y> <width> <height>: a window of known pixels at that place on the screen.
+int CmdPattern(const Args& args) {
+  static RECT place;
+  place = {static_cast<LONG>(args.Number(0)), static_cast<LONG>(args.Number(1)),
+           static_cast<LONG>(args.Number(0) + args.Number(2)),
+           static_cast<LONG>(args.Number(1) + args.Number(3))};
+  WNDCLASSEXW windowClass = {};
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.hInstance = GetModuleHandleW(nullptr);
+  windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  windowClass.lpszClassName = L"SnaptoolPattern";
+  windowClass.lpfnWndProc = [](HWND hwnd, UINT message, WPARAM w, LPARAM l) -> LRESULT {
+    if (message == WM_ERASEBKGND) return 1;
+    if (message != WM_PAINT) return DefWindowProcW(hwnd, message, w, l);
+    PAINTSTRUCT paint;
+    HDC hdc = BeginPaint(hwnd, &paint);
+    const int width = place.right - place.left;
+    const int height = place.bottom - place.top;
+    std::vector<DWORD> pixels;
+    for (int y = 0; y < height; ++y) {
+      for (int x = 0; x < width; ++x) pixels.push_back(PatternAt(place.left + x, place.top + y));
+    }
+    BITMAPINFO info = {};
+    info.bmiHeader = {sizeof info.bmiHeader, width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    SetDIBitsToDevice(hdc, 0, 0, static_cast<DWORD>(width), static_cast<DWORD>(height), 0, 0, 0,
+                      static_cast<UINT>(height), pixels.data(), &info, DIB_RGB_COLORS);
+    EndPaint(hwnd, &paint);
+    return 0;
+  };
+  RegisterClassExW(&windowClass);
+  // A plain popup: its client area is exactly the rectangle asked for.
+  HWND hwnd = CreateWindowExW(0, L"SnaptoolPattern", L"Testbild", WS_POPUP | WS_VISIBLE,
+                              place.left, place.top, place.right - place.left,
+                              place.bottom - place.top, nullptr, nullptr, windowClass.hInstance,
+                              nullptr);
+  if (!hwnd) return kFailed;
+  UpdateWindow(hwnd);
+  Json().Hwnd("hwnd", hwnd).Num("pid", GetCurrentProcessId()).Print();
+  return Pump();
+}
+
+// lock <file>: holds a file open without sharing, so that writing it fails.
+int CmdLock(const Args& args) {
+  if (CreateFileW(args.words.at(0).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                  FILE_ATTRIBUTE_NORMAL, nullptr) == INVALID_HANDLE_VALUE) {
+    return kFailed;
   }
-  WriteLine(JsonObject().Text("event", L"ready").Number("pid", GetCurrentProcessId()).str());
-  return RunMessageLoop();
-}
-
-struct Hotkey {
-  UINT modifiers;
-  UINT key;
-};
-
-std::optional<Hotkey> HotkeyOf(const Args& args) {
-  if (args.positional.size() < 2) return std::nullopt;
-  return Hotkey{static_cast<UINT>(ParseNumber(args.positional[0])),
-                static_cast<UINT>(ParseNumber(args.positional[1]))};
-}
-
-constexpr int kHelperHotkeyId = 1;
-
-// hotkey-try <modifiers> <vk>: registers and releases at once; prints whether it was free.
-// Exit 0 when it could be registered, 1 when another program holds it.
-int CmdHotkeyTry(const Args& args) {
-  const std::optional<Hotkey> hotkey = HotkeyOf(args);
-  if (!hotkey) return kExitUsage;
-  const HWND hwnd = CreateHiddenWindow(L"snaptool hotkey-try");
-  const BOOL registered = RegisterHotKey(hwnd, kHelperHotkeyId, hotkey->modifiers, hotkey->key);
-  const DWORD error = registered ? 0 : GetLastError();
-  if (registered) UnregisterHotKey(hwnd, kHelperHotkeyId);
-  DestroyWindow(hwnd);
-  WriteLine(JsonObject().Bool("registered", registered != FALSE).Number("error", error).str());
-  return registered ? kExitOk : kExitNotFound;
-}
-
-// hotkey-hold <modifiers> <vk>: registers and keeps the hotkey until killed, printing a line
-// for the registration and one per WM_HOTKEY.
-int CmdHotkeyHold(const Args& args) {
-  const std::optional<Hotkey> hotkey = HotkeyOf(args);
-  if (!hotkey) return kExitUsage;
-  const HWND hwnd = CreateHiddenWindow(L"snaptool hotkey-hold");
-  const BOOL registered = RegisterHotKey(hwnd, kHelperHotkeyId, hotkey->modifiers, hotkey->key);
-  const DWORD error = registered ? 0 : GetLastError();
-  WriteLine(JsonObject()
-                .Text("event", L"registered")
-                .Bool("registered", registered != FALSE)
-                .Number("error", error)
-                .Number("pid", GetCurrentProcessId())
-                .str());
-  if (!registered) return kExitFailed;
-  return RunMessageLoop();
-}
-
-// --- processes -------------------------------------------------------------------------------
-
-// wait-exit <pid> [--timeout ms]: waits for a running process and prints its exit code.
-int CmdWaitExit(const Args& args) {
-  if (args.positional.empty()) return kExitUsage;
-  const auto pid = static_cast<DWORD>(ParseNumber(args.positional[0]));
-  HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
-  if (!process) {
-    WriteError("OpenProcess", GetLastError());
-    return kExitNotFound;
-  }
-  const DWORD waited = WaitForSingleObject(process, args.Has(L"timeout") ? TimeoutOf(args)
-                                                                         : INFINITE);
-  DWORD exitCode = 0;
-  GetExitCodeProcess(process, &exitCode);
-  CloseHandle(process);
-  if (waited != WAIT_OBJECT_0) return kExitNotFound;
-  WriteLine(JsonObject().Number("exit", exitCode).str());
-  return kExitOk;
-}
-
-// kill <pid> [code]: TerminateProcess, for a process that no longer listens.
-int CmdKill(const Args& args) {
-  if (args.positional.empty()) return kExitUsage;
-  const auto pid = static_cast<DWORD>(ParseNumber(args.positional[0]));
-  const auto code =
-      static_cast<UINT>(args.positional.size() > 1 ? ParseNumber(args.positional[1]) : 1);
-  HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, pid);
-  if (!process) return kExitNotFound;
-  const BOOL done = TerminateProcess(process, code);
-  CloseHandle(process);
-  return done ? kExitOk : kExitFailed;
+  Json().Num("pid", GetCurrentProcessId()).Print();
+  Sleep(INFINITE);
+  return 0;
 }
 
 // --- the shell's notification area -----------------------------------------------------------
 
-// tray-delete <hwnd> <uid>: removes someone else's tray icon, as a crashed shell loses it.
-int CmdTrayDelete(const Args& args) {
-  if (args.positional.size() < 2) return kExitUsage;
-  NOTIFYICONDATAW data = {};
-  data.cbSize = sizeof data;
-  data.hWnd = ParseHwnd(args.positional[0]);
-  data.uID = static_cast<UINT>(ParseNumber(args.positional[1]));
-  const BOOL removed = Shell_NotifyIconW(NIM_DELETE, &data);
-  WriteLine(JsonObject().Bool("removed", removed != FALSE).str());
-  return removed ? kExitOk : kExitFailed;
-}
-
-// broadcast <registered message name>: what a restarted shell does with "TaskbarCreated".
-int CmdBroadcast(const Args& args) {
-  if (args.positional.empty()) return kExitUsage;
-  const UINT message = RegisterWindowMessageW(args.positional[0].c_str());
-  if (!SendNotifyMessageW(HWND_BROADCAST, message, 0, 0)) {
-    WriteError("SendNotifyMessage", GetLastError());
-    return kExitFailed;
-  }
-  WriteLine(JsonObject().Number("message", message).str());
-  return kExitOk;
-}
-
-// tray: the shell's taskbar window, then its tooltips, one line each. Wine 8 draws every icon
-// inside "Shell_TrayWnd" from the right edge leftwards and gives each icon a tooltip window
-// owned by the taskbar; later Wine versions give each icon a child window of its own
-// ("__wine_tray_icon"), which are listed too.
+// tray: the taskbar's rectangle, then the tooltip windows it owns (the tray icons' tooltips
+// and balloons under Wine 8), one line each.
 int CmdTray(const Args&) {
   const HWND tray = FindWindowW(L"Shell_TrayWnd", nullptr);
-  if (!tray) return kExitNotFound;
+  if (!tray) return kNotFound;
   RECT rect = {};
   GetWindowRect(tray, &rect);
-  WriteLine(JsonObject()
-                .Text("kind", L"taskbar")
-                .Raw("hwnd", HwndJson(tray))
-                .Bool("visible", IsWindowVisible(tray) != FALSE)
-                .Raw("rect", RectJson(rect))
-                .str());
-  std::vector<HWND> owners = {tray};
-  for (HWND child : ChildWindows(tray)) {
-    if (ClassOf(child) != L"__wine_tray_icon") continue;
-    owners.push_back(child);
-    GetWindowRect(child, &rect);
-    WriteLine(JsonObject()
-                  .Text("kind", L"icon")
-                  .Raw("hwnd", HwndJson(child))
-                  .Bool("visible", IsWindowVisible(child) != FALSE)
-                  .Raw("rect", RectJson(rect))
-                  .str());
+  Json().Text("kind", L"taskbar").Rect("rect", rect).Print();
+  for (HWND hwnd : Children(nullptr)) {
+    if (ClassOf(hwnd) != L"tooltips_class32" || GetWindow(hwnd, GW_OWNER) != tray) continue;
+    Json().Text("kind", L"tooltip").Text("text", TextOf(hwnd)).Bool("visible", IsWindowVisible(hwnd)).Print();
   }
-  for (HWND hwnd : TopLevelWindows()) {
-    if (ClassOf(hwnd) != L"tooltips_class32") continue;
-    const HWND owner = GetWindow(hwnd, GW_OWNER);
-    bool ours = false;
-    for (HWND candidate : owners) ours = ours || candidate == owner;
-    if (!ours) continue;
-    GetWindowRect(hwnd, &rect);
-    WriteLine(JsonObject()
-                  .Text("kind", L"tooltip")
-                  .Raw("hwnd", HwndJson(hwnd))
-                  .Raw("owner", HwndJson(owner))
-                  .Text("text", TextOf(hwnd))
-                  .Bool("visible", IsWindowVisible(hwnd) != FALSE)
-                  .Raw("rect", RectJson(rect))
-                  .str());
-  }
-  return kExitOk;
+  return 0;
 }
 
-// --- screen ----------------------------------------------------------------------------------
+// tray-delete <hwnd> <uid>: removes someone else's icon, as a crashed shell loses it.
+int CmdTrayDelete(const Args& args) {
+  NOTIFYICONDATAW data = {};
+  data.cbSize = sizeof data;
+  data.hWnd = args.Window();
+  data.uID = static_cast<UINT>(args.Number(1));
+  return Shell_NotifyIconW(NIM_DELETE, &data) ? 0 : kFailed;
+}
 
-// metrics: the screen geometry as the program sees it.
-int CmdMetrics(const Args&) {
-  POINT cursor = {};
-  GetCursorPos(&cursor);
-  WriteLine(JsonObject()
-                .Number("virtual_left", GetSystemMetrics(SM_XVIRTUALSCREEN))
-                .Number("virtual_top", GetSystemMetrics(SM_YVIRTUALSCREEN))
-                .Number("virtual_width", GetSystemMetrics(SM_CXVIRTUALSCREEN))
-                .Number("virtual_height", GetSystemMetrics(SM_CYVIRTUALSCREEN))
-                .Number("screen_width", GetSystemMetrics(SM_CXSCREEN))
-                .Number("screen_height", GetSystemMetrics(SM_CYSCREEN))
-                .Number("monitors", GetSystemMetrics(SM_CMONITORS))
-                .Raw("cursor", "[" + std::to_string(cursor.x) + "," + std::to_string(cursor.y) +
-                                   "]")
-                .Raw("foreground", HwndJson(GetForegroundWindow()))
-                .str());
-  return kExitOk;
+// broadcast <name>: what a restarted shell does with "TaskbarCreated".
+int CmdBroadcast(const Args& args) {
+  return SendNotifyMessageW(HWND_BROADCAST, RegisterWindowMessageW(args.words.at(0).c_str()), 0,
+                            0)
+             ? 0
+             : kFailed;
 }
 
 // --- clipboard -------------------------------------------------------------------------------
 
-// Another process may hold the clipboard for a moment; retry instead of failing at once.
-bool OpenClipboardPatiently(HWND owner) {
+// Another process may hold the clipboard for a moment.
+bool OpenClipboardSoon(HWND owner) {
   return Poll(2000, [&] { return OpenClipboard(owner) != FALSE; });
 }
 
-class ClipboardSession {
- public:
-  explicit ClipboardSession(HWND owner) : open_(OpenClipboardPatiently(owner)) {}
-  ~ClipboardSession() {
-    if (open_) CloseClipboard();
-  }
-  ClipboardSession(const ClipboardSession&) = delete;
-  ClipboardSession& operator=(const ClipboardSession&) = delete;
-  bool open() const { return open_; }
-
- private:
-  bool open_;
-};
-
-std::wstring FormatName(UINT format) {
-  static const std::map<UINT, const wchar_t*> kStandard = {
-      {CF_TEXT, L"CF_TEXT"},           {CF_BITMAP, L"CF_BITMAP"},
-      {CF_METAFILEPICT, L"CF_METAFILEPICT"}, {CF_SYLK, L"CF_SYLK"},
-      {CF_DIF, L"CF_DIF"},             {CF_TIFF, L"CF_TIFF"},
-      {CF_OEMTEXT, L"CF_OEMTEXT"},     {CF_DIB, L"CF_DIB"},
-      {CF_PALETTE, L"CF_PALETTE"},     {CF_PENDATA, L"CF_PENDATA"},
-      {CF_RIFF, L"CF_RIFF"},           {CF_WAVE, L"CF_WAVE"},
-      {CF_UNICODETEXT, L"CF_UNICODETEXT"}, {CF_ENHMETAFILE, L"CF_ENHMETAFILE"},
-      {CF_HDROP, L"CF_HDROP"},         {CF_LOCALE, L"CF_LOCALE"},
-      {CF_DIBV5, L"CF_DIBV5"},
-  };
-  const auto it = kStandard.find(format);
-  if (it != kStandard.end()) return it->second;
-  wchar_t name[256] = {};
-  return GetClipboardFormatNameW(format, name, 256) ? name : L"";
-}
-
-// clip-formats: one line per format on the clipboard.
-int CmdClipFormats(const Args&) {
-  ClipboardSession clipboard(nullptr);
-  if (!clipboard.open()) {
-    WriteError("OpenClipboard", GetLastError());
-    return kExitFailed;
-  }
-  for (UINT format = EnumClipboardFormats(0); format; format = EnumClipboardFormats(format)) {
-    WriteLine(JsonObject().Number("id", format).Text("name", FormatName(format)).str());
-  }
-  return kExitOk;
-}
-
-// clip-text: CF_UNICODETEXT as raw UTF-8 without a line end; exit 1 when there is none.
-int CmdClipText(const Args&) {
-  ClipboardSession clipboard(nullptr);
-  if (!clipboard.open()) {
-    WriteError("OpenClipboard", GetLastError());
-    return kExitFailed;
-  }
-  HANDLE data = GetClipboardData(CF_UNICODETEXT);
-  if (!data) return kExitNotFound;
-  const auto* text = static_cast<const wchar_t*>(GlobalLock(data));
-  if (!text) return kExitFailed;
-  const size_t limit = GlobalSize(data) / sizeof(wchar_t);
-  Write(Utf8(std::wstring_view(text, wcsnlen(text, limit))));
-  GlobalUnlock(data);
-  return kExitOk;
-}
-
-bool PutOnClipboard(UINT format, const void* bytes, size_t size) {
-  HWND owner = CreateHiddenWindow(L"snaptool clipboard");
-  ClipboardSession clipboard(owner);
-  if (!clipboard.open()) {
-    WriteError("OpenClipboard", GetLastError());
-    return false;
-  }
-  EmptyClipboard();
-  HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, size);
-  if (!memory) return false;
-  memcpy(GlobalLock(memory), bytes, size);
-  GlobalUnlock(memory);
-  if (!SetClipboardData(format, memory)) {
-    WriteError("SetClipboardData", GetLastError());
-    GlobalFree(memory);
-    return false;
-  }
-  return true;
-}
-
-// clip-set-text <text>
-int CmdClipSetText(const Args& args) {
-  if (args.positional.empty()) return kExitUsage;
-  const std::wstring& text = args.positional[0];
-  return PutOnClipboard(CF_UNICODETEXT, text.c_str(), (text.size() + 1) * sizeof(wchar_t))
-             ? kExitOk
-             : kExitFailed;
-}
-
-// clip-clear
-int CmdClipClear(const Args&) {
-  HWND owner = CreateHiddenWindow(L"snaptool clipboard");
-  ClipboardSession clipboard(owner);
-  if (!clipboard.open()) return kExitFailed;
-  return EmptyClipboard() ? kExitOk : kExitFailed;
-}
-
-// Where the pixels start behind a packed DIB's header: bit-field masks and colour table
-// sit in between.
-size_t PixelOffset(const BITMAPINFOHEADER& header) {
-  size_t offset = header.biSize;
-  if (header.biSize == sizeof(BITMAPINFOHEADER) && header.biCompression == BI_BITFIELDS) {
-    offset += 3 * sizeof(DWORD);
-  }
-  size_t colours = header.biClrUsed;
-  if (colours == 0 && header.biBitCount <= 8) colours = size_t{1} << header.biBitCount;
-  return offset + colours * sizeof(RGBQUAD);
-}
-
-// clip-dib <file.bmp>: saves CF_DIB as a BMP file and prints its header fields.
-int CmdClipDib(const Args& args) {
-  if (args.positional.empty()) return kExitUsage;
-  std::vector<BYTE> dib;
-  {
-    ClipboardSession clipboard(nullptr);
-    if (!clipboard.open()) {
-      WriteError("OpenClipboard", GetLastError());
-      return kExitFailed;
+std::wstring ClipboardText(bool& present) {
+  present = false;
+  std::wstring text;
+  if (const HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+    if (const auto* chars = static_cast<const wchar_t*>(GlobalLock(data))) {
+      text.assign(chars, wcsnlen(chars, GlobalSize(data) / 2));
+      present = true;
+      GlobalUnlock(data);
     }
-    HANDLE data = GetClipboardData(CF_DIB);
-    if (!data) return kExitNotFound;
+  }
+  return text;
+}
+
+// clip-text: {"text": ...}, or {"text": null} when there is none.
+int CmdClipText(const Args&) {
+  if (!OpenClipboardSoon(nullptr)) return kFailed;
+  bool present = false;
+  const std::wstring text = ClipboardText(present);
+  CloseClipboard();
+  Json().Raw("text", present ? Quote(text) : "null").Print();
+  return 0;
+}
+
+// clip-set <text>
+int CmdClipSet(const Args& args) {
+  const std::wstring& text = args.words.at(0);
+  const size_t bytes = (text.size() + 1) * sizeof(wchar_t);
+  HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes);
+  memcpy(GlobalLock(memory), text.c_str(), bytes);
+  GlobalUnlock(memory);
+  if (!OpenClipboardSoon(HiddenWindow())) return kFailed;
+  EmptyClipboard();
+  const bool set = SetClipboardData(CF_UNICODETEXT, memory) != nullptr;
+  CloseClipboard();
+  return set ? 0 : kFailed;
+}
+
+// clip-dib <file.bmp>: CF_DIB as a BMP file with its bytes as they were, and its header fields.
+int CmdClipDib(const Args& args) {
+  if (!OpenClipboardSoon(nullptr)) return kFailed;
+  std::vector<BYTE> dib;
+  if (const HANDLE data = GetClipboardData(CF_DIB)) {
     const auto* bytes = static_cast<const BYTE*>(GlobalLock(data));
-    if (!bytes) return kExitFailed;
     dib.assign(bytes, bytes + GlobalSize(data));
     GlobalUnlock(data);
   }
-  if (dib.size() < sizeof(BITMAPINFOHEADER)) return kExitFailed;
+  CloseClipboard();
+  if (dib.size() < sizeof(BITMAPINFOHEADER)) return kNotFound;
   BITMAPINFOHEADER header;
   memcpy(&header, dib.data(), sizeof header);
-
-  BITMAPFILEHEADER file = {};
-  file.bfType = 0x4D42;  // "BM"
-  file.bfOffBits = static_cast<DWORD>(sizeof file + PixelOffset(header));
-  file.bfSize = static_cast<DWORD>(sizeof file + dib.size());
-  FILE* out = _wfopen(args.positional[0].c_str(), L"wb");
-  if (!out) {
-    WriteError("_wfopen", static_cast<DWORD>(errno));
-    return kExitFailed;
-  }
+  BITMAPFILEHEADER file = {0x4D42, static_cast<DWORD>(sizeof file + dib.size()), 0, 0,
+                           static_cast<DWORD>(sizeof file + header.biSize)};
+  FILE* out = _wfopen(args.words.at(0).c_str(), L"wb");
+  if (!out) return kFailed;
   fwrite(&file, sizeof file, 1, out);
   fwrite(dib.data(), 1, dib.size(), out);
   fclose(out);
-  WriteLine(JsonObject()
-                .Number("width", header.biWidth)
-                .Number("height", header.biHeight)
-                .Number("bitcount", header.biBitCount)
-                .Number("compression", header.biCompression)
-                .Number("header_size", header.biSize)
-                .Number("size", static_cast<long long>(dib.size()))
-                .str());
-  return kExitOk;
+  Json()
+      .Num("size", static_cast<long long>(dib.size()))
+      .Num("header", header.biSize)
+      .Num("width", header.biWidth)
+      .Num("height", header.biHeight)
+      .Num("bits", header.biBitCount)
+      .Num("compression", header.biCompression)
+      .Print();
+  return 0;
 }
 
-// A whole file; false when it cannot be opened.
-bool ReadWholeFile(const std::wstring& path, std::vector<BYTE>& bytes) {
-  FILE* in = _wfopen(path.c_str(), L"rb");
-  if (!in) return false;
-  BYTE buffer[65536];
-  for (size_t got; (got = fread(buffer, 1, sizeof buffer, in)) > 0;) {
-    bytes.insert(bytes.end(), buffer, buffer + got);
+// clip-watch [--class C]: every change of the clipboard's text and every window of class C
+// that appears, hides or goes, with milliseconds since the start, until killed. Polled every
+// 10 ms from inside the prefix, where the test's own polling would be far too slow.
+int CmdClipWatch(const Args& args) {
+  const ULONGLONG start = GetTickCount64();
+  auto event = [start](const wchar_t* name) {
+    return Json().Num("t", static_cast<long long>(GetTickCount64() - start)).Text("event", name);
+  };
+  std::map<HWND, bool> shown;
+  std::wstring last;
+  bool first = true;
+  event(L"ready").Print();
+  for (;;) {
+    // Under Wine the sequence number can move with the text unchanged: only text counts.
+    if (OpenClipboard(nullptr)) {
+      bool present = false;
+      const std::wstring text = ClipboardText(present);
+      CloseClipboard();
+      if (!first && text != last) event(L"clipboard").Text("text", text).Print();
+      last = text;
+      first = false;
+    }
+    for (HWND hwnd : Windows(args)) {
+      const bool visible = IsWindowVisible(hwnd) != FALSE;
+      const auto it = shown.find(hwnd);
+      if (it == shown.end()) {
+        Describe(hwnd).Num("t", static_cast<long long>(GetTickCount64() - start)).Text("event", L"window").Print();
+      } else if (it->second != visible) {
+        event(visible ? L"shown" : L"hidden").Hwnd("hwnd", hwnd).Print();
+      }
+      shown[hwnd] = visible;
+    }
+    for (auto it = shown.begin(); it != shown.end();) {
+      if (IsWindow(it->first)) {
+        ++it;
+        continue;
+      }
+      event(L"gone").Hwnd("hwnd", it->first).Print();
+      it = shown.erase(it);
+    }
+    Sleep(10);
   }
-  fclose(in);
-  return true;
 }
 
-// --- certificates ----------------------------------------------------------------------------
+// --- processes, files and the system ---------------------------------------------------------
+
+// processes <exe name>: pid and image path of each running process of that name.
+int CmdProcesses(const Args& args) {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  PROCESSENTRY32W entry = {};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+    if (_wcsicmp(entry.szExeFile, args.words.at(0).c_str()) != 0) continue;
+    wchar_t path[MAX_PATH] = {};
+    DWORD size = MAX_PATH;
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID);
+    if (process) QueryFullProcessImageNameW(process, 0, path, &size), CloseHandle(process);
+    Json().Num("pid", entry.th32ProcessID).Text("path", path).Print();
+  }
+  CloseHandle(snapshot);
+  return 0;
+}
 
 // trust-ca <file.der>: adds a certificate authority to the machine's trusted roots, so that
 // WinHTTP accepts the tests' HTTPS servers.
 int CmdTrustCa(const Args& args) {
-  if (args.positional.empty()) return kExitUsage;
-  std::vector<BYTE> der;
-  if (!ReadWholeFile(args.positional[0], der)) return kExitNotFound;
-  HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
-                                   CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
-  if (!store) {
-    WriteError("CertOpenStore", GetLastError());
-    return kExitFailed;
-  }
-  const BOOL added = CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der.data(),
-                                                      static_cast<DWORD>(der.size()),
-                                                      CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
-  const DWORD error = added ? 0 : GetLastError();
-  CertCloseStore(store, 0);
-  if (!added) {
-    WriteError("CertAddEncodedCertificateToStore", error);
-    return kExitFailed;
-  }
-  return kExitOk;
+  FILE* in = _wfopen(args.words.at(0).c_str(), L"rb");
+  if (!in) return kNotFound;
+  std::vector<BYTE> der(8192);
+  der.resize(fread(der.data(), 1, der.size(), in));
+  fclose(in);
+  HCERTSTORE store =
+      CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
+  const BOOL added = store && CertAddEncodedCertificateToStore(
+                                  store, X509_ASN_ENCODING, der.data(),
+                                  static_cast<DWORD>(der.size()), CERT_STORE_ADD_REPLACE_EXISTING,
+                                  nullptr);
+  if (store) CertCloseStore(store, 0);
+  return added ? 0 : kFailed;
 }
 
-// --- dispatch --------------------------------------------------------------------------------
-
-struct Command {
-  const wchar_t* name;
-  int (*run)(const Args&);
-  const char* usage;
-};
-
-constexpr Command kCommands[] = {
-    {L"windows", CmdWindows, "[--message] [--class C] [--title T] [--pid N] [--visible]"},
-    {L"find", CmdFind, "like windows, plus [--timeout ms] [--all]; exit 1 when none"},
-    {L"gone", CmdGone, "--hwnd H [--timeout ms]"},
-    {L"children", CmdChildren, "<hwnd>"},
-    {L"text", CmdText, "<hwnd>"},
-    {L"msgbox", CmdMessageBox, "[hwnd] [--pid N] [--title T] [--timeout ms]"},
-    {L"click", CmdClick, "<dialog hwnd> <control id>"},
-    {L"settext", CmdSetText, "<hwnd> <text>"},
-    {L"send", CmdSend, "<hwnd> <message number or registered name> [wparam] [lparam]"},
-    {L"close", CmdClose, "<hwnd>"},
-    {L"redraw", CmdRedraw, "<hwnd>"},
-    {L"menu", CmdMenu, "[--timeout ms]"},
-    {L"keepalive", CmdKeepalive, ""},
-    {L"hotkey-try", CmdHotkeyTry, "<modifiers> <vk>"},
-    {L"hotkey-hold", CmdHotkeyHold, "<modifiers> <vk>"},
-    {L"wait-exit", CmdWaitExit, "<pid> [--timeout ms]"},
-    {L"kill", CmdKill, "<pid> [exit code]"},
-    {L"tray-delete", CmdTrayDelete, "<hwnd> <uid>"},
-    {L"tray", CmdTray, ""},
-    {L"broadcast", CmdBroadcast, "<registered message name>"},
-    {L"metrics", CmdMetrics, ""},
-    {L"clip-formats", CmdClipFormats, ""},
-    {L"clip-text", CmdClipText, ""},
-    {L"clip-set-text", CmdClipSetText, "<text>"},
-    {L"clip-clear", CmdClipClear, ""},
-    {L"clip-dib", CmdClipDib, "<file.bmp>"},
-    {L"trust-ca", CmdTrustCa, "<file.der>"},
-};
-
-int Usage() {
-  fprintf(stderr, "usage: snaptool <command> ...\n");
-  for (const Command& command : kCommands) {
-    fprintf(stderr, "  %s %s\n", Utf8(command.name).c_str(), command.usage);
-  }
-  return kExitUsage;
+// As the downloaded installer: leaves its own path in installer-ran.txt beside itself.
+int StandInForInstaller(const std::wstring& self) {
+  FILE* mark = _wfopen((self.substr(0, self.find_last_of(L'\\') + 1) + L"installer-ran.txt").c_str(), L"wb");
+  if (!mark) return kFailed;
+  const std::string path = Utf8(self);
+  fwrite(path.data(), 1, path.size(), mark);
+  fclose(mark);
+  return 0;
 }
+
+const std::pair<const wchar_t*, int (*)(const Args&)> kCommands[] = {
+    {L"windows", CmdWindows},     {L"gone", CmdGone},
+    {L"children", CmdChildren},   {L"msgbox", [](const Args& a) { return CmdMessageBox(a); }},
+    {L"click", CmdClick},         {L"settext", CmdSetText},
+    {L"post", CmdPost},           {L"menu", [](const Args& a) { return CmdMenu(a); }},
+    {L"keepalive", CmdKeepalive}, {L"hotkey", CmdHotkey},
+    {L"pattern", CmdPattern},     {L"lock", CmdLock},
+    {L"tray", CmdTray},           {L"tray-delete", CmdTrayDelete},
+    {L"broadcast", CmdBroadcast}, {L"clip-text", CmdClipText},
+    {L"clip-set", CmdClipSet},    {L"clip-dib", CmdClipDib},
+    {L"clip-watch", CmdClipWatch}, {L"processes", CmdProcesses},
+    {L"trust-ca", CmdTrustCa},
+};
 
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  // Bytes go out as they are: in text mode msvcrt would turn every "\n" of a clipboard text
-  // into "\r\n".
+  // In text mode msvcrt would turn every "\n" of a clipboard text into "\r\n".
   _setmode(_fileno(stdout), _O_BINARY);
-  if (argc < 2) return Usage();
-  const std::wstring_view name = argv[1];
-  for (const Command& command : kCommands) {
-    if (name == command.name) return command.run(ParseArgs(argc, argv, 2));
+  wchar_t self[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  if (_wcsicmp(wcsrchr(self, L'\\') + 1, L"Snapwren_Update.exe") == 0) {
+    return StandInForInstaller(self);
   }
-  return Usage();
+  for (const auto& [name, run] : kCommands) {
+    if (argc >= 2 && _wcsicmp(argv[1], name) == 0) return run(Parse(argc, argv));
+  }
+  fprintf(stderr, "usage: snaptool <command> [arguments]; see tests/helper/snaptool.cpp\n");
+  return kUsage;
 }

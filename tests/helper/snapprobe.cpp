@@ -13,8 +13,8 @@ constexpr wchar_t kMenuRequest[] = L"SnaptoolProbeMenu";
 // dwData of the WM_COPYDATA answer.
 constexpr ULONG_PTR kMenuAnswer = 0x554E454D;
 
-// One line per item: index, id, type flags, state flags, screen rectangle, text; tab separated
-// with the text last, because menu texts may hold a tab before an accelerator.
+// One line per item: id, type flags, state flags and screen rectangle as numbers, then the
+// text, which may hold blanks and a tab before an accelerator.
 std::wstring DescribeMenu(HMENU menu) {
   std::wstring out;
   const int count = GetMenuItemCount(menu);
@@ -28,11 +28,16 @@ std::wstring DescribeMenu(HMENU menu) {
     if (!GetMenuItemInfoW(menu, static_cast<UINT>(i), TRUE, &info)) continue;
     RECT rect = {};
     GetMenuItemRect(nullptr, menu, static_cast<UINT>(i), &rect);
-    out += std::to_wstring(i) + L"\t" + std::to_wstring(info.wID) + L"\t" +
-           std::to_wstring(info.fType) + L"\t" + std::to_wstring(info.fState) + L"\t" +
-           std::to_wstring(rect.left) + L"," + std::to_wstring(rect.top) + L"," +
-           std::to_wstring(rect.right) + L"," + std::to_wstring(rect.bottom) + L"\t" + text +
-           L"\n";
+    for (const long long number : {static_cast<long long>(info.wID),
+                                   static_cast<long long>(info.fType),
+                                   static_cast<long long>(info.fState),
+                                   static_cast<long long>(rect.left),
+                                   static_cast<long long>(rect.top),
+                                   static_cast<long long>(rect.right),
+                                   static_cast<long long>(rect.bottom)}) {
+      out += std::to_wstring(number) + L" ";
+    }
+    out += std::wstring(text) + L"\n";
   }
   return out;
 }

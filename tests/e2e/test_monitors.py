@@ -1,0 +1,112 @@
+"""Two monitors, one left of the primary: the virtual screen starts at x = -1280. The overlay
+covers both, and a selection across the seam copies exactly what both show.
+
+A Wine virtual desktop is always one monitor, so this module runs its own X server: Xorg with
+the dummy video driver, a 1280 x 1024 monitor at the left and the 1920 x 1080 primary right of it,
+and a prefix without the virtual desktop. Windows coordinates are X coordinates minus 1280."""
+
+import os
+import subprocess
+
+import pytest
+
+from conftest import Desktop, Prefix, darkened, near, pattern_at
+
+CONFIG = """
+Section "Monitor"
+  Identifier "monitor"
+  HorizSync 5.0-1000.0
+  VertRefresh 5.0-200.0
+  Modeline "1920x1080" 148.50 1920 2008 2052 2200 1080 1084 1089 1125 +hsync +vsync
+  Modeline "1280x1024" 108.00 1280 1328 1440 1688 1024 1025 1028 1066 +hsync +vsync
+EndSection
+Section "Device"
+  Identifier "dummy"
+  Driver "dummy"
+  VideoRam 65536
+EndSection
+Section "Screen"
+  Identifier "screen"
+  Device "dummy"
+  Monitor "monitor"
+  DefaultDepth 24
+  SubSection "Display"
+    Depth 24
+    Virtual 3200 1080
+  EndSubSection
+EndSection
+Section "ServerFlags"
+  Option "AutoAddDevices" "false"
+EndSection
+"""
+
+
+@pytest.fixture(scope="module")
+def screens(test_env, tmp_path_factory):
+    """A prefix without virtual desktop on a running Xorg with the two monitors."""
+    folder = tmp_path_factory.mktemp("xorg")
+    (folder / "dummy.conf").write_text(CONFIG)
+    read, write = os.pipe()
+    xorg = subprocess.Popen(["Xorg", "-displayfd", str(write), "-config", folder / "dummy.conf",
+                             "-noreset", "-nolisten", "tcp", "-logfile", folder / "xorg.log"],
+                            pass_fds=(write,), stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL)
+    os.close(write)
+    try:
+        # The number and its line end come separately; Xorg dies of a pipe closed in between.
+        number = b""
+        while not number.endswith(b"\n") and (chunk := os.read(read, 32)):
+            number += chunk
+        display = f":{number.decode().strip()}"
+        env = dict(os.environ, DISPLAY=display)
+        for args in (["--addmode", "DUMMY1", "1280x1024"],
+                     ["--output", "DUMMY0", "--mode", "1920x1080", "--pos", "1280x0", "--primary",
+                      "--output", "DUMMY1", "--mode", "1280x1024", "--pos", "0x0"],
+                     # A full query makes the server probe its outputs again; Wine reads the
+                     # cached configuration, which showed only the primary monitor until then.
+                     ["--query"]):
+            subprocess.run(["xrandr", *args], env=env, check=True, capture_output=True,
+                           timeout=30)
+        prefix = Prefix(test_env, test_env.prefixes / f"monitors-{os.getpid()}", display)
+        prefix.reg("delete", r"HKCU\Software\Wine\Explorer", "/v", "Desktop", "/f")
+        yield prefix
+        prefix.kill()
+    finally:
+        xorg.terminate()
+        xorg.wait(10)
+        os.close(read)
+
+
+@pytest.fixture
+def desktop(screens, test_env, request):
+    screen = Desktop(screens, test_env.artifacts / "test_monitors" / request.node.name)
+    screen.tool_start("keepalive")
+    yield screen
+    for popen in screen.processes:
+        popen.kill()
+    screens.kill()
+
+
+def x(windows_x):
+    return windows_x + 1280
+
+
+def test_overlay_covers_both_monitors_and_copies_across_the_seam(desktop):
+    desktop.pattern((-400, 200, 400, 600))
+    app = desktop.start_snapwren()
+    # Without a desktop, keys reach Wine and its hotkeys only while a Wine window has the focus.
+    desktop.click(x(0), 400)
+    overlay = app.capture()
+    assert overlay["rect"] == [-1280, 0, 1920, 1080]
+    frozen = desktop.screenshot("frozen")
+    for wx, wy in [(-300, 250), (300, 550)]:
+        assert near(frozen.pixel(x(wx), wy), darkened(pattern_at(wx, wy))), (wx, wy)
+
+    app.select((-200, 300, 200, 500), screen=(3200, 1080), offset=1280)
+    shot = desktop.screenshot("selected")
+    assert shot.pixel(x(-100), 400) == pattern_at(-100, 400), "clear on the left monitor"
+    assert shot.pixel(x(100), 400) == pattern_at(100, 400), "clear on the primary"
+    desktop.key("ctrl+c")
+    app.closed(overlay)
+    _, picture = desktop.clipboard_picture("across")
+    assert (picture.width, picture.height) == (400, 200) and not picture.mismatches((-200, 300))

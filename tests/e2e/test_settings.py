@@ -1,0 +1,63 @@
+"""The settings window as the tray menu opens it, with keys from the real keyboard: the recorded
+combination is saved and becomes the hotkey at once, and what stands in its way is reported.
+What the window does with each click and key is checked in the unit tests."""
+
+from conftest import CTRL_SHIFT, IDOK, OVERLAY
+
+HOTKEYS_TAB, FIELD, SAVE = (197, 37), (230, 117), (295, 357)
+TAKEN = "Hotkey konnte nicht registriert werden.\nMöglicherweise wird er bereits verwendet."
+NOT_SAVED = ("Die Einstellungen konnten nicht gespeichert werden.\n"
+             "Sie gelten nur, bis Snapwren beendet wird.")
+
+
+def ini(key):
+    return ("[General]\r\nAutoCopyLink=1\r\nCaptureCursor=0\r\nRememberSelection=0\r\n"
+            "Language=0\r\n\r\n[Selection]\r\nLeft=0\r\nTop=0\r\nRight=0\r\nBottom=0\r\n\r\n"
+            f"[Hotkeys]\r\nModifiers=6\r\nKey={ord(key)}\r\n").encode()
+
+
+def record(desktop, app, keys, hold=None):
+    """Opens the window from the tray menu, records `keys` and presses Save."""
+    (icon,) = desktop.wait_tray_icons(1)
+    app.choose(icon, "Einstellungen")
+    window = desktop.window(cls="SnapwrenSettings", visible=True)
+    assert window and window["title"] == "Einstellungen"
+    left, top = window["client"]
+    for x, y in (HOTKEYS_TAB, FIELD):
+        desktop.click(left + x, top + y)
+    desktop.key(keys)
+    if hold:  # only now: a combination held elsewhere never reaches the window
+        desktop.hold_hotkey(CTRL_SHIFT, ord(hold))
+    desktop.click(left + SAVE[0], top + SAVE[1])
+    return window
+
+
+def test_recorded_combination_is_saved_and_becomes_the_hotkey(desktop, snapwren):
+    window = record(desktop, snapwren, "ctrl+shift+p")
+    assert desktop.gone(window["hwnd"])
+    assert desktop.prefix.settings.read_bytes() == ini("P")
+    assert desktop.hotkey_free(CTRL_SHIFT, ord("S"))
+    desktop.key("ctrl+shift+p")
+    overlay = snapwren.overlay()
+    desktop.key("Escape")
+    assert desktop.gone(overlay["hwnd"])
+    desktop.key("ctrl+shift+s")
+    assert desktop.window(1.5, cls=OVERLAY) is None, "the old hotkey is gone"
+
+
+def test_a_taken_combination_and_an_unwritable_file_are_reported(desktop, snapwren):
+    window = record(desktop, snapwren, "ctrl+shift+p", hold="P")
+    warning = desktop.message_box(pid=snapwren.pid, title="Snapwren")
+    assert (warning["text"], warning["icon"]) == (TAKEN, "warning")
+    desktop.answer(warning, IDOK)
+    assert desktop.gone(window["hwnd"]) and desktop.prefix.settings.read_bytes() == ini("P")
+    assert desktop.hotkey_free(CTRL_SHIFT, ord("S")), "the old hotkey is released"
+
+    # The file is written beside itself first; a folder in that place makes the write fail.
+    (desktop.prefix.settings.parent / "settings.ini.tmp").mkdir()
+    record(desktop, snapwren, "ctrl+shift+q")
+    warning = desktop.message_box(pid=snapwren.pid, title="Snapwren")
+    assert (warning["text"], warning["icon"]) == (NOT_SAVED, "warning")
+    desktop.answer(warning, IDOK)
+    assert desktop.prefix.settings.read_bytes() == ini("P"), "the old file stays"
+    assert not desktop.hotkey_free(CTRL_SHIFT, ord("Q")), "the choice holds for this run"

@@ -1,0 +1,75 @@
+"""Snapwren's shell as a user meets it: the flower in the tray with its tooltip and menu, the
+single instance, the global hotkey, quitting, and the icon's return after the shell restarts."""
+
+from conftest import CTRL_SHIFT, IDOK, OVERLAY
+
+MENU = [("Screenshot", 1), ("Einstellungen", 3), ("Nach Updates suchen...", 4), ("", 0),
+        ("Beenden", 2)]
+TAKEN_AT_START = ("Hotkey konnte nicht registriert werden.\n"
+                  "Möglicherweise wird er bereits von einer anderen Anwendung verwendet.")
+
+
+def test_tray_icon_menu_single_instance_and_quit(desktop, snapwren):
+    (icon,) = desktop.wait_tray_icons(1)
+    assert icon[0] > desktop.tool("tray")[0]["rect"][2] - 40, "at the taskbar's right end"
+    desktop.move(*icon)
+    assert desktop.balloon("Snapwren"), "the tooltip"
+
+    items = snapwren.menu(icon)
+    assert [(i["text"], i["id"]) for i in items] == MENU
+    assert not any(i["marked"] for i in items) and items[3]["separator"]
+    desktop.screenshot("menu")
+    desktop.click(800, 300)  # dismissed without a choice
+
+    second = desktop.start_snapwren(wait=False)
+    box = desktop.message_box(title="Snapwren")
+    assert box["pid"] != snapwren.pid
+    assert (box["text"], box["icon"], box["buttons"]) == ("Snapwren läuft bereits!",
+                                                          "information", [IDOK])
+    desktop.answer(box, IDOK)
+    assert second.popen.wait(10) == 0 and snapwren.popen.poll() is None
+
+    snapwren.choose(icon, "Beenden")
+    assert snapwren.popen.wait(10) == 0
+    assert desktop.hotkey_free(CTRL_SHIFT, ord("S")), "the hotkey is released"
+    desktop.wait_tray_icons(0)
+
+
+def test_english_menu_entry_and_hotkey_from_the_file(desktop):
+    desktop.prefix.write_settings("[General]\nLanguage=1\n[Hotkeys]\nModifiers=6\nKey=80\n")
+    app = desktop.start_snapwren()
+    assert not desktop.hotkey_free(CTRL_SHIFT, ord("P"))
+    assert desktop.hotkey_free(CTRL_SHIFT, ord("S"))
+    (icon,) = desktop.wait_tray_icons(1)
+    assert [i["text"] for i in app.menu(icon)][:3] == ["Screenshot", "Settings",
+                                                       "Nach Updates suchen..."]
+    desktop.click(800, 300)
+
+
+def test_hotkey_taken_at_start_warns_and_the_tray_still_works(desktop):
+    desktop.hold_hotkey(CTRL_SHIFT, ord("S"))
+    app = desktop.start_snapwren(wait=False)
+    box = desktop.message_box(title="Snapwren")
+    assert (box["text"], box["icon"]) == (TAKEN_AT_START, "warning")
+    desktop.answer(box, IDOK)
+    app.wait_ready()
+    assert box["pid"] == app.pid
+    (icon,) = desktop.wait_tray_icons(1)
+    app.choose(icon, "Screenshot")
+    overlay = app.overlay()
+    desktop.key("Escape")
+    assert desktop.gone(overlay["hwnd"]) and app.popen.poll() is None
+
+
+def test_icon_returns_after_the_shell_restarts_and_answers(desktop, snapwren):
+    desktop.wait_tray_icons(1)
+    desktop.tool("tray-delete", snapwren.tray["hwnd"], 1)
+    desktop.wait_tray_icons(0)
+    desktop.tool("broadcast", "TaskbarCreated")
+    (icon,) = desktop.wait_tray_icons(1)
+    desktop.click(*icon, repeat=2)
+    overlay = snapwren.overlay()
+    assert overlay["rect"] == [0, 0, 1600, 900] and overlay["exstyle"] & 0x88 == 0x88, overlay
+    desktop.key("Escape")
+    assert desktop.gone(overlay["hwnd"])
+    assert desktop.window(0, cls=OVERLAY) is None
