@@ -1,14 +1,9 @@
 """The end-to-end test bed: the real Snapwren.exe in a Wine virtual desktop on a private X server,
 driven like a user with xdotool and observed through snaptool (tests/helper/snaptool.cpp), the
-clipboard and screenshots.
+clipboard and screenshots. scripts/test.sh hands over the build, a booted template prefix, the
+test certificates and DISPLAY. Each module works in its own copy of the template; each test gets
+a fresh virtual desktop in it (ending the Wine server ends every process of the prefix)."""
 
-scripts/test.sh hands over the build directory, a booted template prefix, a folder for prefix
-copies, the test certificates, the artifacts folder and DISPLAY. Each module works in its own copy
-of the template; each test gets a fresh virtual desktop in it (ending the Wine server after the
-test ends every process of the prefix, the shell and its tray included).
-"""
-
-import dataclasses
 import json
 import os
 import re
@@ -22,25 +17,33 @@ from pathlib import Path
 
 import pytest
 
-MOD_ALT, MOD_CONTROL, MOD_SHIFT = 1, 2, 4
-CTRL_SHIFT = MOD_CONTROL | MOD_SHIFT
+CTRL_SHIFT = 6  # MOD_CONTROL | MOD_SHIFT
 IDOK, IDCANCEL, IDRETRY, IDYES, IDNO = 1, 2, 4, 6, 7
 PINK, PANEL, WHITE = (255, 182, 193), (50, 50, 50), (255, 255, 255)
 OVERLAY = "SnapwrenOverlay"
 REPO = Path(__file__).resolve().parents[2]
+BUILD, TEMPLATE, PREFIXES, CERTS, ARTIFACTS = (Path(os.environ.get(f"SNAPWREN_{name}", "/-")) for
+                                               name in ("BUILD_DIR", "TEMPLATE_PREFIX",
+                                                        "PREFIXES_DIR", "CERT_DIR", "ARTIFACTS"))
+
+
+def pytest_configure(config):
+    if not TEMPLATE.exists():
+        pytest.exit("run the end-to-end tests through `bash scripts/test.sh`", returncode=4)
+
+
+def exe(name):
+    return BUILD / name if name == "Snapwren.exe" else BUILD / "tests" / name
 
 
 def poll(attempt, timeout=5.0, what="the condition", interval=0.1):
-    """Calls `attempt` until it returns something truthy and returns that; fails the test after
-    `timeout` seconds."""
+    """What `attempt` returns once it is truthy; fails the test after `timeout` seconds."""
     deadline = time.monotonic() + timeout
-    while True:
-        value = attempt()
-        if value:
-            return value
+    while not (value := attempt()):
         if time.monotonic() >= deadline:
             raise AssertionError(f"timed out after {timeout:g} s waiting for {what}")
         time.sleep(interval)
+    return value
 
 
 def winpath(path):
@@ -52,31 +55,27 @@ def center(rect):
 
 
 def run(args, env, timeout=60):
-    """(exit code, stdout, stderr). Output goes through files: a Wine program may start the Wine
+    """(exit code, stdout). Output goes through a file: a Wine program may start the Wine
     server, which inherits its handles and would keep a pipe open for ever."""
-    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+    with tempfile.TemporaryFile() as out:
         code = subprocess.run([str(a) for a in args], env=env, stdin=subprocess.DEVNULL,
-                              stdout=out, stderr=err, timeout=timeout).returncode
+                              stdout=out, stderr=subprocess.DEVNULL, timeout=timeout).returncode
         out.seek(0)
-        err.seek(0)
-        return code, out.read(), err.read()
+        return code, out.read().decode("utf-8", "replace")
 
 
 def stop(popen):
     for sig in (signal.SIGTERM, signal.SIGKILL):
-        if popen.poll() is not None:
-            return
-        os.kill(popen.pid, sig)
-        try:
-            popen.wait(5)
-        except subprocess.TimeoutExpired:
-            pass
+        if popen.poll() is None:
+            os.kill(popen.pid, sig)
+            try:
+                popen.wait(5)
+            except subprocess.TimeoutExpired:
+                pass
 
-
-# --- pictures ------------------------------------------------------------------------------------
 
 def pattern_at(x, y):
-    """The test picture that `snaptool pattern` shows, at screen point (x, y)."""
+    """The test picture of `snaptool pattern` at screen point (x, y)."""
     return 20 + x * 7 % 200, 20 + y * 5 % 200, 20 + (x + y) * 3 % 200
 
 
@@ -92,48 +91,36 @@ def near(actual, expected, tolerance=2):
 class Picture:
     """RGB or RGBA pixels, top row first."""
 
-    def __init__(self, width, height, data, channels, path=None):
-        self.width, self.height, self.data, self.channels, self.path = (
-            width, height, data, channels, path)
+    def __init__(self, width, height, data, channels):
+        self.width, self.height, self.data, self.channels = width, height, data, channels
 
     def pixel(self, x, y):
         offset = self.channels * (y * self.width + x)
         return tuple(self.data[offset:offset + self.channels])
 
     def count(self, rect, predicate):
-        left, top, right, bottom = rect
-        return sum(1 for y in range(max(top, 0), min(bottom, self.height))
-                   for x in range(max(left, 0), min(right, self.width))
+        return sum(1 for y in range(max(rect[1], 0), min(rect[3], self.height))
+                   for x in range(max(rect[0], 0), min(rect[2], self.width))
                    if predicate(self.pixel(x, y)))
 
-    def mismatches(self, origin, expected=pattern_at):
-        """Pixels that differ from expected(screen point), or whose alpha is not 255."""
-        ox, oy = origin
+    def mismatches(self, origin, size=None):
+        """Pixels that differ from the test picture at `origin`, or whose alpha is not 255;
+        also a size other than the expected one."""
+        if size and size != (self.width, self.height):
+            return [("size", self.width, self.height)]
         return [(x, y, self.pixel(x, y)) for y in range(self.height) for x in range(self.width)
-                if self.pixel(x, y)[:3] != expected(ox + x, oy + y)
+                if self.pixel(x, y)[:3] != pattern_at(origin[0] + x, origin[1] + y)
                 or self.pixel(x, y)[3:] not in ((), (255,))]
 
 
 def decode(source, data=None):
-    """Any image file (or bytes of `source` format) as RGBA, decoded by ImageMagick."""
+    """An image file, or bytes in `source` format, as RGBA decoded by ImageMagick."""
     spec = f"{source}:-" if data is not None else str(source)
     size = subprocess.run(["identify", "-format", "%w %h", spec], input=data, check=True,
-                          capture_output=True, timeout=30).stdout.split()
+                          capture_output=True).stdout.split()
     rgba = subprocess.run(["convert", spec, "-depth", "8", "rgba:-"], input=data, check=True,
-                          capture_output=True, timeout=30).stdout
+                          capture_output=True).stdout
     return Picture(int(size[0]), int(size[1]), rgba, 4)
-
-
-def read_dib(path):
-    """A BMP holding the clipboard's 32-bit BI_RGB DIB, every byte as stored: the fourth byte of
-    a pixel is taken as alpha, which a program that pastes it may do too."""
-    data = Path(path).read_bytes()
-    offset, = struct.unpack_from("<I", data, 10)
-    width, height = struct.unpack_from("<ii", data, 18)
-    rows = [b"".join(bytes((r, g, b, a)) for b, g, r, a in struct.iter_unpack(
-        "4B", data[offset + row * width * 4:offset + (row + 1) * width * 4]))
-        for row in range(height)]
-    return Picture(width, height, b"".join(reversed(rows)), 4, path)
 
 
 def toolbar(selection, screen=(1600, 900)):
@@ -149,63 +136,30 @@ def toolbar(selection, screen=(1600, 900)):
     return buttons
 
 
-# --- the run and its prefixes --------------------------------------------------------------------
-
-@dataclasses.dataclass(frozen=True)
-class TestEnv:
-    __test__ = False
-    build: Path
-    template: Path
-    prefixes: Path
-    certs: Path
-    artifacts: Path
-
-    def exe(self, name):
-        return self.build / name if name == "Snapwren.exe" else self.build / "tests" / name
-
-
-@pytest.fixture(scope="session")
-def test_env():
-    names = ["SNAPWREN_BUILD_DIR", "SNAPWREN_TEMPLATE_PREFIX", "SNAPWREN_PREFIXES_DIR",
-             "SNAPWREN_CERT_DIR", "SNAPWREN_ARTIFACTS", "DISPLAY"]
-    if not all(os.environ.get(name) for name in names):
-        pytest.exit("run the end-to-end tests through `bash scripts/test.sh`", returncode=4)
-    return TestEnv(*(Path(os.environ[name]) for name in names[:5]))
-
-
 class Prefix:
-    """A copy of the booted template prefix: virtual desktop, font replacements and the test CA
-    are in it."""
+    """A copy of the booted template: virtual desktop, font replacements and the test CA."""
 
-    def __init__(self, test_env, path, display=None):
-        self.test_env, self.path = test_env, Path(path)
-        shutil.rmtree(self.path, ignore_errors=True)
-        subprocess.run(["cp", "-a", str(test_env.template), str(self.path)], check=True)
-        self.env = dict(os.environ, WINEPREFIX=str(self.path), WINEDEBUG="-all",
-                        WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d")
-        if display:
-            self.env["DISPLAY"] = display
-        users = [p for p in (self.path / "drive_c" / "users").iterdir() if p.name != "Public"]
-        self.user = users[0]
+    def __init__(self, path, display=None):
+        self.path = path
+        shutil.rmtree(path, ignore_errors=True)
+        subprocess.run(["cp", "-a", TEMPLATE, path], check=True)
+        self.env = dict(os.environ, WINEPREFIX=str(path), DISPLAY=display or os.environ["DISPLAY"])
+        self.user = next(p for p in (path / "drive_c" / "users").iterdir() if p.name != "Public")
         self.settings = self.user / "AppData" / "Roaming" / "Snapwren" / "settings.ini"
 
     def write_settings(self, text):
-        """settings.ini as Snapwren writes it: 8-bit text with CR LF line ends."""
+        """As Snapwren writes it: 8-bit text with CR LF line ends."""
         self.settings.parent.mkdir(parents=True, exist_ok=True)
         self.settings.write_bytes(text.replace("\n", "\r\n").encode("latin-1"))
         return self.settings
 
-    def wine_code(self, *args, timeout=60):
-        code, out, _ = run(["wine", *args], self.env, timeout)
-        return code, out.decode("utf-8", "replace")
-
-    def wine(self, *args, timeout=60):
-        code, out = self.wine_code(*args, timeout=timeout)
-        assert code == 0, f"wine {args} exited {code}"
-        return out
+    def wine(self, *args, check=True, timeout=60):
+        code, out = run(["wine", *args], self.env, timeout)
+        assert code == 0 or not check, f"wine {args} exited {code}"
+        return out if check else (code, out)
 
     def reg(self, *args):
-        """`wine reg ...`; registry changes reach the prefix's programs through a fresh server."""
+        """`wine reg`; its programs see the change from a fresh server on."""
         self.wine("reg", *args)
         self.kill()
 
@@ -215,23 +169,20 @@ class Prefix:
 
 
 @pytest.fixture(scope="module")
-def prefix(test_env, request):
-    prefix = Prefix(test_env, test_env.prefixes / f"{request.module.__name__}-{os.getpid()}")
+def prefix(request):
+    prefix = Prefix(PREFIXES / f"{request.module.__name__}-{os.getpid()}")
     yield prefix
     prefix.kill()
     shutil.rmtree(prefix.path, ignore_errors=True)
 
 
-# --- the desktop ---------------------------------------------------------------------------------
-
 class Desktop:
-    """One Wine virtual desktop ("shell", 1600 x 900, with taskbar and tray) on the test X server;
-    X and Windows screen coordinates are the same."""
+    """A Wine virtual desktop of 1600 x 900 with taskbar and tray on the test X server; X and
+    Windows screen coordinates are the same."""
 
     def __init__(self, prefix, artifacts):
         self.prefix, self.env, self.artifacts = prefix, prefix.env, artifacts
-        self.processes = []
-        self.shots = 0
+        self.processes, self.shots = [], 0
 
     def start(self, *args, stdout=subprocess.DEVNULL):
         popen = subprocess.Popen(["wine", *map(str, args)], env=self.env, stdin=subprocess.DEVNULL,
@@ -239,51 +190,45 @@ class Desktop:
         self.processes.append(popen)
         return popen
 
-    def tool(self, *args, timeout=60):
-        """snaptool's JSON lines; exit 1 (nothing found) gives []."""
-        code, out, err = run(["wine", self.prefix.test_env.exe("snaptool.exe"), *args], self.env,
-                             timeout)
-        assert code in (0, 1), f"snaptool {args} exited {code}: {err!r}"
-        return [json.loads(line) for line in out.decode("utf-8").splitlines()]
+    def call(self, *args, timeout=60):
+        """snaptool's exit code and its JSON lines."""
+        code, out = run(["wine", exe("snaptool.exe"), *args], self.env, timeout)
+        assert code in (0, 1), f"snaptool {args} exited {code}"
+        return code, [json.loads(line) for line in out.splitlines()]
+
+    def tool(self, *args):
+        return self.call(*args)[1]
 
     def tool_start(self, *args):
-        """A snaptool command that keeps running (stopped with the desktop); its first line."""
-        popen = self.start(self.prefix.test_env.exe("snaptool.exe"), *args, stdout=subprocess.PIPE)
+        """A snaptool command that keeps running until the desktop ends; its first line."""
+        popen = self.start(exe("snaptool.exe"), *args, stdout=subprocess.PIPE)
         line = popen.stdout.readline()
         assert line, f"snaptool {args} did not start"
         return popen, json.loads(line)
 
-    def call(self, *args, timeout=60):
-        return run(["wine", self.prefix.test_env.exe("snaptool.exe"), *args], self.env,
-                   timeout)[0]
+    def windows(self, wait=0.0, **filters):
+        """Top-level (or with message=True message-only) windows; filters: cls, title, pid,
+        visible=True. With `wait`, waits that long for the first one."""
+        args = [word for key, value in filters.items() for word in
+                [f"--{'class' if key == 'cls' else key}"] + ([] if value is True else [value])]
+        return self.tool("windows", *args, "--wait", int(wait * 1000))
 
     def window(self, wait=5.0, **filters):
-        """The first matching window within `wait` seconds, or None. Filters: cls, title, pid,
-        visible=True, message=True (message-only windows)."""
-        args = []
-        for key, value in filters.items():
-            args += [f"--{'class' if key == 'cls' else key}"] + ([] if value is True else [value])
-        found = self.tool("windows", *args, "--wait", int(wait * 1000))
-        return found[0] if found else None
+        return next(iter(self.windows(wait, **filters)), None)
 
     def gone(self, hwnd, wait=5.0):
-        return self.call("gone", hwnd, "--wait", int(wait * 1000)) == 0
+        return self.call("gone", hwnd, "--wait", int(wait * 1000))[0] == 0
 
     def message_box(self, wait=10.0, **filters):
-        args = [part for k, v in filters.items() for part in (f"--{k}", v)]
+        args = [word for key, value in filters.items() for word in (f"--{key}", value)]
         found = self.tool("msgbox", *args, "--wait", int(wait * 1000))
         assert found, f"no message box {filters} within {wait:g} s"
         return found[0]
 
     def answer(self, box, button):
-        """Presses a button of a message box or dialog and waits until it has closed."""
+        """Presses a button of a message box or dialog; waits until it has closed."""
         self.tool("click", box["hwnd"], button)
         assert self.gone(box["hwnd"]), f"{box['title']!r} stayed open"
-
-    def menu(self):
-        return poll(lambda: self.tool("menu", "--wait", 5000), 10, "a popup menu")
-
-    # --- input (xdotool on the test X server)
 
     def xdotool(self, *args):
         subprocess.run(["xdotool", *map(str, args)], env=self.env, check=True, timeout=30)
@@ -306,57 +251,47 @@ class Desktop:
                          start[1] + (end[1] - start[1]) * i // steps)
         self.xdotool("mouseup", 1)
 
-    # --- what the screen shows
-
     def screenshot(self, name):
         """The X screen, kept as <artifacts>/<nn>-<name>.png. (It shows Wine's message boxes
         black; `import`, which shows them, fails now and then on a window that goes meanwhile.)"""
         self.artifacts.mkdir(parents=True, exist_ok=True)
         self.shots += 1
-        path = self.artifacts / f"{self.shots:02d}-{name}.png"
-        ppm = subprocess.run(["convert", "x:root", "-write", str(path), "ppm:-"],
-                             env=self.env, check=True, capture_output=True, timeout=30).stdout
+        ppm = subprocess.run(["convert", "x:root", "-write", self.artifacts /
+                              f"{self.shots:02d}-{name}.png", "ppm:-"],
+                             env=self.env, check=True, capture_output=True).stdout
         fields = re.match(rb"P6\s+(\d+)\s+(\d+)\s+255\s", ppm)
-        return Picture(int(fields[1]), int(fields[2]), ppm[fields.end():], 3, path)
+        return Picture(int(fields[1]), int(fields[2]), ppm[fields.end():], 3)
 
     def wait_screen(self, name, predicate, timeout=5.0):
-        return poll(lambda: (lambda shot: shot if predicate(shot) else None)(self.screenshot(name)),
-                    timeout, f"the screen to show {name}", interval=0.2)
+        return poll(lambda: (lambda shot: predicate(shot) and shot)(self.screenshot(name)),
+                    timeout, f"the screen to show {name}", 0.2)
 
     def tray_icons(self):
         """Centres of the pink flowers in the taskbar, right to left as Wine adds them."""
-        taskbar = self.tool("tray")[0]["rect"]
-        shot = self.screenshot("tray")
-        columns = sorted({x for x in range(taskbar[0], taskbar[2])
-                          for y in range(taskbar[1], taskbar[3])
-                          if (lambda r, g, b: r >= 200 and r - g >= 30 and r - b >= 20)(
-                              *shot.pixel(x, y))})
-        groups = []
-        for x in columns:
-            if groups and x - groups[-1][-1] <= 2:
-                groups[-1].append(x)
-            else:
-                groups.append([x])
-        return [((g[0] + g[-1]) // 2, (taskbar[1] + taskbar[3]) // 2) for g in groups
-                if len(g) >= 5]
+        rect = self.tool("tray")[0]["rect"]
+        shot, groups = self.screenshot("tray"), []
+        for x in range(rect[0], rect[2]):
+            if any(r >= 200 and r - g >= 30 and r - b >= 20 for r, g, b in
+                   (shot.pixel(x, y) for y in range(rect[1], rect[3]))):
+                if groups and x - groups[-1][-1] <= 2:
+                    groups[-1].append(x)
+                else:
+                    groups.append([x])
+        return [((g[0] + g[-1]) // 2, center(rect)[1]) for g in groups if len(g) >= 5]
 
     def wait_tray_icons(self, count, timeout=5.0):
-        seen = []
+        deadline = time.monotonic() + timeout
+        while len(icons := self.tray_icons()) != count:
+            assert time.monotonic() < deadline, f"{len(icons)} flowers in the tray, not {count}"
+            time.sleep(0.1)
+        return icons
 
-        def attempt():
-            seen[:] = self.tray_icons()
-            return len(seen) == count
-        poll(attempt, timeout, f"{count} flower(s) in the tray")
-        return seen
-
-    def balloon(self, predicate, timeout=8.0):
-        """The text of a visible balloon (or the icon's tooltip) that `predicate` accepts."""
-        match = predicate if callable(predicate) else lambda text: text == predicate
+    def balloon(self, expected, timeout=8.0):
+        """The text of a visible balloon, or the icon's tooltip, that `expected` accepts."""
+        match = expected if callable(expected) else expected.__eq__
         return poll(lambda: next((t["text"] for t in self.tool("tray")[1:]
                                   if t["visible"] and t["text"] and match(t["text"])), None),
-                    timeout, f"a balloon {predicate}")
-
-    # --- clipboard and hotkeys
+                    timeout, f"a balloon {expected}")
 
     def clipboard_text(self):
         return self.tool("clip-text")[0]["text"]
@@ -365,10 +300,17 @@ class Desktop:
         self.tool("clip-set", text)
 
     def clipboard_picture(self, name):
+        """CF_DIB's header fields, and its pixels with every byte as stored: the fourth byte of
+        a pixel read as alpha, as a program that pastes it may do."""
         self.artifacts.mkdir(parents=True, exist_ok=True)
         path = self.artifacts / f"{name}.bmp"
         (header,) = self.tool("clip-dib", winpath(path))
-        return header, read_dib(path)
+        data = path.read_bytes()[14 + header["header"]:]
+        width, height = header["width"], header["height"]
+        rows = [b"".join(bytes((r, g, b, a)) for b, g, r, a in
+                         struct.iter_unpack("4B", data[row * width * 4:(row + 1) * width * 4]))
+                for row in range(height)]
+        return header, Picture(width, height, b"".join(reversed(rows)), 4)
 
     def hotkey_free(self, modifiers, key):
         return self.tool("hotkey", modifiers, key)[0]["registered"]
@@ -377,18 +319,17 @@ class Desktop:
         assert self.tool_start("hotkey", modifiers, key, "--hold")[1]["registered"]
 
     def pattern(self, rect):
-        left, top, right, bottom = rect
-        return self.tool_start("pattern", left, top, right - left, bottom - top)[1]
+        self.tool_start("pattern", rect[0], rect[1], rect[2] - rect[0], rect[3] - rect[1])
 
     def start_snapwren(self, wait=True):
-        app = Snapwren(self, self.start(self.prefix.test_env.exe("Snapwren.exe")))
+        app = Snapwren(self, self.start(exe("Snapwren.exe")))
         if wait:
             app.wait_ready()
         return app
 
 
 class Snapwren:
-    """A started Snapwren.exe; `pid` is its Windows process id, read from its tray window."""
+    """A running Snapwren.exe; `pid` is its Windows process id, read from its tray window."""
 
     def __init__(self, desktop, popen=None, tray=None):
         self.desktop, self.popen, self.tray = desktop, popen, tray
@@ -397,17 +338,17 @@ class Snapwren:
     def pid(self):
         return self.tray["pid"]
 
-    def wait_ready(self, timeout=10.0):
-        self.tray = self.desktop.window(timeout, message=True, cls="SnapwrenTrayClass")
+    def wait_ready(self):
+        self.tray = self.desktop.window(10, message=True, cls="SnapwrenTrayClass")
         assert self.tray and self.popen.poll() is None, "Snapwren did not come up"
 
-    def menu(self, icon):
-        self.desktop.click(*icon, button=3)
-        return self.desktop.menu()
-
     def choose(self, icon, text):
-        item = next(i for i in self.menu(icon) if i["text"] == text)
-        self.desktop.click(*center(item["rect"]))
+        """Right-clicks the tray icon and chooses a menu item; with text None, only the items."""
+        self.desktop.click(*icon, button=3)
+        items = poll(lambda: self.desktop.tool("menu", "--wait", 5000), 10, "the tray menu")
+        if text is None:
+            return items
+        self.desktop.click(*center(next(i for i in items if i["text"] == text)["rect"]))
 
     def overlay(self, wait=10.0):
         found = self.desktop.window(wait, visible=True, pid=self.pid, cls=OVERLAY)
@@ -415,18 +356,18 @@ class Snapwren:
         return found
 
     def capture(self):
-        """Starts a session with the hotkey; the overlay's window."""
+        """A session started with the hotkey; its overlay window."""
         self.desktop.key("ctrl+shift+s")
         return self.overlay()
 
     def select(self, rect, screen=(1600, 900), offset=0):
-        """Drags out a selection and waits until its toolbar shows; the button rectangles (X
-        coordinates: Windows ones plus `offset`)."""
+        """Drags out a selection (in X coordinates: Windows ones plus `offset`) and waits until
+        its toolbar shows; the button rectangles."""
         left, top, right, bottom = rect
         self.desktop.drag((left + offset, top), (right + offset, bottom))
         buttons = toolbar((left + offset, top, right + offset, bottom), screen)
-        stift = buttons["Stift"]
-        self.desktop.wait_screen("selected", lambda s: s.pixel(stift[0] - 1, stift[1] + 14) == PANEL)
+        pen = buttons["Stift"]
+        self.desktop.wait_screen("selected", lambda s: s.pixel(pen[0] - 1, pen[1] + 14) == PANEL)
         return buttons
 
     def closed(self, overlay):
@@ -434,13 +375,13 @@ class Snapwren:
 
 
 @pytest.fixture
-def desktop(prefix, test_env, request):
-    """A fresh virtual desktop in the module's prefix, without settings.ini. A hidden snaptool
-    window keeps it alive: Wine ends the desktop, and the clipboard with it, about a second after
-    its last process with a window."""
+def desktop(prefix, request):
+    """A fresh desktop in the module's prefix, without settings.ini. A hidden snaptool window
+    keeps it alive: Wine ends the desktop, and the clipboard with it, about a second after its
+    last program with a window."""
     shutil.rmtree(prefix.settings.parent, ignore_errors=True)
     name = re.sub(r"[^\w.-]+", "_", request.node.name)
-    screen = Desktop(prefix, test_env.artifacts / request.module.__name__ / name)
+    screen = Desktop(prefix, ARTIFACTS / request.module.__name__ / name)
     try:
         screen.tool_start("keepalive")
         assert screen.window(20, visible=True, cls="Shell_TrayWnd"), "no taskbar"
@@ -457,9 +398,9 @@ def snapwren(desktop):
 
 
 @pytest.fixture
-def server(test_env):
+def server():
     """The test server on 127.0.0.1:443, the address Snapwren is built with (servers.py)."""
     from servers import Server
-    started = Server(test_env.certs)
+    started = Server()
     yield started
     started.stop()

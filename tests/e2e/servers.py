@@ -1,13 +1,10 @@
 """The test server: HTTPS on 127.0.0.1 with the test CA's localhost certificate, which the test
-prefixes trust. POSTs are uploads, answered as `mode` says (or as /t/<mode>/upload.php says);
-GETs are the update server's files, answered from `routes`. Every request is recorded.
-
-Upload modes: ok, ok-space-after, ok-space-before, ok-spaces (200 with the link in one of the four
-spellings of its key), utf8, status-<n>, empty, no-link, limit (exactly 1 MiB), huge (2 MiB),
-stall-head (never answers), stall-body (part of a body, then nothing), drop (closes at once),
-hold[:<mode>] (answers once the test lets that upload proceed). Links are
-https://img.example/<n>.png, numbered in the order uploads arrive.
-"""
+prefixes trust. POSTs are uploads, answered as `mode` says (or /t/<mode>/upload.php): ok,
+ok-space-after, ok-space-before, ok-spaces (the link's key in one of its four spellings), utf8,
+status-<n>, empty, no-link, limit (1 MiB), huge (2 MiB), stall-head (no answer), stall-body (part
+of one), drop (closed at once), hold[:<mode>] (answered once the test allows that upload). Links
+are https://img.example/<n>.png in the order uploads arrive. GETs are answered from `routes`:
+path -> (status, body[, bytes sent before the connection drops])."""
 
 import http.server
 import re
@@ -16,9 +13,7 @@ import subprocess
 import threading
 from dataclasses import dataclass
 
-from conftest import poll
-
-MIB = 1024 * 1024
+from conftest import CERTS, poll
 
 
 @dataclass
@@ -27,7 +22,6 @@ class Request:
     path: str
     headers: dict
     body: bytes
-    number: int
 
     @property
     def boundary(self):
@@ -36,12 +30,11 @@ class Request:
         return found and found[1]
 
     def image(self):
-        """The one part of the multipart body, parsed strictly; its content."""
+        """The content of the one part of the multipart body, whose framing is checked."""
         delimiter = b"--" + self.boundary.encode()
         assert self.body.startswith(delimiter + b"\r\n"), self.body[:80]
         assert self.body.endswith(b"\r\n" + delimiter + b"--\r\n"), self.body[-80:]
-        part = self.body[len(delimiter) + 2:-len(delimiter) - 6]
-        head, _, content = part.partition(b"\r\n\r\n")
+        head, _, content = self.body[len(delimiter) + 2:-len(delimiter) - 6].partition(b"\r\n\r\n")
         assert head == (b'Content-Disposition: form-data; name="image"; filename="capture.png"'
                         b"\r\nContent-Type: image/png"), head
         assert b"\r\n" + delimiter not in content, "more than one part"
@@ -49,13 +42,13 @@ class Request:
 
 
 class Server:
-    def __init__(self, certs, port=443, context=None):
-        self.mode, self.routes, self.requests = "ok", {}, []
-        self.allowed, self.released, self.lock = 0, threading.Event(), threading.Lock()
+    def __init__(self, port=443, context=None):
+        self.mode, self.routes, self.requests, self.allowed = "ok", {}, [], 0
+        self.released = threading.Event()
         self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", port), self.handler())
-        if context is None:
+        if not context:
             context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-            context.load_cert_chain(certs / "server.pem", certs / "server.key")
+            context.load_cert_chain(CERTS / "server.pem", CERTS / "server.key")
         self.httpd.socket = context.wrap_socket(self.httpd.socket, server_side=True)
         self.port = self.httpd.server_address[1]
         self.thread = threading.Thread(target=self.httpd.serve_forever, daemon=True)
@@ -70,9 +63,8 @@ class Server:
             self.thread = None
 
     def uploads(self, count, timeout=20.0):
-        return poll(lambda: [r for r in self.requests if r.method == "POST"][:count]
-                    if sum(r.method == "POST" for r in self.requests) >= count else None,
-                    timeout, f"{count} upload(s)")
+        posts = lambda: [r for r in self.requests if r.method == "POST"]  # noqa: E731
+        return poll(lambda: len(posts()) >= count and posts(), timeout, f"{count} upload(s)")
 
     def paths(self):
         return [r.path for r in self.requests if r.method == "GET"]
@@ -91,27 +83,27 @@ class Server:
             def log_message(self, *args):
                 pass
 
+            def handle_one_request(self):
+                super().handle_one_request()
+                self.close_connection = True  # a stopped server must refuse the next request
+
             def record(self, body):
-                with server.lock:
-                    request = Request(self.command, self.path,
-                                      {k.lower(): v for k, v in self.headers.items()}, body,
-                                      len([r for r in server.requests if r.method == "POST"]) + 1)
-                    server.requests.append(request)
-                    return request
+                server.requests.append(Request(self.command, self.path, {
+                    k.lower(): v for k, v in self.headers.items()}, body))
 
             def do_GET(self):
                 self.record(b"")
-                status, body, *cut = server.routes.get(
-                    self.path, server.routes.get(self.path.split("?")[0], (404, b"Not Found")))
-                self.answer(status, body, cut[0] if cut else None)
+                status, body, *cut = server.routes.get(self.path.split("?")[0], (404, b"?"))
+                self.answer(status, body, *cut)
 
             def do_POST(self):
-                request = self.record(self.rfile.read(int(self.headers["Content-Length"])))
+                self.record(self.rfile.read(int(self.headers["Content-Length"])))
                 found = re.fullmatch(r"/t/([^/]+)/upload\.php", self.path)
                 try:
-                    self.upload(found[1] if found else server.mode, request.number)
+                    self.upload(found[1] if found else server.mode,
+                                sum(r.method == "POST" for r in server.requests))
                 except (ssl.SSLError, ConnectionError):
-                    self.close_connection = True  # the client gave up first
+                    pass  # the client gave up first
 
             def upload(self, mode, number):
                 link = f"https://img.example/{number}.png".replace("/", "\\/")
@@ -128,29 +120,21 @@ class Server:
                 elif mode in ("empty", "no-link"):
                     self.answer(200, b"" if mode == "empty" else b'{"link":"https://x/1.png"}')
                 elif mode in ("limit", "huge"):
-                    self.answer(200, reply.ljust(MIB if mode == "limit" else 2 * MIB))
-                elif mode == "stall-head":
-                    server.released.wait()
-                elif mode == "stall-body":
-                    self.answer(200, b'{"success":true,"thumb":"' + b" " * 4000, 25)
+                    self.answer(200, reply.ljust(2**20 if mode == "limit" else 2**21))
+                elif mode.startswith("stall"):
+                    if mode == "stall-body":
+                        self.answer(200, b'{"success":true,"thumb":"' + b" " * 4000, 25)
                     server.released.wait()
                 elif mode != "drop":
                     self.answer(200, reply)
 
             def answer(self, status, body, send=None):
-                """`send` cuts the body after that many bytes, as a server that dies. No
-                connection is kept: a stopped server must refuse the next request."""
                 self.send_response(status)
-                self.send_header("Content-Type", "application/json")
-                self.send_header("Content-Length", str(len(body)))
-                self.send_header("Connection", "close")
+                for name, value in (("Content-Type", "application/json"), ("Connection", "close"),
+                                    ("Content-Length", str(len(body)))):
+                    self.send_header(name, value)
                 self.end_headers()
                 self.wfile.write(body[:send])
-                self.wfile.flush()
-
-            def handle_one_request(self):
-                super().handle_one_request()
-                self.close_connection = True
 
         return Handler
 
@@ -160,7 +144,7 @@ def untrusted_context(folder):
     key, cert = folder / "untrusted.key", folder / "untrusted.pem"
     subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
                     "-subj", "/CN=localhost", "-addext", "subjectAltName=DNS:localhost",
-                    "-keyout", key, "-out", cert], check=True, capture_output=True, timeout=60)
+                    "-keyout", key, "-out", cert], check=True, capture_output=True)
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     context.load_cert_chain(cert, key)
     return context

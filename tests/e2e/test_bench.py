@@ -1,12 +1,12 @@
 """The benchmark (tests/bench, scripts/bench.sh) on the test desktop, a few rounds: it runs real
 capture sessions, and the figures that do not depend on the machine's load hold here too."""
 
-from conftest import winpath
+from conftest import exe, winpath
 
 
-def test_sessions_repaint_cheaply_and_give_their_memory_back(desktop, test_env, tmp_path):
+def test_sessions_repaint_cheaply_and_give_their_memory_back(desktop, tmp_path):
     out = tmp_path / "figures.txt"
-    desktop.prefix.wine(test_env.exe("snapwren_bench.exe"), "--out", winpath(out),
+    desktop.prefix.wine(exe("snapwren_bench.exe"), "--out", winpath(out),
                         "--repeats", "5", timeout=180)
     figures = {key: float(value) for key, value in
                (line.split("\t") for line in out.read_text().splitlines())}

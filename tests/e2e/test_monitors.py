@@ -10,7 +10,7 @@ import subprocess
 
 import pytest
 
-from conftest import Desktop, Prefix, darkened, near, pattern_at
+from conftest import ARTIFACTS, PREFIXES, Desktop, Prefix, darkened, near, pattern_at
 
 CONFIG = """
 Section "Monitor"
@@ -42,7 +42,7 @@ EndSection
 
 
 @pytest.fixture(scope="module")
-def screens(test_env, tmp_path_factory):
+def screens(tmp_path_factory):
     """A prefix without virtual desktop on a running Xorg with the two monitors."""
     folder = tmp_path_factory.mktemp("xorg")
     (folder / "dummy.conf").write_text(CONFIG)
@@ -67,7 +67,7 @@ def screens(test_env, tmp_path_factory):
                      ["--query"]):
             subprocess.run(["xrandr", *args], env=env, check=True, capture_output=True,
                            timeout=30)
-        prefix = Prefix(test_env, test_env.prefixes / f"monitors-{os.getpid()}", display)
+        prefix = Prefix(PREFIXES / f"monitors-{os.getpid()}", display)
         prefix.reg("delete", r"HKCU\Software\Wine\Explorer", "/v", "Desktop", "/f")
         yield prefix
         prefix.kill()
@@ -78,8 +78,8 @@ def screens(test_env, tmp_path_factory):
 
 
 @pytest.fixture
-def desktop(screens, test_env, request):
-    screen = Desktop(screens, test_env.artifacts / "test_monitors" / request.node.name)
+def desktop(screens, request):
+    screen = Desktop(screens, ARTIFACTS / "test_monitors" / request.node.name)
     screen.tool_start("keepalive")
     yield screen
     for popen in screen.processes:

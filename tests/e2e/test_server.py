@@ -18,7 +18,7 @@ import zlib
 
 import pytest
 
-from conftest import IDNO, REPO, decode, poll, stop
+from conftest import CERTS, IDNO, REPO, decode, poll, stop
 
 MIB = 1024 * 1024
 LINK = re.compile(r"https://localhost/i/[0-9a-f]{32}\.png")
@@ -51,7 +51,7 @@ def replaced(name, pairs):
 
 
 class Reference:
-    def __init__(self, folder, certs):
+    def __init__(self, folder):
         self.folder, self.www = folder, folder / "www"
         (self.www / "downloads").mkdir(parents=True)
         for name in ("upload.php", "version.json"):
@@ -67,8 +67,8 @@ class Reference:
                                     stderr=subprocess.DEVNULL)
         poll(socket_path.exists, 15, "PHP-FPM")
         (folder / "site.conf").write_text(replaced("nginx-snapwren.conf", [
-            ("/etc/letsencrypt/live/snapwren.example/fullchain.pem", str(certs / "server.pem")),
-            ("/etc/letsencrypt/live/snapwren.example/privkey.pem", str(certs / "server.key")),
+            ("/etc/letsencrypt/live/snapwren.example/fullchain.pem", str(CERTS / "server.pem")),
+            ("/etc/letsencrypt/live/snapwren.example/privkey.pem", str(CERTS / "server.key")),
             ("snapwren.example", "localhost"), ("/var/www/snapwren", str(self.www)),
             ("unix:/run/php/snapwren-fpm.sock", f"unix:{socket_path}")]))
         shutil.copy("/etc/nginx/fastcgi_params", folder)
@@ -82,7 +82,7 @@ class Reference:
         self.nginx = subprocess.Popen(["/usr/sbin/nginx", "-c", folder / "nginx.conf", "-p", folder,
                                        "-e", folder / "error.log"], stderr=subprocess.DEVNULL)
         poll(lambda: socket.socket().connect_ex(("127.0.0.1", 443)) == 0, 15, "nginx")
-        self.context = ssl.create_default_context(cafile=str(certs / "ca.pem"))
+        self.context = ssl.create_default_context(cafile=str(CERTS / "ca.pem"))
 
     def stored(self):
         return sorted(p.name for p in (self.www / "i").glob("*.png"))
@@ -120,8 +120,8 @@ class Reference:
 
 
 @pytest.fixture(scope="module")
-def reference(test_env, tmp_path_factory):
-    server = Reference(tmp_path_factory.mktemp("reference"), test_env.certs)
+def reference(tmp_path_factory):
+    server = Reference(tmp_path_factory.mktemp("reference"))
     yield server
     stop(server.nginx)
     stop(server.fpm)

@@ -15,7 +15,7 @@ def test_tray_icon_menu_single_instance_and_quit(desktop, snapwren):
     desktop.move(*icon)
     assert desktop.balloon("Snapwren"), "the tooltip"
 
-    items = snapwren.menu(icon)
+    items = snapwren.choose(icon, None)
     assert [(i["text"], i["id"]) for i in items] == MENU
     assert not any(i["marked"] for i in items) and items[3]["separator"]
     desktop.screenshot("menu")
@@ -41,7 +41,7 @@ def test_english_menu_entry_and_hotkey_from_the_file(desktop):
     assert not desktop.hotkey_free(CTRL_SHIFT, ord("P"))
     assert desktop.hotkey_free(CTRL_SHIFT, ord("S"))
     (icon,) = desktop.wait_tray_icons(1)
-    assert [i["text"] for i in app.menu(icon)][:3] == ["Screenshot", "Settings",
+    assert [i["text"] for i in app.choose(icon, None)][:3] == ["Screenshot", "Settings",
                                                        "Nach Updates suchen..."]
     desktop.click(800, 300)
 

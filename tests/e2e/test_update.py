@@ -5,7 +5,7 @@ started as Snapwren_Update.exe, leaves installer-ran.txt beside itself."""
 
 import pytest
 
-from conftest import IDCANCEL, IDNO, IDOK, IDYES, poll
+from conftest import IDCANCEL, IDNO, IDOK, IDYES, exe, poll
 from servers import Server
 
 PATH = "/files/Snapwren-1.2.0.exe"
@@ -24,8 +24,8 @@ def downloads(prefix):
 
 
 @pytest.fixture
-def installer(test_env):
-    return test_env.exe("snaptool.exe").read_bytes()
+def installer():
+    return exe("snaptool.exe").read_bytes()
 
 
 def box(desktop, app, caption):
@@ -72,8 +72,9 @@ def test_offer_no_then_yes_cancel_then_a_newer_download_and_ok(desktop, server, 
     desktop.answer(box(desktop, app, "Update verfügbar"), IDYES)
     desktop.answer(box(desktop, app, "Update bereit"), IDOK)
     assert app.popen.wait(15) == 0
-    mark = downloads / "installer-ran.txt"
-    assert mark.read_text().endswith("\\Downloads\\Snapwren_Update.exe")
+    mark = poll(lambda: (downloads / "installer-ran.txt").exists() and
+                (downloads / "installer-ran.txt").read_text(), 15, "the installer to run")
+    assert mark.endswith("\\Downloads\\Snapwren_Update.exe")
     assert (downloads / "Snapwren_Update.exe").read_bytes() == installer + bytes(4096)
     desktop.wait_tray_icons(0)
 
@@ -85,13 +86,13 @@ def answer_of_the_menus_check(desktop, app, caption):
     return answer["text"], answer["icon"]
 
 
-def test_the_menus_check_names_each_outcome(desktop, test_env):
+def test_the_menus_check_names_each_outcome(desktop):
     app = desktop.start_snapwren()
     assert no_box(desktop, app, 3), "a failed check at start-up says nothing"
     # WinHTTP connects only when the request is sent, so a missing server fails there.
     assert answer_of_the_menus_check(desktop, app, "Update-Fehler") == (
         "Request senden fehlgeschlagen", "warning")
-    server = Server(test_env.certs)
+    server = Server()
     try:
         server.version_json("1.0.0")
         assert answer_of_the_menus_check(desktop, app, "Kein Update") == (

@@ -14,7 +14,7 @@ import time
 
 import pytest
 
-from conftest import center, decode, poll, run
+from conftest import center, decode, exe, poll, run
 from servers import Server, untrusted_context
 
 PATTERN = (100, 100, 900, 600)
@@ -23,18 +23,16 @@ BEFORE = "vorher im Clipboard – bleibt"
 COPIED, FAILED = "Link in Zwischenablage kopiert!", "Upload fehlgeschlagen!"
 
 
-def test_upload_png_against_every_answer_and_an_untrusted_server(prefix, server, test_env,
-                                                                 tmp_path):
-    untrusted = Server(test_env.certs, port=0, context=untrusted_context(tmp_path))
+def test_upload_png_against_every_answer_and_an_untrusted_server(prefix, server, tmp_path):
+    untrusted = Server(port=0, context=untrusted_context(tmp_path))
     with socket.socket() as probe:
         probe.bind(("127.0.0.1", 0))
         refused = probe.getsockname()[1]
     env = dict(prefix.env, SNAPWREN_UPLOAD_SERVER="1", SNAPWREN_UPLOAD_REFUSED_PORT=str(refused),
                SNAPWREN_UPLOAD_UNTRUSTED_PORT=str(untrusted.port))
-    code, out, _ = run(["wine", test_env.exe("unit_upload.exe"),
+    code, output = run(["wine", exe("unit_upload.exe"),
                         "--gtest_filter=UploadPng.*:UploadServer.*"], env, timeout=180)
     untrusted.stop()
-    output = out.decode("utf-8", "replace")
     assert code == 0 and "[  PASSED  ]" in output and "SKIPPED" not in output, output[-3000:]
     assert untrusted.requests == [], "nothing reaches a server whose certificate is not trusted"
     first = server.requests[0]
@@ -83,9 +81,7 @@ def upload(desktop, app, rect, button=False):
 
 
 def shows_the_selection(png, rect):
-    picture = decode("png", png)
-    return (picture.width, picture.height) == (rect[2] - rect[0], rect[3] - rect[1]) and \
-        not picture.mismatches(rect[:2])
+    return not decode("png", png).mismatches(rect[:2], (rect[2] - rect[0], rect[3] - rect[1]))
 
 
 def start(desktop):
