@@ -6,6 +6,7 @@
 #   bash scripts/test.sh                 every test
 #   bash scripts/test.sh -k menu -x      only the end-to-end tests, with these pytest arguments
 #   bash scripts/test.sh tests/e2e/test_app_shell.py
+#   bash scripts/test.sh --unit [-R overlay]  only the unit tests, with these CTest arguments
 #
 # BUILD_DIR chooses the build directory (default build/). Screenshots of the end-to-end tests
 # land in $BUILD_DIR/test-artifacts/.
@@ -119,14 +120,21 @@ started=$SECONDS
 echo "booted in $((SECONDS - started)) s"
 
 unit_status=0
-if [ $# -eq 0 ]; then
+unit_only=no
+if [ "${1:-}" = --unit ]; then
+  unit_only=yes
+  shift
+fi
+if [ $# -eq 0 ] || [ $unit_only = yes ]; then
   step "unit tests"
   cp -a "$template" "$run_dir/unit-prefix"
-  WINEPREFIX="$run_dir/unit-prefix" ctest --test-dir "$build_dir" --output-on-failure
+  WINEPREFIX="$run_dir/unit-prefix" ctest --test-dir "$build_dir" --output-on-failure "$@"
   unit_status=$?
   WINEPREFIX="$run_dir/unit-prefix" wineserver -k >/dev/null 2>&1
   [ $unit_status -eq 0 ] || echo "UNIT TESTS FAILED (ctest exit $unit_status)"
 fi
+
+[ $unit_only = yes ] && exit $unit_status
 
 step "end-to-end tests"
 mkdir -p "$run_dir/prefixes"
