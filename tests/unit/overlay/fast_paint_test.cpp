@@ -1,28 +1,13 @@
-// The overlay's repaints keep the darkened screen and the back buffer for the session and
-// repaint only what a change touches. Here a visible overlay is driven through its real window
-// procedure, and after every step what the window shows is compared, pixel for pixel, with the
-// frame drawn from scratch the straightforward way: the whole screen, a fresh black layer
-// blended over it, and every element on top.
-#include <windows.h>
-
-#include <gtest/gtest.h>
-
-#include <memory>
-#include <string>
-#include <vector>
-
+// The overlay repaints only what a change touches, from a darkened screen and a back buffer kept
+// for the session. A shown overlay is driven through its window procedure, and after every step
+// what the window shows must equal, pixel for pixel, the frame drawn from scratch the plain way:
+// the whole screen, a fresh black layer blended over it, and every element on top.
 #include "overlay/annotations.h"
 #include "overlay/frame_damage.h"
 #include "unit/overlay/editor_fixture.h"
 
-namespace {
-
-using testpixels::Canvas;
-
-constexpr COLORREF kPink = RGB(255, 182, 193);
-
 // The frame as one full repaint draws it, from nothing but the state.
-void PaintStraightforward(HDC hdc, int width, int height) {
+static void PaintStraightforward(HDC hdc, int width, int height) {
   const OverlayState& state = g_overlayState;
   {
     UniqueMemoryDc source(CreateCompatibleDC(hdc));
@@ -35,17 +20,18 @@ void PaintStraightforward(HDC hdc, int width, int height) {
   const RECT all = {0, 0, width, height};
   FillRect(blackDc.get(), &all, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
   const BLENDFUNCTION blend = {AC_SRC_OVER, 0, 128, 0};
-
+  auto darken = [&] {
+    AlphaBlend(hdc, 0, 0, width, height, blackDc.get(), 0, 0, width, height, blend);
+  };
   const RECT shown = ShownRect(state);
-  const bool hasRectangle = state.Phase == OverlayPhase::Selected || state.IsSelecting;
-  if (hasRectangle && shown.right - shown.left > 0) {
+  if ((state.Phase == OverlayPhase::Selected || state.IsSelecting) && shown.right > shown.left) {
     UniqueRegion outside(CreateRectRgn(0, 0, width, height));
     UniqueRegion inside(CreateRectRgnIndirect(&shown));
     CombineRgn(outside.get(), outside.get(), inside.get(), RGN_DIFF);
     SelectClipRgn(hdc, outside.get());
-    AlphaBlend(hdc, 0, 0, width, height, blackDc.get(), 0, 0, width, height, blend);
+    darken();
     SelectClipRgn(hdc, nullptr);
-    UniquePen pen(CreatePen(PS_SOLID, 2, kPink));
+    UniquePen pen(CreatePen(PS_SOLID, 2, RGB(255, 182, 193)));
     SelectGuard selectPen(hdc, pen.get());
     SelectGuard selectBrush(hdc, GetStockObject(NULL_BRUSH));
     Rectangle(hdc, shown.left, shown.top, shown.right, shown.bottom);
@@ -54,7 +40,7 @@ void PaintStraightforward(HDC hdc, int width, int height) {
     SetTextColor(hdc, RGB(255, 255, 255));
     TextOutW(hdc, shown.left + 5, shown.top - 20, label.c_str(), static_cast<int>(label.size()));
   } else {
-    AlphaBlend(hdc, 0, 0, width, height, blackDc.get(), 0, 0, width, height, blend);
+    darken();
   }
   if (state.Phase != OverlayPhase::Selected) return;
 
@@ -63,45 +49,39 @@ void PaintStraightforward(HDC hdc, int width, int height) {
     FillRect(hdc, &handle, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
     FrameRect(hdc, &handle, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
   }
-  auto icon = [&](ToolbarButtonId id, bool active) {
+  auto icon = [&](ToolbarButtonId id) {
     const RECT& button = g_toolbarLayout.Button(id);
-    const int slot = ToolbarImageSlot(id);
-    DrawToolbarIcon(hdc, button, g_toolImages[slot].get(), active,
+    const Tool tool = ToolOfButton(id);
+    DrawToolbarIcon(hdc, button, g_toolImages[ToolbarImageSlot(id)].get(),
+                    tool != Tool::None && tool == state.CurrentTool,
                     RectContains(button, state.HoverPoint));
   };
+  using Id = ToolbarButtonId;
   FillRoundedPanel(hdc, ToolPanelRect());
-  for (ToolbarButtonId id : {ToolbarButtonId::Pen, ToolbarButtonId::Line, ToolbarButtonId::Arrow,
-                             ToolbarButtonId::Rectangle, ToolbarButtonId::Text,
-                             ToolbarButtonId::Undo}) {
-    const Tool tool = ToolOfButton(id);
-    icon(id, tool != Tool::None && tool == state.CurrentTool);
-  }
-  const RECT& swatch = g_toolbarLayout.Button(ToolbarButtonId::Color);
+  for (Id id : {Id::Pen, Id::Line, Id::Arrow, Id::Rectangle, Id::Text, Id::Undo}) icon(id);
+  const RECT& swatch = g_toolbarLayout.Button(Id::Color);
   UniqueBrush colour(CreateSolidBrush(state.CurrentColor));
   FillRect(hdc, &swatch, colour.get());
   FrameRect(hdc, &swatch, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
   FillRoundedPanel(hdc, ActionPanelRect());
-  for (ToolbarButtonId id : {ToolbarButtonId::Copy, ToolbarButtonId::Save,
-                             ToolbarButtonId::Upload, ToolbarButtonId::Close}) {
-    icon(id, false);
-  }
+  for (Id id : {Id::Copy, Id::Save, Id::Upload, Id::Close}) icon(id);
   if (!state.TooltipText.empty() && GetTickCount() - state.TooltipTime > 300) DrawTooltip(hdc);
 }
+
+static POINT Centre(const RECT& r) { return {(r.left + r.right) / 2, (r.top + r.bottom) / 2}; }
 
 class FastPaintTest : public EditorFixture {
  protected:
   void SetUp() override {
     EditorFixture::SetUp();
-    OpenOverlay(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, true);
+    OpenOverlay(true);
   }
-
   void Press(POINT p) { EditorFixture::Press(p.x, p.y); }
   void Move(POINT p, bool held = true) { EditorFixture::Move(p.x, p.y, held); }
   void Release(POINT p) { EditorFixture::Release(p.x, p.y); }
-  static POINT Centre(const RECT& r) { return {(r.left + r.right) / 2, (r.top + r.bottom) / 2}; }
 
-  // What the window shows after it has handled its pending paint, against the frame drawn
-  // from scratch for the same state; the first differing pixel is named.
+  // What the window shows once it has handled its pending paint, against the frame drawn from
+  // scratch for the same state; the first differing pixel is named.
   void ExpectSameAsStraightforward(const char* step) {
     UpdateWindow(hwnd_);
     Canvas shown(width_, height_);
@@ -117,19 +97,16 @@ class FastPaintTest : public EditorFixture {
       PaintStraightforward(frameDc.get(), width_, height_);
       BitBlt(expected.dc(), 0, 0, width_, height_, frameDc.get(), 0, 0, SRCCOPY);
     }
-    long differing = 0;
-    POINT first = {-1, -1};
     const DWORD* a = shown.bits();
     const DWORD* b = expected.bits();
-    for (int y = 0; y < height_; ++y) {
-      for (int x = 0; x < width_; ++x, ++a, ++b) {
-        if (((*a ^ *b) & 0xFFFFFFu) == 0) continue;
-        if (differing++ == 0) first = {x, y};
-      }
-    }
-    EXPECT_EQ(differing, 0) << step << ": first at " << first.x << "," << first.y << " shows "
-                            << std::hex << shown.At(first.x, first.y) << " instead of "
-                            << expected.At(first.x, first.y);
+    const int count = width_ * height_;
+    const int first = static_cast<int>(
+        std::mismatch(a, a + count, b, [](DWORD x, DWORD y) { return ((x ^ y) & 0xFFFFFF) == 0; })
+            .first - a);
+    if (first == count) return;
+    ADD_FAILURE() << step << ": first at " << first % width_ << "," << first / width_
+                  << " shows " << std::hex << (a[first] & 0xFFFFFF) << " instead of "
+                  << (b[first] & 0xFFFFFF);
   }
 };
 
@@ -169,12 +146,11 @@ TEST_F(FastPaintTest, SelectedMovedResizedHoveredAndAnnotated) {
   ExpectSameAsStraightforward("pointer off the toolbar");
 
   // Strokes of each kind, one of them checked half drawn.
-  const Tool tools[] = {Tool::Pen, Tool::Line, Tool::Arrow, Tool::Rectangle};
-  const ToolbarButtonId buttons[] = {ToolbarButtonId::Pen, ToolbarButtonId::Line,
-                                     ToolbarButtonId::Arrow, ToolbarButtonId::Rectangle};
+  const ToolbarButtonId tools[] = {ToolbarButtonId::Pen, ToolbarButtonId::Line,
+                                   ToolbarButtonId::Arrow, ToolbarButtonId::Rectangle};
   for (int i = 0; i < 4; ++i) {
-    Click(buttons[i]);
-    ASSERT_EQ(g_overlayState.CurrentTool, tools[i]);
+    Click(tools[i]);
+    ASSERT_EQ(g_overlayState.CurrentTool, ToolOfButton(tools[i]));
     const POINT from = {450 + 120 * i, 350 + 40 * i};
     Press(from);
     Move({from.x + 60, from.y + 90});
@@ -183,13 +159,8 @@ TEST_F(FastPaintTest, SelectedMovedResizedHoveredAndAnnotated) {
     Release({from.x + 130, from.y + 40});
   }
   ExpectSameAsStraightforward("four strokes");
-  Annotation text;
-  text.Kind = Tool::Text;
-  text.Color = RGB(30, 200, 90);
-  text.Width = kTextSize;
-  text.Points = {{520, 600}};
-  text.Text = L"Größe ändern";
-  g_overlayState.Annotations.push_back(text);
+  g_overlayState.Annotations.push_back(
+      {Tool::Text, RGB(30, 200, 90), kTextSize, {{520, 600}}, L"Größe ändern"});
   Move({200, 160}, false);
   ExpectSameAsStraightforward("text added");
   Click(ToolbarButtonId::Rectangle);  // off again: presses move the selection
@@ -205,19 +176,21 @@ TEST_F(FastPaintTest, SelectedMovedResizedHoveredAndAnnotated) {
 
   // The right edge dragged onto the left one and past it, then the bottom over the top.
   const RECT selection = g_overlayState.SelectionRect;
+  const LONG width = selection.right - selection.left;
   const POINT right = Centre(g_toolbarLayout.Handles[static_cast<int>(DragMode::Right) - 2]);
   Press(right);
-  Move({right.x - (selection.right - selection.left), right.y});
-  EXPECT_EQ(g_overlayState.SelectionRect.right - g_overlayState.SelectionRect.left, 0);
+  Move({right.x - width, right.y});
+  EXPECT_EQ(g_overlayState.SelectionRect.right, g_overlayState.SelectionRect.left);
   ExpectSameAsStraightforward("zero width");
-  Move({right.x - (selection.right - selection.left) - 150, right.y});
+  Move({right.x - width - 150, right.y});
   ExpectSameAsStraightforward("negative width");
   Move({right.x - 200, right.y});
   Release({right.x - 200, right.y});
   const POINT bottom = Centre(g_toolbarLayout.Handles[static_cast<int>(DragMode::Bottom) - 2]);
+  const POINT over = {bottom.x, bottom.y - (selection.bottom - selection.top) - 80};
   Press(bottom);
-  Move({bottom.x, bottom.y - (selection.bottom - selection.top) - 80});
-  Release({bottom.x, bottom.y - (selection.bottom - selection.top) - 80});
+  Move(over);
+  Release(over);
   ExpectSameAsStraightforward("negative height");
 
   Click(ToolbarButtonId::Undo);
@@ -229,116 +202,88 @@ TEST_F(FastPaintTest, UncoveredPartsArePaintedAgain) {
   Move({600, 500});
   Release({600, 500});
   // Something else drew over the overlay; the system invalidates what it covered.
+  const RECT covered = {150, 150, 450, 350};
   {
     WindowDc window(hwnd_);
-    const RECT covered = {150, 150, 450, 350};
     FillRect(window.get(), &covered, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
   }
-  const RECT covered = {150, 150, 450, 350};
   InvalidateRect(hwnd_, &covered, FALSE);
   ExpectSameAsStraightforward("uncovered");
 }
-
-}  // namespace
 
 // Only the bounds of what changed are repainted, so each element must stay inside the bounds
 // given for it, or its old pixels would linger on the screen.
 class ElementBoundsTest : public ::testing::Test {
  protected:
+  static constexpr int kSize = 800;
   static constexpr DWORD kBackground = 0x102030;
 
-  void SetUp() override {
-    ASSERT_TRUE(gdiplus_.started());
-    canvas_ = std::make_unique<Canvas>(kSize, kSize);
-    for (int y = 0; y < kSize; ++y) {
-      for (int x = 0; x < kSize; ++x) canvas_->Set(x, y, kBackground);
-    }
-  }
+  void SetUp() override { ASSERT_TRUE(gdiplus_.started()); }
 
-  // Every pixel the drawing changed lies inside bounds.
-  void ExpectInside(const RECT& bounds, const std::string& what, bool drawsSomething = true) {
-    long outside = 0;
+  // Draws on a plain canvas; every pixel the drawing changed must lie inside bounds.
+  template <typename Draw>
+  void ExpectInside(const RECT& bounds, const std::string& what, bool drawsSomething, Draw draw) {
+    Canvas canvas(kSize, kSize);
+    std::fill(canvas.bits(), canvas.bits() + kSize * kSize, kBackground);
+    draw(canvas.dc());
     long changed = 0;
-    POINT first = {-1, -1};
-    const DWORD* pixel = canvas_->bits();
+    long outside = 0;
+    const DWORD* pixel = canvas.bits();
     for (int y = 0; y < kSize; ++y) {
       for (int x = 0; x < kSize; ++x, ++pixel) {
         if ((*pixel & 0xFFFFFFu) == kBackground) continue;
         ++changed;
-        if (RectContains(bounds, POINT{x, y})) continue;
-        if (outside++ == 0) first = {x, y};
+        outside += RectContains(bounds, POINT{x, y}) ? 0 : 1;
       }
     }
-    if (drawsSomething) {
-      EXPECT_GT(changed, 0) << what << " drew nothing";
-    }
-    EXPECT_EQ(outside, 0) << what << ": first outside its bounds at " << first.x << ","
-                          << first.y;
+    EXPECT_TRUE(changed > 0 || !drawsSomething) << what << " drew nothing";
+    EXPECT_EQ(outside, 0) << what << " drew outside its bounds";
   }
 
-  static constexpr int kSize = 800;
   GdiplusSession gdiplus_;
-  std::unique_ptr<Canvas> canvas_;
 };
 
 TEST_F(ElementBoundsTest, StrokesAndTextStayInsideTheirBounds) {
   const POINT from = {300, 300};
   // Steep and shallow arrows: the head's barbs reach back beside the shaft.
-  const POINT ends[] = {{520, 310}, {310, 520}, {120, 140}, {301, 300}, {300, 300}};
   for (Tool kind : {Tool::Pen, Tool::Line, Tool::Arrow, Tool::Rectangle}) {
-    for (POINT to : ends) {
-      SetUp();
-      Annotation stroke;
-      stroke.Kind = kind;
-      stroke.Color = RGB(250, 250, 250);
-      stroke.Width = kStrokeWidth;
+    for (POINT to : {POINT{520, 310}, {310, 520}, {120, 140}, {301, 300}, {300, 300}}) {
       const POINT bend = {(from.x + to.x) / 2 + 17, (from.y + to.y) / 2 - 23};
-      stroke.Points = kind == Tool::Pen ? std::vector<POINT>{from, bend, to}
-                                        : std::vector<POINT>{from, to};
-      DrawAnnotation(canvas_->dc(), stroke, {0, 0});
+      Annotation stroke{kind, RGB(250, 250, 250), kStrokeWidth, {from, to}, L""};
+      if (kind == Tool::Pen) stroke.Points = {from, bend, to};
       // A rectangle without height, a pen stroke that never moved: nothing to see.
       const bool flat = to.y == from.y && (kind == Tool::Rectangle || to.x == from.x);
       ExpectInside(AnnotationBounds(stroke),
                    "kind " + std::to_string(static_cast<int>(kind)) + " to " +
                        std::to_string(to.x) + "," + std::to_string(to.y),
-                   !flat);
+                   !flat, [&](HDC hdc) { DrawAnnotation(hdc, stroke, {0, 0}); });
     }
   }
   for (const wchar_t* text : {L"WWWMMM@@@", L"Größe ändern|", L"jgq|ÄÖÜ"}) {
-    SetUp();
-    Annotation annotation;
-    annotation.Kind = Tool::Text;
-    annotation.Color = RGB(250, 250, 250);
-    annotation.Width = kTextSize;
-    annotation.Points = {{100, 100}};
-    annotation.Text = text;
-    DrawAnnotation(canvas_->dc(), annotation, {0, 0});
-    ExpectInside(AnnotationBounds(annotation), "text");
+    const Annotation annotation{Tool::Text, RGB(250, 250, 250), kTextSize, {{100, 100}}, text};
+    auto draw = [&](HDC hdc) { DrawAnnotation(hdc, annotation, {0, 0}); };
+    ExpectInside(AnnotationBounds(annotation), "text", true, draw);
     // The text entry's preview: the same text with the caret after it.
-    ExpectInside(TextPreviewBounds({100, 100}, annotation.Text.size(), kTextSize), "preview");
+    ExpectInside(TextPreviewBounds({100, 100}, annotation.Text.size(), kTextSize), "preview",
+                 true, draw);
   }
 }
 
 TEST_F(ElementBoundsTest, TooltipsAndSizeLabelsStayInsideTheirBounds) {
   for (int id = 0; id < kToolbarButtonCount; ++id) {
-    SetUp();
-    const std::wstring label = ToolbarLabel(static_cast<ToolbarButtonId>(id));
-    g_overlayState.TooltipText = label;
+    g_overlayState.TooltipText = ToolbarLabel(static_cast<ToolbarButtonId>(id));
     g_overlayState.TooltipAnchor = {400, 300};
-    DrawTooltip(canvas_->dc());
-    ExpectInside(TooltipBounds(label, g_overlayState.TooltipAnchor),
-                 "tooltip " + std::to_string(id));
+    ExpectInside(TooltipBounds(g_overlayState.TooltipText, g_overlayState.TooltipAnchor),
+                 "tooltip " + std::to_string(id), true, DrawTooltip);
   }
   ResetOverlayState(g_overlayState);
-
   // The label as the overlay draws it: the DC's default font, 20 pixels above the selection.
-  for (RECT shown : {RECT{100, 300, 9100, 9300}, RECT{200, 300, 150, 250}, RECT{50, 30, 51, 31}}) {
-    SetUp();
+  for (RECT shown : {RECT{100, 300, 9100, 9300}, {200, 300, 150, 250}, {50, 30, 51, 31}}) {
     const std::wstring label = FormatSizeLabel(shown);
-    SetBkMode(canvas_->dc(), TRANSPARENT);
-    SetTextColor(canvas_->dc(), RGB(255, 255, 255));
-    TextOutW(canvas_->dc(), shown.left + 5, shown.top - 20, label.c_str(),
-             static_cast<int>(label.size()));
-    ExpectInside(SizeLabelBounds(shown), "size label");
+    ExpectInside(SizeLabelBounds(shown), "size label", true, [&](HDC hdc) {
+      SetBkMode(hdc, TRANSPARENT);
+      SetTextColor(hdc, RGB(255, 255, 255));
+      TextOutW(hdc, shown.left + 5, shown.top - 20, label.c_str(), static_cast<int>(label.size()));
+    });
   }
 }
