@@ -1,13 +1,12 @@
-// The editor as a capture session sets it up: the overlay's window class, a known picture as the
-// frozen screen, the toolbar images and a fresh state; an overlay window of the real class fed
-// the messages of a user's actions; and the pixels of what it paints.
+// The editor as a capture session sets it up: the overlay's class, a known picture as the frozen
+// screen, the toolbar images and a fresh state; an overlay window of the real class fed the
+// messages of a user's actions; and the pixels of what it paints.
 #pragma once
 
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -20,17 +19,12 @@
 #include "settings/settings.h"
 
 // 0x00RRGGBB, as a 32-bit DIB stores a pixel.
-inline DWORD Rgb(int r, int g, int b) { return static_cast<DWORD>((r << 16) | (g << 8) | b); }
+inline DWORD Rgb(int r, int g, int b) { return static_cast<DWORD>(r << 16 | g << 8 | b); }
 inline DWORD Dib(COLORREF c) { return Rgb(GetRValue(c), GetGValue(c), GetBValue(c)); }
-inline int Ch(DWORD pixel, int shift) { return static_cast<int>((pixel >> shift) & 0xFF); }
-inline bool Near(DWORD a, DWORD b, int tolerance) {
-  return std::abs(Ch(a, 0) - Ch(b, 0)) <= tolerance &&
-         std::abs(Ch(a, 8) - Ch(b, 8)) <= tolerance && std::abs(Ch(a, 16) - Ch(b, 16)) <= tolerance;
-}
-inline bool Light(DWORD p) { return Ch(p, 0) > 200 && Ch(p, 8) > 200 && Ch(p, 16) > 200; }
-// Black blended at 128 of 255.
-inline DWORD Darkened(DWORD p) {
-  return Rgb(Ch(p, 16) * 127 / 255, Ch(p, 8) * 127 / 255, Ch(p, 0) * 127 / 255);
+inline int Ch(DWORD pixel, int shift) { return static_cast<int>(pixel >> shift & 0xFF); }
+inline bool Near(DWORD a, DWORD b, int most) {
+  return std::abs(Ch(a, 0) - Ch(b, 0)) <= most && std::abs(Ch(a, 8) - Ch(b, 8)) <= most &&
+         std::abs(Ch(a, 16) - Ch(b, 16)) <= most;
 }
 // No two neighbours alike, so a shifted copy cannot pass for the original; no channel at 0 or
 // 255, so black, white and pure colours can only come from drawing.
@@ -42,8 +36,7 @@ inline std::string Str(const RECT& r) {
          "," + std::to_string(r.bottom);
 }
 
-// A top-down 32-bit DIB section; with pattern set, no DC holds it, as none holds the session's
-// frozen screen when the overlay selects it into its own.
+// A top-down 32-bit DIB section, with the pattern if asked.
 inline HBITMAP MakeDib(int width, int height, DWORD** bits, bool pattern = false) {
   BITMAPINFO info = {};
   info.bmiHeader = {sizeof info.bmiHeader, width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
@@ -59,38 +52,29 @@ class Canvas {
   Canvas(int width, int height)
       : width_(width), height_(height), bitmap_(MakeDib(width, height, &bits_)),
         dc_(CreateCompatibleDC(nullptr)), select_(dc_.get(), bitmap_.get()) {}
-  // Any bitmap's pixels.
+  // A copy of any bitmap that no DC holds.
   static std::unique_ptr<Canvas> Of(HBITMAP bitmap) {
     BITMAP info = {};
     GetObjectW(bitmap, sizeof info, &info);
     auto canvas = std::make_unique<Canvas>(info.bmWidth, info.bmHeight);
-    UniqueMemoryDc source(CreateCompatibleDC(nullptr));
-    SelectGuard select(source.get(), bitmap);
+    const UniqueMemoryDc source(CreateCompatibleDC(nullptr));
+    const SelectGuard select(source.get(), bitmap);
     BitBlt(canvas->dc(), 0, 0, info.bmWidth, info.bmHeight, source.get(), 0, 0, SRCCOPY);
     return canvas;
   }
   HDC dc() const { return dc_.get(); }
-  HBITMAP bitmap() const { return bitmap_.get(); }
   int width() const { return width_; }
   int height() const { return height_; }
   // Every pixel, rows top first, the fourth byte included.
-  DWORD* bits() const {
-    GdiFlush();
-    return bits_;
-  }
+  DWORD* bits() const { return GdiFlush(), bits_; }
   DWORD At(int x, int y) const { return bits()[y * width_ + x] & 0xFFFFFFu; }
-
-  // The region of the pattern, pixel for pixel.
-  ::testing::AssertionResult IsRegion(const RECT& region) const {
-    if (width_ != region.right - region.left || height_ != region.bottom - region.top) {
-      return ::testing::AssertionFailure() << width_ << " x " << height_;
+  // Whether it shows the pattern's region, pixel for pixel.
+  bool IsRegion(const RECT& r) const {
+    bool same = width_ == r.right - r.left && height_ == r.bottom - r.top;
+    for (int i = 0; same && i < width_ * height_; ++i) {
+      same = At(i % width_, i / width_) == PatternAt(r.left + i % width_, r.top + i / width_);
     }
-    for (int i = 0; i < width_ * height_; ++i) {
-      if (At(i % width_, i / width_) != PatternAt(region.left + i % width_, region.top + i / width_)) {
-        return ::testing::AssertionFailure() << "differs at " << i % width_ << "," << i / width_;
-      }
-    }
-    return ::testing::AssertionSuccess();
+    return same;
   }
   template <typename Match>
   int Count(const RECT& area, Match match) const {
@@ -102,8 +86,7 @@ class Canvas {
   }
 
  private:
-  int width_;
-  int height_;
+  int width_, height_;
   DWORD* bits_ = nullptr;
   UniqueBitmap bitmap_;
   UniqueMemoryDc dc_;
@@ -118,20 +101,19 @@ inline void SetCtrl(bool down) {
   SetKeyboardState(keys);
 }
 
+inline void RegisterOverlayClass() {
+  WNDCLASSEXW windowClass = {};
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.lpfnWndProc = OverlayWndProc;
+  windowClass.lpszClassName = L"SnapwrenOverlay";
+  RegisterClassExW(&windowClass);
+}
+
 class EditorFixture : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    WNDCLASSEXW windowClass = {};
-    windowClass.cbSize = sizeof windowClass;
-    windowClass.lpfnWndProc = OverlayWndProc;
-    windowClass.hInstance = GetModuleHandleW(nullptr);
-    windowClass.lpszClassName = L"SnapwrenOverlay";
-    RegisterClassExW(&windowClass);
-  }
   void SetUp() override {
     ASSERT_TRUE(gdiplus_.started());
-    width_ = GetSystemMetrics(SM_CXVIRTUALSCREEN);
-    height_ = GetSystemMetrics(SM_CYVIRTUALSCREEN);
+    RegisterOverlayClass();
     DWORD* bits = nullptr;
     picture_.reset(MakeDib(width_, height_, &bits, true));
     g_sessionScreenBitmap = picture_.get();
@@ -146,7 +128,7 @@ class EditorFixture : public ::testing::Test {
   }
   void TearDown() override {
     SetCtrl(false);
-    if (IsWindow(hwnd_)) DestroyWindow(hwnd_);
+    if (Alive()) DestroyWindow(hwnd_);
     for (MSG message; PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE);) {
     }
     ReleaseOverlayCanvas();
@@ -154,40 +136,36 @@ class EditorFixture : public ::testing::Test {
     g_sessionScreenBitmap = nullptr;
     for (auto& image : g_toolImages) image.reset();
     ResetOverlayState(g_overlayState);
+    AppSettings = saved_;
+    DeleteFileW(GetSettingsPath().c_str());
   }
-
   // A shown window keeps an update region and gets WM_PAINT, as during a session; a hidden one
   // is painted only when a test asks.
   void OpenOverlay(bool shown) {
-    if (IsWindow(hwnd_)) DestroyWindow(hwnd_);
+    if (Alive()) DestroyWindow(hwnd_);
     ResetOverlayState(g_overlayState);
-    hwnd_ = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, L"SnapwrenOverlay", L"Overlay",
-                            WS_POPUP, GetSystemMetrics(SM_XVIRTUALSCREEN),
+    hwnd_ = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, L"SnapwrenOverlay", L"", WS_POPUP,
+                            GetSystemMetrics(SM_XVIRTUALSCREEN),
                             GetSystemMetrics(SM_YVIRTUALSCREEN), width_, height_, nullptr,
-                            nullptr, GetModuleHandleW(nullptr), nullptr);
-    ASSERT_NE(hwnd_, nullptr);
-    if (shown) ShowWindow(hwnd_, SW_SHOW);
-    if (shown) UpdateWindow(hwnd_);
+                            nullptr, nullptr, nullptr);
+    ASSERT_TRUE(Alive());
+    ShowWindow(hwnd_, shown ? SW_SHOW : SW_HIDE);
+    UpdateWindow(hwnd_);
   }
-  static LPARAM At(int x, int y) {
-    return MAKELPARAM(static_cast<WORD>(static_cast<short>(x)),
-                      static_cast<WORD>(static_cast<short>(y)));
+  static LPARAM At(int x, int y) { return MAKELPARAM(static_cast<short>(x), static_cast<short>(y)); }
+  void Send(UINT message, int x, int y, WPARAM keys = MK_LBUTTON) {
+    SendMessageW(hwnd_, message, message == WM_LBUTTONUP ? 0 : keys, At(x, y));
   }
-  void Press(int x, int y) { SendMessageW(hwnd_, WM_LBUTTONDOWN, MK_LBUTTON, At(x, y)); }
-  void Move(int x, int y, bool held = true) {
-    SendMessageW(hwnd_, WM_MOUSEMOVE, held ? MK_LBUTTON : 0, At(x, y));
-  }
-  void Release(int x, int y) { SendMessageW(hwnd_, WM_LBUTTONUP, 0, At(x, y)); }
+  void Press(int x, int y) { Send(WM_LBUTTONDOWN, x, y); }
+  void Move(int x, int y, bool held = true) { Send(WM_MOUSEMOVE, x, y, held ? MK_LBUTTON : 0); }
+  void Release(int x, int y) { Send(WM_LBUTTONUP, x, y); }
   void Drag(int x0, int y0, int x1, int y1) {
     Press(x0, y0);
     Move((x0 + x1) / 2, (y0 + y1) / 2);
     Move(x1, y1);
     Release(x1, y1);
   }
-  void Click(int x, int y) {
-    Press(x, y);
-    Release(x, y);
-  }
+  void Click(int x, int y) { Press(x, y), Release(x, y); }
   void Click(ToolbarButtonId id) {
     Click(g_toolbarLayout.Button(id).left + 14, g_toolbarLayout.Button(id).top + 14);
   }
@@ -205,9 +183,10 @@ class EditorFixture : public ::testing::Test {
   }
 
   GdiplusSession gdiplus_;
-  int width_ = 0;
-  int height_ = 0;
+  const int width_ = GetSystemMetrics(SM_CXVIRTUALSCREEN);
+  const int height_ = GetSystemMetrics(SM_CYVIRTUALSCREEN);
   UniqueBitmap picture_;
+  const Settings saved_ = AppSettings;
   HWND hwnd_ = nullptr;
   // What the session's completion callback was handed.
   int calls_ = 0;

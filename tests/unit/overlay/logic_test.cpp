@@ -5,17 +5,21 @@
 
 using Id = ToolbarButtonId;
 
-TEST(SelectionRuleTest, DragsMoveOnlyTheirOwnEdges) {
-  const struct { DragMode mode; RECT expected; } cases[] = {
-      {DragMode::Move, {110, 95, 410, 295}},   {DragMode::TopLeft, {110, 95, 400, 300}},
-      {DragMode::Top, {100, 95, 400, 300}},    {DragMode::TopRight, {100, 95, 410, 300}},
-      {DragMode::Right, {100, 100, 410, 300}}, {DragMode::BottomRight, {100, 100, 410, 295}},
-      {DragMode::Bottom, {100, 100, 400, 295}}, {DragMode::BottomLeft, {110, 100, 400, 295}},
-      {DragMode::Left, {110, 100, 400, 300}},  {DragMode::None, {100, 100, 400, 300}}};
-  for (const auto& c : cases) {
-    EXPECT_EQ(Str(ApplyDrag(c.mode, {100, 100, 400, 300}, 10, -5)), Str(c.expected))
-        << static_cast<int>(c.mode);
-  }
+TEST(SelectionRuleTest, DragsMoveTheirOwnEdgesCursorsFollowHandlesThenToolThenPlace) {
+  using D = DragMode;
+  const struct { DragMode mode; const char* rect; } drags[] = {{D::Move, "110,95,410,295"},
+      {D::TopLeft, "110,95,400,300"}, {D::Top, "100,95,400,300"}, {D::TopRight, "100,95,410,300"},
+      {D::Right, "100,100,410,300"}, {D::BottomRight, "100,100,410,295"},
+      {D::Bottom, "100,100,400,295"}, {D::BottomLeft, "110,100,400,295"},
+      {D::Left, "110,100,400,300"}, {D::None, "100,100,400,300"}};
+  for (const auto& c : drags) EXPECT_EQ(Str(ApplyDrag(c.mode, {100, 100, 400, 300}, 10, -5)), c.rect);
+  using C = OverlayCursor;
+  const auto selected = OverlayPhase::Selected;
+  const struct { Tool tool; int handle; bool inside; C cursor; } cursors[] = {{Tool::Pen, 6, 1, C::SizeNWSE},
+      {Tool::None, 7, 0, C::SizeNS}, {Tool::None, 4, 0, C::SizeNESW}, {Tool::Text, 9, 1, C::SizeWE},
+      {Tool::None, 0, 1, C::SizeAll}, {Tool::None, 0, 0, C::Arrow}, {Tool::Rectangle, 0, 1, C::Crosshair}};
+  for (const auto& c : cursors) EXPECT_EQ(ChooseOverlayCursor(selected, c.tool, c.handle, c.inside), c.cursor);
+  EXPECT_EQ(ChooseOverlayCursor(OverlayPhase::NoSelection, Tool::None, 0, true), C::Crosshair);
 }
 
 TEST(SelectionRuleTest, RememberedSelectionMustBeAcceptableAndPartlyOnTheScreen) {
@@ -28,26 +32,12 @@ TEST(SelectionRuleTest, RememberedSelectionMustBeAcceptableAndPartlyOnTheScreen)
   }
 }
 
-TEST(SelectionRuleTest, CursorHandlesWinThenTheToolThenThePlace) {
-  using P = OverlayPhase;
-  using C = OverlayCursor;
-  const struct { P phase; Tool tool; int handle; bool inside; C expected; } cases[] = {
-      {P::NoSelection, Tool::None, 0, true, C::Crosshair}, {P::Selected, Tool::Pen, 6, true, C::SizeNWSE},
-      {P::Selected, Tool::None, 7, false, C::SizeNS},  {P::Selected, Tool::None, 4, false, C::SizeNESW},
-      {P::Selected, Tool::Text, 9, true, C::SizeWE},   {P::Selected, Tool::None, 0, true, C::SizeAll},
-      {P::Selected, Tool::None, 0, false, C::Arrow},
-      {P::Selected, Tool::Rectangle, 0, true, C::Crosshair}};
-  for (const auto& c : cases) {
-    EXPECT_EQ(ChooseOverlayCursor(c.phase, c.tool, c.handle, c.inside), c.expected) << c.handle;
-  }
-}
-
 TEST(SelectionRuleTest, MouseCoordinatesAreSignedAndTheLabelShowsSignedSizes) {
   const POINT left = PointFromLParam(MAKELPARAM(static_cast<WORD>(-1280), 45));
   const POINT high = PointFromLParam(MAKELPARAM(3199, static_cast<WORD>(-3)));
   EXPECT_TRUE(left.x == -1280 && left.y == 45 && high.x == 3199 && high.y == -3);
-  EXPECT_EQ(FormatSizeLabel({10, 10, 110, 60}), L"100 x 50");
-  EXPECT_EQ(FormatSizeLabel({450, 100, 400, 300}), L"-50 x 200");
+  EXPECT_EQ(FormatSizeLabel({10, 10, 110, 60}) + L" " + FormatSizeLabel({450, 100, 400, 300}),
+            L"100 x 50 -50 x 200");
 }
 
 TEST(SelectionRuleTest, ResetKeepsOnlyTheColourChoice) {
@@ -73,29 +63,25 @@ TEST(SelectionRuleTest, ResetKeepsOnlyTheColourChoice) {
   EXPECT_TRUE(state.CurrentColor == RGB(1, 2, 3) && state.CustomColors[15] == RGB(4, 5, 6));
 }
 
-// On a 1920 x 1080 screen: a column of seven 28-pixel buttons 208 high, a row of four.
+// On 1920 x 1080: the column of seven 28-pixel tools is 208 high; 300 - 208 lies above the top
+// of 100, so it starts there; a tall selection ends it level with its bottom; a short one near
+// the top starts it at 10. At 1881 it no longer fits on the right; at 1041 the row goes above,
+// and with the top at 39 inside along the bottom. It follows a selection off the screen.
 TEST(ToolbarLayoutTest, ColumnBesideAndRowBelowWithTheirFallbacks) {
-  const struct { RECT selection; Id button; RECT expected; } cases[] = {
-      {{100, 100, 400, 300}, Id::Pen, {412, 100, 440, 128}},  // 300 - 208 is above the top
-      {{100, 100, 400, 300}, Id::Undo, {412, 250, 440, 278}},
-      {{100, 100, 400, 300}, Id::Color, {412, 280, 440, 308}},
-      {{100, 100, 400, 300}, Id::Copy, {282, 312, 310, 340}},
-      {{100, 100, 400, 300}, Id::Save, {312, 312, 340, 340}},
-      {{100, 100, 400, 300}, Id::Upload, {342, 312, 370, 340}},
-      {{100, 100, 400, 300}, Id::Close, {372, 312, 400, 340}},
-      {{100, 100, 400, 700}, Id::Pen, {412, 492, 440, 520}},      // tall: level with its bottom
-      {{100, 5, 400, 45}, Id::Pen, {412, 10, 440, 38}},           // short near the top: at 10
-      {{100, 500, 400, 540}, Id::Pen, {412, 500, 440, 528}},      // short lower: at its top
-      {{1500, 100, 1880, 400}, Id::Pen, {1892, 192, 1920, 220}},  // still fits on the right
-      {{1500, 100, 1881, 400}, Id::Pen, {1460, 192, 1488, 220}},  // flipped to the left
-      {{100, 500, 400, 1040}, Id::Copy, {282, 1052, 310, 1080}},  // still fits below
-      {{100, 500, 400, 1041}, Id::Copy, {282, 460, 310, 488}},    // above
-      {{100, 39, 400, 1050}, Id::Copy, {282, 1018, 310, 1046}},   // no room above: inside
-      {{100, 40, 400, 1050}, Id::Copy, {282, 0, 310, 28}},
-      {{-500, -300, -200, -100}, Id::Pen, {-188, 10, -160, 38}},  // follows it off the screen
-      {{-500, -300, -200, -100}, Id::Close, {-228, -88, -200, -60}}};
+  const struct { RECT selection; Id button; const char* rect; } cases[] = {
+      {{100, 100, 400, 300}, Id::Pen, "412,100,440,128"}, {{100, 100, 400, 300}, Id::Undo, "412,250,440,278"},
+      {{100, 100, 400, 300}, Id::Color, "412,280,440,308"}, {{100, 100, 400, 300}, Id::Copy, "282,312,310,340"},
+      {{100, 100, 400, 300}, Id::Save, "312,312,340,340"}, {{100, 100, 400, 300}, Id::Upload, "342,312,370,340"},
+      {{100, 100, 400, 300}, Id::Close, "372,312,400,340"}, {{100, 100, 400, 700}, Id::Pen, "412,492,440,520"},
+      {{100, 5, 400, 45}, Id::Pen, "412,10,440,38"}, {{100, 500, 400, 540}, Id::Pen, "412,500,440,528"},
+      {{1500, 100, 1880, 400}, Id::Pen, "1892,192,1920,220"},
+      {{1500, 100, 1881, 400}, Id::Pen, "1460,192,1488,220"},
+      {{100, 500, 400, 1040}, Id::Copy, "282,1052,310,1080"}, {{100, 500, 400, 1041}, Id::Copy, "282,460,310,488"},
+      {{100, 39, 400, 1050}, Id::Copy, "282,1018,310,1046"}, {{100, 40, 400, 1050}, Id::Copy, "282,0,310,28"},
+      {{-500, -300, -200, -100}, Id::Pen, "-188,10,-160,38"},
+      {{-500, -300, -200, -100}, Id::Close, "-228,-88,-200,-60"}};
   for (const auto& c : cases) {
-    EXPECT_EQ(Str(ComputeToolbarLayout(c.selection, 1920, 1080).Button(c.button)), Str(c.expected))
+    EXPECT_EQ(Str(ComputeToolbarLayout(c.selection, 1920, 1080).Button(c.button)), c.rect)
         << Str(c.selection) << " button " << static_cast<int>(c.button);
   }
 }
@@ -103,11 +89,11 @@ TEST(ToolbarLayoutTest, ColumnBesideAndRowBelowWithTheirFallbacks) {
 TEST(ToolbarLayoutTest, HandlesSitOnTheOutlineAndAnswerHalfOpenInNumberOrder) {
   // Midpoints (-7 + 0) / 2 = -3 and (10 + 21) / 2 = 15, truncated toward zero.
   const ToolbarLayout tiny = ComputeToolbarLayout({-7, 10, 0, 21}, 1920, 1080);
-  const char* handles[kHandleCount] = {"-11,6,-3,14", "-7,6,1,14",  "-4,6,4,14",   "-4,11,4,19",
-                                       "-4,17,4,25",  "-7,17,1,25", "-11,17,-3,25", "-11,11,-3,19"};
+  const char* handles[kHandleCount] = {"-11,6,-3,14", "-7,6,1,14", "-4,6,4,14", "-4,11,4,19",
+                                       "-4,17,4,25", "-7,17,1,25", "-11,17,-3,25", "-11,11,-3,19"};
   for (int i = 0; i < kHandleCount; ++i) EXPECT_EQ(Str(tiny.Handles[i]), handles[i]) << i + 2;
-  const ToolbarLayout open = ComputeToolbarLayout({100, 100, 400, 300}, 1920, 1080);
   // In a 6 x 6 selection corner and middle handles overlap; the lower number wins.
+  const ToolbarLayout open = ComputeToolbarLayout({100, 100, 400, 300}, 1920, 1080);
   const ToolbarLayout small = ComputeToolbarLayout({100, 100, 106, 106}, 1920, 1080);
   const struct { const ToolbarLayout& layout; POINT at; int handle; } cases[] = {
       {open, {96, 96}, 2},   {open, {103, 103}, 2}, {open, {104, 100}, 0}, {open, {100, 104}, 0},
@@ -128,9 +114,9 @@ TEST(ToolbarLayoutTest, EveryButtonAnswersWithItsLabelAndOverlapsWithTheEarlierO
   };
   for (int i = 0; i < kToolbarButtonCount; ++i) {
     const RECT& b = layout.Buttons[i];
-    EXPECT_EQ(label(layout, b.left, b.top) + label(layout, b.right - 1, b.bottom - 1),
-              std::wstring(labels[i]) + labels[i]);
-    EXPECT_EQ(label(layout, b.right, b.top) + label(layout, b.left, b.bottom), L"--") << i;
+    EXPECT_EQ(label(layout, b.left, b.top) + label(layout, b.right - 1, b.bottom - 1) +
+                  label(layout, b.right, b.top) + label(layout, b.left, b.bottom),
+              std::wstring(labels[i]) + labels[i] + L"--");
   }
   // Near the right edge the column flips onto the action row: Linie over Schließen.
   const ToolbarLayout flipped = ComputeToolbarLayout({1880, 100, 1891, 111}, 1920, 1080);
@@ -138,51 +124,39 @@ TEST(ToolbarLayoutTest, EveryButtonAnswersWithItsLabelAndOverlapsWithTheEarlierO
   EXPECT_EQ(label(flipped, 1865, 140), L"Linie");
 }
 
-TEST(ArrowHeadTest, BarbsLieTwelveBackOnEitherSideTruncatedTowardZero) {
+TEST(AnnotationRuleTest, ArrowBarbsLieTwelveBackOnEitherSideTruncatedTowardZero) {
   const struct { POINT from, to; const char* corners; } cases[] = {
-      {{0, 0}, {100, 0}, "100,0 90,5 90,-5"},
-      {{50, 50}, {50, 50}, "50,50 40,55 40,45"},  // no length: pointing right
-      {{100, 0}, {0, 0}, "0,0 10,-5 10,5"},       // -10.8 becomes -10, not -11
-      {{0, 0}, {0, 100}, "0,100 -5,90 5,90"}};
+      {{0, 0}, {100, 0}, "100,0 90,5 90,-5"}, {{50, 50}, {50, 50}, "50,50 40,55 40,45"},
+      {{100, 0}, {0, 0}, "0,0 10,-5 10,5"}, {{0, 0}, {0, 100}, "0,100 -5,90 5,90"}};
   for (const auto& c : cases) {
     std::string text;
     for (POINT p : ArrowHeadCorners(c.from, c.to)) {
       text += (text.empty() ? "" : " ") + std::to_string(p.x) + "," + std::to_string(p.y);
     }
-    EXPECT_EQ(text, c.corners);
+    EXPECT_EQ(text, c.corners);  // no length points right; -10.8 becomes -10, not -11
   }
 }
 
-TEST(TextEntryTest, EachMessageChangesTextCaretAndStep) {
-  constexpr auto kGo = TextEntryStep::Continue;
-  const struct {
-    UINT message;
-    WPARAM wParam;
-    const wchar_t *before, *after;
-    bool caretAfter;  // from true, or from false where the row says so
-    TextEntryStep step;
-    bool caretBefore = true;
-  } cases[] = {{WM_CHAR, L'ä', L"A", L"Aä", true, kGo}, {WM_CHAR, L'ß', L"", L"ß", true, kGo},
-               {WM_CHAR, L'€', L"", L"€", true, kGo},   {WM_CHAR, L' ', L"a", L"a ", true, kGo},
-               {WM_CHAR, 9, L"a", L"a", true, kGo},     {WM_CHAR, 8, L"a", L"a", true, kGo},
-               {WM_CHAR, 13, L"a", L"a", true, kGo},    {WM_CHAR, 27, L"a", L"a", true, kGo},
-               {WM_CHAR, 3, L"a", L"a", true, kGo},     {WM_CHAR, 0x7F, L"a", L"a", true, kGo},
-               {WM_KEYDOWN, VK_BACK, L"ab", L"a", true, kGo},
-               {WM_KEYDOWN, VK_BACK, L"x\U0001F600", L"x", true, kGo},
-               {WM_KEYDOWN, VK_BACK, L"", L"", true, kGo},
-               {WM_KEYDOWN, VK_RETURN, L"abc", L"abc", true, TextEntryStep::Commit},
-               {WM_KEYDOWN, VK_ESCAPE, L"abc", L"", true, TextEntryStep::Discard},
-               {WM_TIMER, 999, L"a", L"a", false, kGo},  {WM_TIMER, 999, L"a", L"a", true, kGo, false},
-               {WM_TIMER, 1, L"a", L"a", true, kGo}};  // only the caret's own timer blinks it
+TEST(AnnotationRuleTest, EachTextEntryMessageChangesTextCaretAndStep) {
+  // After the step: C(ontinue), E(nter commits) or D(iscard), then the caret, then the text.
+  const struct { UINT message; WPARAM wParam; const wchar_t *before, *after; } cases[] = {
+      {WM_CHAR, L'ä', L"A", L"C1Aä"}, {WM_CHAR, L'ß', L"", L"C1ß"}, {WM_CHAR, L'€', L"", L"C1€"},
+      {WM_CHAR, L' ', L"a", L"C1a "}, {WM_CHAR, 9, L"a", L"C1a"}, {WM_CHAR, 8, L"a", L"C1a"},
+      {WM_CHAR, 13, L"a", L"C1a"}, {WM_CHAR, 27, L"a", L"C1a"}, {WM_CHAR, 3, L"a", L"C1a"},
+      {WM_CHAR, 0x7F, L"a", L"C1a"}, {WM_KEYDOWN, VK_BACK, L"ab", L"C1a"},
+      {WM_KEYDOWN, VK_BACK, L"x\U0001F600", L"C1x"}, {WM_KEYDOWN, VK_BACK, L"", L"C1"},
+      {WM_KEYDOWN, VK_RETURN, L"abc", L"E1abc"}, {WM_KEYDOWN, VK_ESCAPE, L"abc", L"D1"},
+      {WM_TIMER, 999, L"a", L"C0a"}, {WM_TIMER, 1, L"a", L"C1a"}};  // only the caret's timer
   for (const auto& c : cases) {
-    SCOPED_TRACE(std::to_string(c.message) + " " + std::to_string(c.wParam));
     MSG message = {};
     message.message = c.message;
     message.wParam = c.wParam;
     std::wstring text = c.before;
-    bool caret = c.caretBefore;
-    EXPECT_EQ(ApplyTextEntryMessage(message, text, caret), c.step);
-    EXPECT_EQ(text, c.after);
-    EXPECT_EQ(caret, c.caretAfter);
+    bool caret = true;
+    const TextEntryStep step = ApplyTextEntryMessage(message, text, caret);
+    EXPECT_EQ(std::wstring(1, L"CED"[static_cast<int>(step)]) + (caret ? L"1" : L"0") + text, c.after)
+        << c.message << " " << c.wParam;
+    ApplyTextEntryMessage(message, text, caret);
+    EXPECT_TRUE(caret || c.message != WM_TIMER) << "a second tick shows the caret again";
   }
 }
