@@ -59,13 +59,17 @@ class EditorTest : public EditorFixture {
 
 TEST_F(EditorTest, FirstDragMustExceedTenByTenAndOnlyTheFirstAcceptedOneIsRemembered) {
   AppSettings.RememberSelection = true;
+  for (WPARAM key : {'C', 'S', 'D', 'X'}) Key(key, true);  // nothing to act on yet
   const struct { RECT drag; const char* state; } cases[] = {
       {{300, 300, 300, 300}, "none 300,300,300,300 none, remembered 0,0,0,0"},  // a click
       {{100, 100, 110, 300}, "none 100,100,110,300 none, remembered 0,0,0,0"},
       {{100, 100, 300, 110}, "none 100,100,300,110 none, remembered 0,0,0,0"},
       {{111, 111, 100, 100}, "selected 100,100,111,111 none, remembered 100,100,111,111"}};
   for (const auto& c : cases) {
-    Select(c.drag);
+    Press(c.drag.left, c.drag.top);
+    Move(c.drag.right, c.drag.bottom);
+    Key('X', true);  // the drag goes on
+    Release(c.drag.right, c.drag.bottom);
     EXPECT_EQ(State() + ", remembered " + Str(AppSettings.Selection), c.state);
   }
   Drag(105, 105, 205, 205);  // a move is not written
@@ -98,6 +102,7 @@ TEST_F(EditorTest, ResizedPastTheOppositeEdgeItStaysInvertedDarkAndInert) {
   Drag(100, 200, 450, 200);  // the left handle past the right edge
   Drag(406, 200, 500, 200);  // between the edges: nothing to move
   for (WPARAM key : {'C', 'S', 'D'}) Key(key, true);
+  for (WPARAM key : {'C', 'S', 'D', 'X'}) Key(key, false);  // letters need Ctrl
   for (Id id : {Id::Copy, Id::Save, Id::Upload}) Click(id);
   EXPECT_EQ(State() + " " + std::to_string(calls_), "selected 450,100,400,300 none 0");
   const auto frame = Paint();
@@ -107,39 +112,27 @@ TEST_F(EditorTest, ResizedPastTheOppositeEdgeItStaysInvertedDarkAndInert) {
   }
 }
 
-TEST_F(EditorTest, CtrlShortcutsWaitForASelectionAndLettersNeedCtrl) {
-  for (WPARAM key : {'C', 'S', 'D', 'X'}) Key(key, true);
-  Press(100, 100);
-  Move(300, 300);
-  Key('X', true);
-  EXPECT_EQ(State(), "none 0,0,0,0 none selecting") << "the drag goes on";
-  Release(300, 300);
-  for (WPARAM key : {'C', 'S', 'D', 'X'}) Key(key, false);
-  EXPECT_EQ(State(), "selected 100,100,300,300 none");
-}
-
-TEST_F(EditorTest, EscRightPressAndTheCloseButtonCancel) {
-  const std::function<void()> cancels[] = {[&] { Key(VK_ESCAPE, false); }, [&] { Click(Id::Close); },
+TEST_F(EditorTest, EscRightPressAndTheCloseButtonCancelAndActionsWinOverToolsTheyOverlap) {
+  const std::function<void()> cancels[] = {[&] { Select(), Key(VK_ESCAPE, false); },
       [&] {
+        Select();
         Press(200, 200);  // in the middle of a move
         Send(WM_RBUTTONDOWN, 200, 200, MK_LBUTTON | MK_RBUTTON);
+      },
+      [&] {
+        // Near the right edge the tool column flips onto the action row.
+        Select({width_ - 40, 100, width_ - 29, 111});
+        RECT both = {};
+        ASSERT_TRUE(IntersectRect(&both, &Button(Id::Close), &Button(Id::Line)));
+        Click(both.left, both.top);
       }};
   for (const auto& cancel : cancels) {
     OpenOverlay(false);
-    Select();
     cancel();
     EXPECT_TRUE(!Alive() && g_overlayState.SessionDone && calls_ == 0) << &cancel - cancels;
-    EXPECT_EQ(g_overlayState.Result, OverlayResult::Cancelled);
+    EXPECT_TRUE(g_overlayState.Result == OverlayResult::Cancelled &&
+                g_overlayState.CurrentTool == Tool::None);
   }
-}
-
-TEST_F(EditorTest, ActionButtonWinsWhereItOverlapsATool) {
-  Select({width_ - 40, 100, width_ - 29, 111});  // the tool column flips onto the action row
-  RECT both = {};
-  ASSERT_TRUE(IntersectRect(&both, &Button(Id::Close), &Button(Id::Line)));
-  Click(both.left, both.top);
-  EXPECT_EQ(State().substr(0, 7) + kTools[static_cast<int>(g_overlayState.CurrentTool)],
-            "closed none");
 }
 
 TEST_F(EditorTest, CtrlCAndTheCopyButtonHandTheExactRegionToTheSession) {
@@ -152,20 +145,6 @@ TEST_F(EditorTest, CtrlCAndTheCopyButtonHandTheExactRegionToTheSession) {
     EXPECT_EQ(Str(doneRect_), Str(area));
     EXPECT_TRUE(result_ && result_->IsRegion(area)) << Str(area);
   }
-}
-
-TEST_F(EditorTest, ToolButtonsToggleAndAToolDrawsInsteadOfMoving) {
-  Select();
-  Choose(Id::Pen);
-  Press(200, 200);
-  Move(220, 210);
-  EXPECT_EQ(State() + " points " + std::to_string(g_overlayState.PenPoints.size()),
-            "selected 100,100,400,300 pen mode 10 points 2");
-  Release(220, 210);
-  Choose(Id::Rectangle);
-  Click(Id::Rectangle);  // again: no tool, and a drag inside moves the selection
-  Drag(200, 200, 210, 220);
-  EXPECT_EQ(State(), "selected 110,120,410,320 none");
 }
 
 TEST_F(EditorTest, ToolbarShowsPanelsWhiteIconsTheChosenToolTintedAndALateTooltip) {
@@ -201,14 +180,18 @@ TEST_F(EditorTest, ToolbarShowsPanelsWhiteIconsTheChosenToolTintedAndALateToolti
   EXPECT_TRUE(g_overlayState.TooltipText.empty());
 }
 
-TEST_F(EditorTest, StrokesKeepTheirPointsAndUndoTakesTheLastOneOnly) {
+TEST_F(EditorTest, AToolDrawsInsteadOfMovingUndoTakesTheLastStrokeAndItsButtonTogglesIt) {
   Select();
   Stroke(Id::Pen, kRed, {{200, 200}});  // a press without movement: one point, drawing nothing
   EXPECT_EQ(Count(*Paint(), {190, 190, 211, 211}, kRed), 0);
   EXPECT_TRUE(!g_overlayState.IsDrawing && g_overlayState.PenPoints.empty());
-  for (Id id : {Id::Line, Id::Arrow, Id::Rectangle}) {
-    Stroke(id, kRed, {{150, 150}, {160, 151}, {170, 152}, {175, 150}, {180, 190}});
-  }
+  Choose(Id::Line);
+  Press(150, 150);
+  for (POINT p : {POINT{160, 151}, {170, 152}, {180, 190}}) Move(p.x, p.y);
+  EXPECT_EQ(State() + " " + std::to_string(g_overlayState.PenPoints.size()),
+            "selected 100,100,400,300 line mode 10 1") << "only the pen samples its way";
+  Release(180, 190);
+  for (Id id : {Id::Arrow, Id::Rectangle}) Stroke(id, kRed, {{150, 150}, {160, 151}, {180, 190}});
   const std::wstring three = L"pen 200,200 w3|line 150,150 180,190 w3|arrow 150,150 180,190 w3";
   EXPECT_EQ(Notes(), three + L"|rect 150,150 180,190 w3");
   Click(Id::Undo);
@@ -216,6 +199,9 @@ TEST_F(EditorTest, StrokesKeepTheirPointsAndUndoTakesTheLastOneOnly) {
   for (int i = 0; i < 4; ++i) Click(Id::Undo);
   EXPECT_EQ(Notes(), L"");
   EXPECT_EQ(State(), "selected 100,100,400,300 rect");
+  Click(Id::Rectangle);  // chosen again: no tool, and a drag inside moves the selection
+  Drag(200, 200, 210, 220);
+  EXPECT_EQ(State(), "selected 110,120,410,320 none");
 }
 
 TEST_F(EditorTest, EachKindIsPaintedInTheColourOfItsTimeAndExportedCutAtTheBorder) {

@@ -5,7 +5,7 @@
 
 using Id = ToolbarButtonId;
 
-TEST(SelectionRuleTest, DragsMoveTheirOwnEdgesCursorsFollowHandlesThenToolThenPlace) {
+TEST(SelectionRuleTest, DragsMoveTheirOwnEdgesAndCursorsFollowHandleThenToolThenPlace) {
   using D = DragMode;
   const struct { DragMode mode; const char* rect; } drags[] = {{D::Move, "110,95,410,295"},
       {D::TopLeft, "110,95,400,300"}, {D::Top, "100,95,400,300"}, {D::TopRight, "100,95,410,300"},
@@ -14,11 +14,13 @@ TEST(SelectionRuleTest, DragsMoveTheirOwnEdgesCursorsFollowHandlesThenToolThenPl
       {D::Left, "110,100,400,300"}, {D::None, "100,100,400,300"}};
   for (const auto& c : drags) EXPECT_EQ(Str(ApplyDrag(c.mode, {100, 100, 400, 300}, 10, -5)), c.rect);
   using C = OverlayCursor;
-  const auto selected = OverlayPhase::Selected;
-  const struct { Tool tool; int handle; bool inside; C cursor; } cursors[] = {{Tool::Pen, 6, 1, C::SizeNWSE},
-      {Tool::None, 7, 0, C::SizeNS}, {Tool::None, 4, 0, C::SizeNESW}, {Tool::Text, 9, 1, C::SizeWE},
-      {Tool::None, 0, 1, C::SizeAll}, {Tool::None, 0, 0, C::Arrow}, {Tool::Rectangle, 0, 1, C::Crosshair}};
-  for (const auto& c : cursors) EXPECT_EQ(ChooseOverlayCursor(selected, c.tool, c.handle, c.inside), c.cursor);
+  const struct { Tool tool; int handle; bool inside; C cursor; } cursors[] = {
+      {Tool::Pen, 6, 1, C::SizeNWSE}, {Tool::None, 7, 0, C::SizeNS}, {Tool::None, 4, 0, C::SizeNESW},
+      {Tool::Text, 9, 1, C::SizeWE}, {Tool::None, 0, 1, C::SizeAll}, {Tool::None, 0, 0, C::Arrow},
+      {Tool::Rectangle, 0, 1, C::Crosshair}};
+  for (const auto& c : cursors) {
+    EXPECT_EQ(ChooseOverlayCursor(OverlayPhase::Selected, c.tool, c.handle, c.inside), c.cursor);
+  }
   EXPECT_EQ(ChooseOverlayCursor(OverlayPhase::NoSelection, Tool::None, 0, true), C::Crosshair);
 }
 
@@ -32,51 +34,45 @@ TEST(SelectionRuleTest, RememberedSelectionMustBeAcceptableAndPartlyOnTheScreen)
   }
 }
 
-TEST(SelectionRuleTest, MouseCoordinatesAreSignedAndTheLabelShowsSignedSizes) {
+TEST(SelectionRuleTest, CoordinatesAndSizesAreSignedAndAResetKeepsOnlyTheColourChoice) {
   const POINT left = PointFromLParam(MAKELPARAM(static_cast<WORD>(-1280), 45));
   const POINT high = PointFromLParam(MAKELPARAM(3199, static_cast<WORD>(-3)));
   EXPECT_TRUE(left.x == -1280 && left.y == 45 && high.x == 3199 && high.y == -3);
   EXPECT_EQ(FormatSizeLabel({10, 10, 110, 60}) + L" " + FormatSizeLabel({450, 100, 400, 300}),
             L"100 x 50 -50 x 200");
-}
-
-TEST(SelectionRuleTest, ResetKeepsOnlyTheColourChoice) {
   OverlayState state;
-  state.Phase = OverlayPhase::Selected;
-  state.SelectionRect = {1, 2, 3, 4};
-  state.DragMode = DragMode::Draw;
-  state.IsDrawing = state.IsSelecting = state.SessionDone = true;
-  state.Annotations.push_back(Annotation{});
-  state.PenPoints.push_back({1, 1});
-  state.CurrentTool = Tool::Arrow;
-  state.Result = OverlayResult::Done;
-  state.TooltipText = L"Stift";
-  state.CurrentColor = RGB(1, 2, 3);
-  state.CustomColors[15] = RGB(4, 5, 6);
+  state.Phase = OverlayPhase::Selected, state.SelectionRect = {1, 2, 3, 4};
+  state.DragMode = DragMode::Draw, state.IsDrawing = state.IsSelecting = state.SessionDone = true;
+  state.Annotations.resize(1), state.PenPoints.resize(1), state.CurrentTool = Tool::Arrow;
+  state.Result = OverlayResult::Done, state.TooltipText = L"Stift";
+  state.CurrentColor = RGB(1, 2, 3), state.CustomColors[15] = RGB(4, 5, 6);
   state.ResultBitmap.reset(CreateBitmap(1, 1, 1, 32, nullptr));
   ResetOverlayState(state);
-  EXPECT_EQ(Str(state.SelectionRect), "0,0,0,0");
-  EXPECT_TRUE(state.Phase == OverlayPhase::NoSelection && state.DragMode == DragMode::None &&
-              state.CurrentTool == Tool::None && state.Result == OverlayResult::Cancelled);
+  EXPECT_TRUE(state.Phase == OverlayPhase::NoSelection && Str(state.SelectionRect) == "0,0,0,0" &&
+              state.DragMode == DragMode::None && state.CurrentTool == Tool::None &&
+              state.Result == OverlayResult::Cancelled);
   EXPECT_FALSE(state.IsDrawing || state.IsSelecting || state.SessionDone || state.ResultBitmap);
   EXPECT_TRUE(state.Annotations.empty() && state.PenPoints.empty() && state.TooltipText.empty());
   EXPECT_TRUE(state.CurrentColor == RGB(1, 2, 3) && state.CustomColors[15] == RGB(4, 5, 6));
 }
 
-// On 1920 x 1080: the column of seven 28-pixel tools is 208 high; 300 - 208 lies above the top
-// of 100, so it starts there; a tall selection ends it level with its bottom; a short one near
-// the top starts it at 10. At 1881 it no longer fits on the right; at 1041 the row goes above,
-// and with the top at 39 inside along the bottom. It follows a selection off the screen.
+// On 1920 x 1080, for a selection "o" at 100,100,400,300 and others: the column of seven
+// 28-pixel tools, 208 high, starts at the top when its end level with the bottom would lie above
+// it, at 10 when that is above the screen, and flips left once it no longer fits at 1881; the
+// row goes above at 1041, inside along the bottom when the top is 39; it follows a selection off
+// the screen.
 TEST(ToolbarLayoutTest, ColumnBesideAndRowBelowWithTheirFallbacks) {
+  const RECT o = {100, 100, 400, 300};
   const struct { RECT selection; Id button; const char* rect; } cases[] = {
-      {{100, 100, 400, 300}, Id::Pen, "412,100,440,128"}, {{100, 100, 400, 300}, Id::Undo, "412,250,440,278"},
-      {{100, 100, 400, 300}, Id::Color, "412,280,440,308"}, {{100, 100, 400, 300}, Id::Copy, "282,312,310,340"},
-      {{100, 100, 400, 300}, Id::Save, "312,312,340,340"}, {{100, 100, 400, 300}, Id::Upload, "342,312,370,340"},
-      {{100, 100, 400, 300}, Id::Close, "372,312,400,340"}, {{100, 100, 400, 700}, Id::Pen, "412,492,440,520"},
+      {o, Id::Pen, "412,100,440,128"}, {o, Id::Undo, "412,250,440,278"},
+      {o, Id::Color, "412,280,440,308"}, {o, Id::Copy, "282,312,310,340"},
+      {o, Id::Save, "312,312,340,340"}, {o, Id::Upload, "342,312,370,340"},
+      {o, Id::Close, "372,312,400,340"}, {{100, 100, 400, 700}, Id::Pen, "412,492,440,520"},
       {{100, 5, 400, 45}, Id::Pen, "412,10,440,38"}, {{100, 500, 400, 540}, Id::Pen, "412,500,440,528"},
       {{1500, 100, 1880, 400}, Id::Pen, "1892,192,1920,220"},
       {{1500, 100, 1881, 400}, Id::Pen, "1460,192,1488,220"},
-      {{100, 500, 400, 1040}, Id::Copy, "282,1052,310,1080"}, {{100, 500, 400, 1041}, Id::Copy, "282,460,310,488"},
+      {{100, 500, 400, 1040}, Id::Copy, "282,1052,310,1080"},
+      {{100, 500, 400, 1041}, Id::Copy, "282,460,310,488"},
       {{100, 39, 400, 1050}, Id::Copy, "282,1018,310,1046"}, {{100, 40, 400, 1050}, Id::Copy, "282,0,310,28"},
       {{-500, -300, -200, -100}, Id::Pen, "-188,10,-160,38"},
       {{-500, -300, -200, -100}, Id::Close, "-228,-88,-200,-60"}};
@@ -120,7 +116,7 @@ TEST(ToolbarLayoutTest, EveryButtonAnswersWithItsLabelAndOverlapsWithTheEarlierO
   }
   // Near the right edge the column flips onto the action row: Linie over Schließen.
   const ToolbarLayout flipped = ComputeToolbarLayout({1880, 100, 1891, 111}, 1920, 1080);
-  ASSERT_TRUE(RectContains(flipped.Button(Id::Close), {1865, 140}));
+  EXPECT_TRUE(RectContains(flipped.Button(Id::Close), {1865, 140}));
   EXPECT_EQ(label(flipped, 1865, 140), L"Linie");
 }
 
@@ -128,12 +124,12 @@ TEST(AnnotationRuleTest, ArrowBarbsLieTwelveBackOnEitherSideTruncatedTowardZero)
   const struct { POINT from, to; const char* corners; } cases[] = {
       {{0, 0}, {100, 0}, "100,0 90,5 90,-5"}, {{50, 50}, {50, 50}, "50,50 40,55 40,45"},
       {{100, 0}, {0, 0}, "0,0 10,-5 10,5"}, {{0, 0}, {0, 100}, "0,100 -5,90 5,90"}};
-  for (const auto& c : cases) {
+  for (const auto& c : cases) {  // no length points right; -10.8 becomes -10, not -11
     std::string text;
     for (POINT p : ArrowHeadCorners(c.from, c.to)) {
       text += (text.empty() ? "" : " ") + std::to_string(p.x) + "," + std::to_string(p.y);
     }
-    EXPECT_EQ(text, c.corners);  // no length points right; -10.8 becomes -10, not -11
+    EXPECT_EQ(text, c.corners);
   }
 }
 
@@ -149,13 +145,11 @@ TEST(AnnotationRuleTest, EachTextEntryMessageChangesTextCaretAndStep) {
       {WM_TIMER, 999, L"a", L"C0a"}, {WM_TIMER, 1, L"a", L"C1a"}};  // only the caret's timer
   for (const auto& c : cases) {
     MSG message = {};
-    message.message = c.message;
-    message.wParam = c.wParam;
+    message.message = c.message, message.wParam = c.wParam;
     std::wstring text = c.before;
     bool caret = true;
-    const TextEntryStep step = ApplyTextEntryMessage(message, text, caret);
-    EXPECT_EQ(std::wstring(1, L"CED"[static_cast<int>(step)]) + (caret ? L"1" : L"0") + text, c.after)
-        << c.message << " " << c.wParam;
+    const int step = static_cast<int>(ApplyTextEntryMessage(message, text, caret));
+    EXPECT_EQ(L"CED"[step] + std::wstring(caret ? L"1" : L"0") + text, c.after) << c.wParam;
     ApplyTextEntryMessage(message, text, caret);
     EXPECT_TRUE(caret || c.message != WM_TIMER) << "a second tick shows the caret again";
   }
