@@ -1,9 +1,11 @@
 // The editor through its real window procedure: an overlay of the real class over a known picture,
 // fed the mouse and key messages of a user's actions, judged by its state, by what it hands to
 // the session, and by the pixels of the pieces the plain repaint of fast_paint_test shares.
+#include <algorithm>
 #include <fstream>
-#include <functional>
 #include <iterator>
+#include <map>
+#include <sstream>
 
 #include "overlay/annotations.h"
 #include "overlay/export.h"
@@ -11,157 +13,162 @@
 
 using Id = ToolbarButtonId;
 constexpr COLORREF kRed = RGB(255, 0, 0), kGreen = RGB(0, 255, 0), kBlue = RGB(0, 0, 255);
-constexpr const char* kTools[] = {"none", "pen", "line", "arrow", "rect", "text"};
+constexpr const wchar_t* kTools[] = {L"none", L"pen", L"line", L"arrow", L"rect", L"text"};
+constexpr const wchar_t* kButtons[] = {L"Pen", L"Line", L"Arrow", L"Rect", L"Text", L"Undo",
+                                       L"Colour", L"Copy", L"Save", L"Upload", L"Close"};
 
 class EditorTest : public EditorFixture {
  protected:
-  void SetUp() override { EditorFixture::SetUp(); OpenOverlay(false); }
-  void Select(RECT r = {100, 100, 400, 300}) { Drag(r.left, r.top, r.right, r.bottom); }
+  void SetUp() override { EditorFixture::SetUp(), OpenOverlay(false); }
   static const RECT& Button(Id id) { return g_toolbarLayout.Button(id); }
-  void Choose(Id id, COLORREF color = kRed) {
-    g_overlayState.CurrentColor = color;
-    if (g_overlayState.CurrentTool != ToolOfButton(id)) Click(id);
-  }
-  // With a tool: pressed at the first point, moved through the others, released at the last.
-  void Stroke(Id tool, COLORREF color, std::initializer_list<POINT> points) {
-    Choose(tool, color);
-    for (const POINT& p : points) (&p == points.begin() ? Press(p.x, p.y) : Move(p.x, p.y));
-    Release((points.end() - 1)->x, (points.end() - 1)->y);
-  }
-  // Queued for the text entry's own loop to take, as typed keys would be.
-  void Type(const std::wstring& text, WPARAM key = 0) {
-    for (wchar_t c : text) PostMessageW(hwnd_, WM_CHAR, c, 1);
-    if (key) PostMessageW(hwnd_, WM_KEYDOWN, key, 1);
-  }
-  static int Count(const Canvas& frame, const RECT& area, COLORREF color) {
-    return frame.Count(area, [color](DWORD p) { return p == Dib(color); });
-  }
-  // The editor in one line: phase, selection, tool, and the drag mode while one runs.
-  std::string State() const {
-    const OverlayState& s = g_overlayState;
-    const std::string mode = " mode " + std::to_string(static_cast<int>(s.DragMode));
-    return (!Alive() ? "closed " : s.Phase == OverlayPhase::Selected ? "selected " : "none ") +
-           Str(s.SelectionRect) + " " + kTools[static_cast<int>(s.CurrentTool)] +
-           (s.DragMode == DragMode::None ? "" : mode) + (s.IsSelecting ? " selecting" : "");
-  }
-  // The annotations: kind, points, width or text size, and text.
-  static std::wstring Notes() {
-    std::wstring all;
-    for (const Annotation& a : g_overlayState.Annotations) {
-      const std::string kind = kTools[static_cast<int>(a.Kind)];
-      all += (all.empty() ? L"" : L"|") + std::wstring(kind.begin(), kind.end());
-      for (POINT p : a.Points) all += L" " + std::to_wstring(p.x) + L"," + std::to_wstring(p.y);
-      all += L" w" + std::to_wstring(a.Width) + (a.Text.empty() ? L"" : L" " + a.Text);
+  // Steps separated by commas: "drag x0 y0 x1 y1", "press|move|hover|release|click|right x y", a
+  // button's name, "ctrl+C" or a bare letter as a key, "Esc", and for the modal text entry,
+  // which takes them from the queue: "type <text>", "post Enter|Back|Esc|C", "post-press x y".
+  void Run(const std::wstring& script) {
+    std::wistringstream steps(script);
+    for (std::wstring step; std::getline(steps, step, L',');) {
+      std::wistringstream in(step);
+      std::wstring verb, word;
+      int x = 0, y = 0, x1 = 0, y1 = 0;
+      in >> verb;
+      const auto button = std::find(std::begin(kButtons), std::end(kButtons), verb);
+      if (verb == L"type" || verb == L"post") std::getline(in >> std::ws, word);
+      in >> x >> y >> x1 >> y1;
+      const std::map<std::wstring, WPARAM> keys = {{L"Enter", VK_RETURN}, {L"Back", VK_BACK},
+                                                   {L"Esc", VK_ESCAPE}, {L"C", 'C'}};
+      if (verb == L"drag") Drag(x, y, x1, y1);
+      if (verb == L"press" || verb == L"click") Press(x, y);
+      if (verb == L"move" || verb == L"hover") Move(x, y, verb == L"move");
+      if (verb == L"release" || verb == L"click") Release(x, y);
+      if (verb == L"right") Send(WM_RBUTTONDOWN, x, y, MK_LBUTTON | MK_RBUTTON);
+      if (button != std::end(kButtons)) Click(Id(button - std::begin(kButtons)));
+      if (verb.size() == 1 || verb == L"Esc" || (verb.rfind(L"ctrl+", 0) == 0 && verb.size() == 6)) {
+        Key(verb == L"Esc" ? VK_ESCAPE : verb.back(), verb.size() == 6);
+      }
+      if (verb == L"ctrl+press") SetCtrl(true), Press(x, y), SetCtrl(false);
+      for (wchar_t c : verb == L"type" ? word : L"") PostMessageW(hwnd_, WM_CHAR, c, 1);
+      if (verb == L"post") PostMessageW(hwnd_, WM_KEYDOWN, keys.at(word), 1);
+      if (verb == L"post-press") PostMessageW(hwnd_, WM_LBUTTONDOWN, MK_LBUTTON, At(x, y));
     }
-    return all;
+  }
+  // The editor in one line: phase, selection with the pen button's left and the copy button's
+  // top, tool, drag mode, the annotations, and what the session was handed.
+  std::wstring Summary() const {
+    const OverlayState& s = g_overlayState;
+    std::wstring text = !Alive() ? (s.Result == OverlayResult::Done ? L"done" : L"cancelled")
+                        : s.Phase == OverlayPhase::Selected ? L"selected" : L"none";
+    const std::string rect = Str(s.SelectionRect);
+    text += L" " + std::wstring(rect.begin(), rect.end()) + L" " + kTools[int(s.CurrentTool)];
+    if (s.Phase == OverlayPhase::Selected && Alive()) {
+      text += L" [" + std::to_wstring(Button(Id::Pen).left) + L"," +
+              std::to_wstring(Button(Id::Copy).top) + L"]";
+    }
+    if (Alive() && s.DragMode != DragMode::None) text += L" mode " + std::to_wstring(int(s.DragMode));
+    if (Alive() && s.IsSelecting) text += L" selecting";
+    if (Alive() && s.IsDrawing) text += L" drawing " + std::to_wstring(s.PenPoints.size());
+    if (Alive() && GetCapture() != hwnd_) text += L" uncaptured";
+    for (const Annotation& a : s.Annotations) {
+      text += L" | " + std::wstring(kTools[int(a.Kind)]);
+      for (POINT p : a.Points) text += L" " + std::to_wstring(p.x) + L"," + std::to_wstring(p.y);
+      text += L" w" + std::to_wstring(a.Width) + (a.Text.empty() ? L"" : L" " + a.Text);
+    }
+    if (!calls_) return text;
+    const std::string copied = Str(doneRect_);
+    return text + L" | copied " + std::to_wstring(calls_) + L" " +
+           std::wstring(copied.begin(), copied.end()) +
+           (result_ && result_->IsRegion(doneRect_) ? L" exactly" : L" wrongly");
   }
 };
 
-TEST_F(EditorTest, FirstDragMustExceedTenByTenAndOnlyTheFirstAcceptedOneIsRemembered) {
-  AppSettings.RememberSelection = true;
-  for (WPARAM key : {'C', 'S', 'D', 'X'}) Key(key, true);  // nothing to act on yet
-  const struct { RECT drag; const char* state; } cases[] = {
-      {{300, 300, 300, 300}, "none 300,300,300,300 none, remembered 0,0,0,0"},  // a click
-      {{100, 100, 110, 300}, "none 100,100,110,300 none, remembered 0,0,0,0"},
-      {{100, 100, 300, 110}, "none 100,100,300,110 none, remembered 0,0,0,0"},
-      {{111, 111, 100, 100}, "selected 100,100,111,111 none, remembered 100,100,111,111"}};
+TEST_F(EditorTest, EachGestureLeavesTheEditorAsARuleSays) {
+  const std::wstring select = L"drag 100 100 400 300, ";
+  const std::wstring strokes = L"Pen, click 200 200, Line, press 150 150, move 160 151, "
+                               L"move 180 190, release 180 190, Arrow, drag 150 150 180 190, "
+                               L"Rect, drag 150 150 180 190";
+  const struct { std::wstring script; const wchar_t* summary; } cases[] = {
+      // The first drag must be larger than 10 x 10, whichever way round; Ctrl shortcuts wait
+      // for it, and a Ctrl+X during it changes nothing.
+      {L"click 300 300", L"none 300,300,300,300 none"},
+      {L"drag 100 100 110 300", L"none 100,100,110,300 none"},
+      {L"drag 100 100 300 110", L"none 100,100,300,110 none"},
+      {L"drag 111 111 100 100", L"selected 100,100,111,111 none [123,123]"},
+      {L"ctrl+C, ctrl+S, ctrl+D, ctrl+X, press 100 100, move 300 300, ctrl+X",
+       L"none 0,0,0,0 none selecting"},
+      // Moves and resizes take the toolbar along, a top resize leaves the sides, and nothing is
+      // clamped to the screen.
+      {select + L"drag 200 200 250 170", L"selected 150,70,450,270 none [462,282]"},
+      {select + L"drag 400 300 500 400", L"selected 100,100,500,400 none [512,412]"},
+      {select + L"press 250 100, move 260 90", L"selected 100,90,400,300 none [412,312] mode 3"},
+      {select + L"drag 200 200 -100 150", L"selected -200,50,100,250 none [112,262]"},
+      // Resized past the opposite edge it stays inverted, and Copy, Save and Upload (keys or
+      // buttons), letters without Ctrl and a press between the edges do nothing.
+      {select + L"drag 100 200 450 200, drag 406 200 500 200, ctrl+C, ctrl+S, ctrl+D, C, S, D, "
+                L"X, Copy, Save, Upload", L"selected 450,100,400,300 none [412,312]"},
+      // Esc, a right press in the middle of a move and the close button cancel; where the close
+      // button overlaps a tool near the right edge, the action wins.
+      {select + L"Esc", L"cancelled 100,100,400,300 none"},
+      {select + L"press 200 200, right 200 200", L"cancelled 100,100,400,300 none"},
+      {select + L"Close", L"cancelled 100,100,400,300 none"},
+      {L"drag 1560 100 1571 111, click 1543 130", L"cancelled 1560,100,1571,111 none"},
+      // Ctrl+C and the copy button hand the exact region to the session.
+      {L"drag 10 10 110 60, ctrl+C", L"done 10,10,110,60 none | copied 1 10,10,110,60 exactly"},
+      {L"drag 200 150 500 400, Copy", L"done 200,150,500,400 none | copied 1 200,150,500,400 exactly"},
+      // A tool draws instead of moving, and only the pen samples its way; its button again
+      // clears it, and a press inside moves once more.
+      {select + L"Pen, press 200 200, move 220 210",
+       L"selected 100,100,400,300 pen [412,312] mode 10 drawing 2"},
+      {select + L"Rect, Rect, drag 200 200 210 220", L"selected 110,120,410,320 none [422,332]"},
+      // A pen press without movement is one point; straight tools keep press and release; undo
+      // takes the last one, and nothing more once none is left.
+      {select + strokes, L"selected 100,100,400,300 rect [412,312] | pen 200,200 w3 | line 150,150 "
+                         L"180,190 w3 | arrow 150,150 180,190 w3 | rect 150,150 180,190 w3"},
+      {select + strokes + L", Undo", L"selected 100,100,400,300 rect [412,312] | pen 200,200 w3 | "
+                                     L"line 150,150 180,190 w3 | arrow 150,150 180,190 w3"},
+      {select + L"Line, drag 120 120 200 120, Undo, Undo, Undo",
+       L"selected 100,100,400,300 line [412,312]"},
+      // Text typed into the entry that a press starts, committed with Enter at the press point in
+      // 22-pixel type, capture taken again; an empty entry adds nothing; a press during an entry
+      // starts a nested one that commits first; Esc ends the session; Ctrl+C copies and ends it.
+      {select + L"Text, type Grüße €x, post Back, post Enter, press 150 150, post Enter, "
+                L"press 150 250", L"selected 100,100,400,300 text [412,312] | text 150,150 w22 Grüße €"},
+      {select + L"Text, type a, post-press 200 250, type b, post Enter, type c, post Enter, "
+                L"press 150 150",
+       L"selected 100,100,400,300 text [412,312] | text 200,250 w22 b | text 150,150 w22 ac"},
+      {select + L"Text, type weg, post Esc, press 150 150", L"cancelled 100,100,400,300 text"},
+      {select + L"Text, type abc, post C, ctrl+press 150 150",
+       L"done 100,100,400,300 text | copied 1 100,100,400,300 exactly"}};
   for (const auto& c : cases) {
-    Press(c.drag.left, c.drag.top);
-    Move(c.drag.right, c.drag.bottom);
-    Key('X', true);  // the drag goes on
-    Release(c.drag.right, c.drag.bottom);
-    EXPECT_EQ(State() + ", remembered " + Str(AppSettings.Selection), c.state);
-  }
-  Drag(105, 105, 205, 205);  // a move is not written
-  Settings onDisk;
-  EXPECT_TRUE(LoadSettingsFrom(GetSettingsPath(), onDisk) && onDisk.RememberSelection);
-  EXPECT_EQ(Str(onDisk.Selection), "100,100,111,111");
-}
-
-TEST_F(EditorTest, MovingAndResizingTakeTheToolbarAlongAndAreNeverClamped) {
-  auto toolbar = [] {
-    return " pen " + std::to_string(Button(Id::Pen).left) + " close " +
-           std::to_string(Button(Id::Close).right) + " copy " + std::to_string(Button(Id::Copy).top);
-  };
-  Select();
-  Drag(200, 200, 250, 170);  // inside: a move by (50, -30)
-  EXPECT_EQ(State() + toolbar(), "selected 150,70,450,270 none pen 462 close 450 copy 282");
-  Drag(450, 270, 500, 400);  // the bottom-right handle
-  EXPECT_EQ(State() + toolbar(), "selected 150,70,500,400 none pen 512 close 500 copy 412");
-  Press(325, 70);  // the top handle, at (150 + 500) / 2: the sides stay
-  Move(335, 60);
-  EXPECT_EQ(State(), "selected 150,60,500,400 none mode 3");
-  Release(335, 60);
-  Drag(200, 200, -100, 150);  // partly off the screen
-  EXPECT_EQ(State(), "selected -150,10,200,350 none");
-  EXPECT_EQ(Paint()->At(10, 200), PatternAt(10, 200));
-}
-
-TEST_F(EditorTest, ResizedPastTheOppositeEdgeItStaysInvertedDarkAndInert) {
-  Select();
-  Drag(100, 200, 450, 200);  // the left handle past the right edge
-  Drag(406, 200, 500, 200);  // between the edges: nothing to move
-  for (WPARAM key : {'C', 'S', 'D'}) Key(key, true);
-  for (WPARAM key : {'C', 'S', 'D', 'X'}) Key(key, false);  // letters need Ctrl
-  for (Id id : {Id::Copy, Id::Save, Id::Upload}) Click(id);
-  EXPECT_EQ(State() + " " + std::to_string(calls_), "selected 450,100,400,300 none 0");
-  const auto frame = Paint();
-  for (int x : {250, 406}) {
-    const DWORD p = PatternAt(x, 150), dark = Rgb(Ch(p, 16) / 2, Ch(p, 8) / 2, Ch(p, 0) / 2);
-    EXPECT_TRUE(Near(frame->At(x, 150), dark, 1)) << x;  // black blended at 128 of 255
-  }
-}
-
-TEST_F(EditorTest, EscRightPressAndTheCloseButtonCancelAndActionsWinOverToolsTheyOverlap) {
-  const std::function<void()> cancels[] = {[&] { Select(), Key(VK_ESCAPE, false); },
-      [&] {
-        Select();
-        Press(200, 200);  // in the middle of a move
-        Send(WM_RBUTTONDOWN, 200, 200, MK_LBUTTON | MK_RBUTTON);
-      },
-      [&] {
-        // Near the right edge the tool column flips onto the action row.
-        Select({width_ - 40, 100, width_ - 29, 111});
-        RECT both = {};
-        ASSERT_TRUE(IntersectRect(&both, &Button(Id::Close), &Button(Id::Line)));
-        Click(both.left, both.top);
-      }};
-  for (const auto& cancel : cancels) {
-    OpenOverlay(false);
-    cancel();
-    EXPECT_TRUE(!Alive() && g_overlayState.SessionDone && calls_ == 0) << &cancel - cancels;
-    EXPECT_TRUE(g_overlayState.Result == OverlayResult::Cancelled &&
-                g_overlayState.CurrentTool == Tool::None);
-  }
-}
-
-TEST_F(EditorTest, CtrlCAndTheCopyButtonHandTheExactRegionToTheSession) {
-  for (const RECT& area : {RECT{10, 10, 110, 60}, RECT{200, 150, 500, 400}}) {
     OpenOverlay(false);
     calls_ = 0;
-    Select(area);
-    area.left == 10 ? Key('C', true) : Click(Id::Copy);
-    EXPECT_TRUE(!Alive() && g_overlayState.Result == OverlayResult::Done && calls_ == 1);
-    EXPECT_EQ(Str(doneRect_), Str(area));
-    EXPECT_TRUE(result_ && result_->IsRegion(area)) << Str(area);
+    Run(c.script);
+    EXPECT_EQ(Summary(), c.summary) << c.script;
   }
+}
+
+TEST_F(EditorTest, OnlyTheFirstAcceptedSelectionIsRemembered) {
+  AppSettings.RememberSelection = true;
+  Run(L"drag 100 100 105 300");
+  EXPECT_EQ(Str(AppSettings.Selection), "0,0,0,0");
+  Run(L"drag 120 130 420 330, drag 200 200 260 260");  // a move is not written
+  Settings onDisk;
+  EXPECT_TRUE(LoadSettingsFrom(GetSettingsPath(), onDisk) && onDisk.RememberSelection);
+  EXPECT_EQ(Str(onDisk.Selection), "120,130,420,330");
 }
 
 TEST_F(EditorTest, ToolbarShowsPanelsWhiteIconsTheChosenToolTintedAndALateTooltip) {
   // The pink tint is clearly redder than green; white icons on the grey panel are not.
   auto tinted = [](DWORD p) { return Ch(p, 16) - Ch(p, 8) >= 30; };
   auto light = [](DWORD p) { return Ch(p, 0) > 200 && Ch(p, 8) > 200 && Ch(p, 16) > 200; };
-  Select();
+  Run(L"drag 100 100 400 300");
   auto frame = Paint();
   EXPECT_EQ(frame->At(411, 130), 0x323232u) << "the panel between button and edge";
   for (int i = 0; i < kToolbarButtonCount; ++i) {
     EXPECT_TRUE(Id(i) == Id::Color || frame->Count(Button(Id(i)), light) > 10) << i;
   }
-  Choose(Id::Arrow);
-  Move(600, 600, false);  // hover elsewhere: only being chosen tints it
+  Run(L"Arrow, hover 600 600");  // only being chosen tints it
   frame = Paint();
-  EXPECT_GT(frame->Count(Button(Id::Arrow), tinted), 20);
-  EXPECT_EQ(frame->Count(Button(Id::Line), tinted), 0);
+  EXPECT_TRUE(frame->Count(Button(Id::Arrow), tinted) > 20 &&
+              frame->Count(Button(Id::Line), tinted) == 0);
   const RECT& copy = Button(Id::Copy);
   Move(copy.left + 5, copy.top + 5, false);
   const POINT anchor = g_overlayState.TooltipAnchor;
@@ -176,41 +183,19 @@ TEST_F(EditorTest, ToolbarShowsPanelsWhiteIconsTheChosenToolTintedAndALateToolti
   frame = Paint();
   EXPECT_GT(frame->Count(box, light), 20) << "white text";
   EXPECT_GT(frame->Count(box, [](DWORD p) { return Near(p, Rgb(40, 40, 40), 12); }), 200);
-  Move(600, 600, false);
+  Run(L"hover 600 600");
   EXPECT_TRUE(g_overlayState.TooltipText.empty());
 }
 
-TEST_F(EditorTest, AToolDrawsInsteadOfMovingUndoTakesTheLastStrokeAndItsButtonTogglesIt) {
-  Select();
-  Stroke(Id::Pen, kRed, {{200, 200}});  // a press without movement: one point, drawing nothing
-  EXPECT_EQ(Count(*Paint(), {190, 190, 211, 211}, kRed), 0);
-  EXPECT_TRUE(!g_overlayState.IsDrawing && g_overlayState.PenPoints.empty());
-  Choose(Id::Line);
-  Press(150, 150);
-  for (POINT p : {POINT{160, 151}, {170, 152}, {180, 190}}) Move(p.x, p.y);
-  EXPECT_EQ(State() + " " + std::to_string(g_overlayState.PenPoints.size()),
-            "selected 100,100,400,300 line mode 10 1") << "only the pen samples its way";
-  Release(180, 190);
-  for (Id id : {Id::Arrow, Id::Rectangle}) Stroke(id, kRed, {{150, 150}, {160, 151}, {180, 190}});
-  const std::wstring three = L"pen 200,200 w3|line 150,150 180,190 w3|arrow 150,150 180,190 w3";
-  EXPECT_EQ(Notes(), three + L"|rect 150,150 180,190 w3");
-  Click(Id::Undo);
-  EXPECT_EQ(Notes(), three);
-  for (int i = 0; i < 4; ++i) Click(Id::Undo);
-  EXPECT_EQ(Notes(), L"");
-  EXPECT_EQ(State(), "selected 100,100,400,300 rect");
-  Click(Id::Rectangle);  // chosen again: no tool, and a drag inside moves the selection
-  Drag(200, 200, 210, 220);
-  EXPECT_EQ(State(), "selected 110,120,410,320 none");
-}
-
-TEST_F(EditorTest, EachKindIsPaintedInTheColourOfItsTimeAndExportedCutAtTheBorder) {
-  Select();
-  Stroke(Id::Pen, kRed, {{120, 180}, {140, 180}, {140, 210}});
-  Stroke(Id::Line, kBlue, {{150, 150}, {200, 150}, {250, 150}});
-  Stroke(Id::Arrow, kGreen, {{150, 260}, {200, 260}, {250, 260}});
-  Stroke(Id::Arrow, kGreen, {{300, 180}});  // without movement it points right
-  Stroke(Id::Rectangle, RGB(255, 0, 255), {{350, 200}, {50, 250}});  // past the left edge
+TEST_F(EditorTest, EachKindIsPaintedAndExportedInTheColourOfItsTimeCutAtTheBorder) {
+  const struct { COLORREF color; const wchar_t* strokes; } drawn[] = {
+      {kRed, L"Pen, press 120 180, move 140 180, move 140 210, release 140 210"},
+      {kBlue, L"Line, drag 150 150 250 150"}, {kGreen, L"Arrow, drag 150 260 250 260"},
+      {kGreen, L"click 300 180"},  // an arrow without movement points right
+      {RGB(255, 0, 255), L"Rect, drag 350 200 50 250"},  // past the left edge
+      {kBlue, L"Text, type Grüße, post Enter, press 150 270"}};
+  Run(L"drag 100 100 400 300");
+  for (const auto& d : drawn) g_overlayState.CurrentColor = d.color, Run(d.strokes);
   const auto frame = Paint();
   const auto composed = Canvas::Of(ComposeSelection().get());
   const struct { POINT at; COLORREF color; } marks[] = {{{130, 180}, kRed}, {{140, 195}, kRed},
@@ -220,50 +205,17 @@ TEST_F(EditorTest, EachKindIsPaintedInTheColourOfItsTimeAndExportedCutAtTheBorde
     EXPECT_EQ(frame->At(m.at.x, m.at.y), Dib(m.color)) << m.at.x << "," << m.at.y;
     EXPECT_EQ(composed->At(m.at.x - 100, m.at.y - 100), Dib(m.color)) << m.at.x << "," << m.at.y;
   }
-  EXPECT_EQ(Count(*frame, {303, 170, 315, 191}, kGreen), 0) << "nothing right of the tip";
+  auto count = [](const Canvas& in, const RECT& area, COLORREF c) {
+    return in.Count(area, [c](DWORD p) { return p == Dib(c); });
+  };
+  EXPECT_EQ(count(*frame, {303, 170, 315, 191}, kGreen), 0) << "nothing right of the tip";
+  EXPECT_TRUE(count(*frame, {150, 270, 260, 292}, kBlue) > 40 &&
+              count(*composed, {50, 170, 160, 192}, kBlue) > 40) << "the text";
+  EXPECT_EQ(count(*frame, {150, 292, 260, 299}, kBlue), 0) << "22 pixels high, no more";
   EXPECT_EQ(frame->At(50, 225), Rgb(255, 0, 255)) << "drawn over the darkened area too";
   EXPECT_EQ(frame->At(200, 225), PatternAt(200, 225)) << "a rectangle is hollow";
   EXPECT_EQ(composed->At(0, 100), Rgb(255, 0, 255)) << "the rectangle runs to the edge";
   EXPECT_EQ(composed->At(0, 125), PatternAt(100, 225)) << "its left side is cut off";
-}
-
-TEST_F(EditorTest, TypedTextIsCommittedOnEnterAtThePressPointTwentyTwoPixelsHigh) {
-  Select();
-  Choose(Id::Text, kBlue);
-  Type(L"Grüße €x", VK_BACK);
-  Type(L"", VK_RETURN);
-  Press(150, 150);  // runs the entry until Enter
-  EXPECT_EQ(Notes(), L"text 150,150 w22 Grüße €");
-  EXPECT_EQ(GetCapture(), hwnd_) << "capture is taken again";
-  const auto frame = Paint();
-  EXPECT_GT(Count(*frame, {150, 150, 260, 180}, kBlue), 40);
-  EXPECT_EQ(Count(*frame, {150, 180, 260, 200}, kBlue), 0) << "22 pixels tall, no more";
-  EXPECT_GT(Count(*Canvas::Of(ComposeSelection().get()), {50, 50, 160, 80}, kBlue), 40);
-  Type(L"", VK_RETURN);
-  Press(150, 250);
-  EXPECT_EQ(Notes(), L"text 150,150 w22 Grüße €") << "an empty entry adds nothing";
-}
-
-TEST_F(EditorTest, TextEntryEndsWithEscOrCtrlCAndAPressStartsANestedEntry) {
-  Select();
-  Choose(Id::Text);
-  Type(L"a");
-  PostMessageW(hwnd_, WM_LBUTTONDOWN, MK_LBUTTON, At(200, 250));
-  Type(L"b", VK_RETURN);  // ends the inner entry, which commits first
-  Type(L"c", VK_RETURN);
-  Press(150, 150);
-  EXPECT_EQ(Notes(), L"text 200,250 w22 b|text 150,150 w22 ac");
-  Type(L"weg", VK_ESCAPE);  // the session ends with nothing added
-  Press(150, 200);
-  EXPECT_TRUE(!Alive() && g_overlayState.Result == OverlayResult::Cancelled && calls_ == 0);
-  OpenOverlay(false);
-  Select();
-  Choose(Id::Text);
-  Type(L"abc", 'C');
-  SetCtrl(true);
-  Press(150, 150);  // would never return if the entry waited for Enter on a destroyed window
-  SetCtrl(false);
-  EXPECT_TRUE(!Alive() && calls_ == 1 && Notes().empty() && result_->IsRegion({100, 100, 400, 300}));
 }
 
 using ExportTest = EditorFixture;
@@ -272,8 +224,8 @@ TEST_F(ExportTest, PartsOffTheScreenAreBlackAndSelectionsWithoutAreaComposeNothi
   g_overlayState.SelectionRect = {-20, height_ - 20, 30, height_ + 20};
   const auto edge = Canvas::Of(ComposeSelection().get());
   EXPECT_EQ(edge->At(19, 19) + edge->At(20, 20), 0u) << "left of and below the screen";
-  EXPECT_EQ(edge->At(20, 19), PatternAt(0, height_ - 1));
-  EXPECT_EQ(edge->At(49, 0), PatternAt(29, height_ - 20));
+  EXPECT_TRUE(edge->At(20, 19) == PatternAt(0, height_ - 1) &&
+              edge->At(49, 0) == PatternAt(29, height_ - 20));
   for (RECT none : {RECT{100, 100, 100, 200}, {100, 100, 200, 100}, {150, 100, 100, 200},
                     {100, 250, 200, 200}}) {
     g_overlayState.SelectionRect = none;
