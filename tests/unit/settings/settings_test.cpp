@@ -135,38 +135,34 @@ TEST(HotkeyFieldTest, FormatsModifiersInFixedOrderAndNamesOnlyKnownKeys) {
   for (const auto& c : cases) EXPECT_EQ(FormatHotkey(c.modifiers, c.key), c.text) << c.key;
 }
 
-TEST(HotkeyFieldTest, RecordingTakesTheFirstKeyBesideTheModifiersHeldThen) {
-  // Recording, held modifiers and key afterwards; the old Ctrl+Shift+S unless a key was taken.
-  const struct { bool recording; UINT key, held; const char* after; } cases[] = {
-      {true, VK_SHIFT, 2, "1 6 83"}, {true, VK_CONTROL, 2, "1 6 83"}, {true, VK_MENU, 2, "1 6 83"},
-      {true, VK_LSHIFT, 2, "1 6 83"}, {true, VK_RSHIFT, 2, "1 6 83"},
-      {true, VK_LCONTROL, 2, "1 6 83"}, {true, VK_RCONTROL, 2, "1 6 83"},
-      {true, VK_LMENU, 2, "1 6 83"}, {true, VK_RMENU, 2, "1 6 83"}, {true, 15, 0, "0 0 15"},
-      {true, 19, 0, "0 0 19"}, {true, 159, 0, "0 0 159"}, {true, 166, 0, "0 0 166"},
-      {true, 'P', 3, "0 3 80"}, {true, 'Q', 0, "0 0 81"}, {true, VK_ESCAPE, 2, "0 6 83"},
-      {false, VK_ESCAPE, 2, "0 6 83"}, {false, 'P', 2, "0 6 83"}};
+TEST(HotkeyFieldTest, RecordingTakesTheFirstKeyBesideTheModifiersWithThoseHeldThen) {
+  // Recording, modifiers and key afterwards, from Ctrl+Shift+S being recorded.
+  const struct { UINT key, held; const char* after; } cases[] = {{VK_SHIFT, 2, "1 6 83"},
+      {VK_CONTROL, 2, "1 6 83"}, {VK_MENU, 2, "1 6 83"}, {VK_LSHIFT, 2, "1 6 83"},
+      {VK_RSHIFT, 2, "1 6 83"}, {VK_LCONTROL, 2, "1 6 83"}, {VK_RCONTROL, 2, "1 6 83"},
+      {VK_LMENU, 2, "1 6 83"}, {VK_RMENU, 2, "1 6 83"}, {15, 0, "0 0 15"}, {19, 0, "0 0 19"},
+      {159, 0, "0 0 159"}, {166, 0, "0 0 166"}, {'P', 3, "0 3 80"}, {'Q', 0, "0 0 81"},
+      {VK_ESCAPE, 2, "0 6 83"}};
   for (const auto& c : cases) {
-    HotkeyEdit edit{6, 'S', c.recording};
+    HotkeyEdit edit{6, 'S', true};
     const bool changed = HandleRecordingKey(edit, c.key, c.held);
     EXPECT_EQ(std::to_string(edit.recording) + " " + std::to_string(edit.modifiers) + " " +
                   std::to_string(edit.key), c.after) << c.key;
-    EXPECT_EQ(changed, c.recording && edit.recording == false) << "repaint when it ended";
+    EXPECT_NE(changed, edit.recording) << "repainted when it ended";
   }
+  HotkeyEdit idle{6, 'S', false};
+  EXPECT_FALSE(HandleRecordingKey(idle, 'P', 2) || idle.recording || idle.key != 'S');
 }
 
 TEST(SettingsLayoutTest, ElementsAnswerInsideTheirEdgesAndPageContentOnItsPageOnly) {
   using E = SettingsElement;
   const struct { LONG x, y; int page; E element; } cases[] = {
-      {30, 80, 0, E::AutoCopyRow}, {300, 92, 0, E::AutoCopyRow}, {429, 104, 0, E::AutoCopyRow},
-      {430, 92, 0, E::None}, {100, 105, 0, E::None}, {100, 115, 0, E::CaptureCursorRow},
-      {100, 139, 0, E::CaptureCursorRow}, {100, 140, 0, E::None}, {100, 120, 1, E::HotkeyField},
-      {100, 90, 1, E::None}, {30, 100, 1, E::HotkeyField}, {429, 134, 1, E::HotkeyField},
+      {30, 80, 0, E::AutoCopyRow}, {429, 104, 0, E::AutoCopyRow}, {430, 92, 0, E::None},
+      {100, 105, 0, E::None}, {100, 120, 0, E::CaptureCursorRow}, {100, 120, 1, E::HotkeyField},
       {430, 120, 1, E::None}, {100, 135, 1, E::None}, {250, 165, 0, E::None},  // the list
-      {20, 20, 1, E::GeneralTab}, {129, 54, 0, E::GeneralTab}, {132, 30, 1, E::None},
-      {135, 20, 0, E::HotkeysTab}, {259, 54, 1, E::HotkeysTab}, {250, 340, 0, E::SaveButton},
-      {339, 374, 1, E::SaveButton}, {345, 357, 0, E::None}, {350, 340, 1, E::CancelButton},
-      {439, 374, 0, E::CancelButton}, {440, 357, 1, E::None}, {100, 357, 0, E::None},
-      {-1, -1, 1, E::None}};
+      {129, 54, 1, E::GeneralTab}, {132, 30, 0, E::None}, {135, 20, 1, E::HotkeysTab},
+      {339, 374, 0, E::SaveButton}, {345, 357, 1, E::None}, {439, 374, 0, E::CancelButton},
+      {440, 357, 1, E::None}};
   for (const auto& c : cases) {
     EXPECT_EQ(SettingsHitTest({c.x, c.y}, c.page), c.element) << c.x << "," << c.y << " " << c.page;
   }
