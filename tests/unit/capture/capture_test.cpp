@@ -179,7 +179,8 @@ TEST_F(SessionTest, FrozenScreenIsTheVirtualScreenWithThePointerOnlyWhenCaptureC
     // The crosshair with its hotspot on the pointer at (300, 220): two white lines of 32 with
     // a gap of four around the hotspot, the 16th pixel of each line.
     for (int k = -17; k <= 16; ++k) {
-      const DWORD pixel = withCursor && k >= -16 && k < 16 && (k < -2 || k > 1) ? 0xFFFFFFu : 0x00C800u;
+      const bool line = withCursor && k >= -16 && k < 16 && (k < -2 || k > 1);
+      const DWORD pixel = line ? 0xFFFFFFu : 0x00C800u;
       EXPECT_TRUE(frozen->At(300 + k, 220) == pixel && frozen->At(300, 220 + k) == pixel) << k;
     }
   }

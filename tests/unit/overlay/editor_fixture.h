@@ -152,7 +152,9 @@ class EditorFixture : public ::testing::Test {
     ShowWindow(hwnd_, shown ? SW_SHOW : SW_HIDE);
     UpdateWindow(hwnd_);
   }
-  static LPARAM At(int x, int y) { return MAKELPARAM(static_cast<short>(x), static_cast<short>(y)); }
+  static LPARAM At(int x, int y) {
+    return MAKELPARAM(static_cast<short>(x), static_cast<short>(y));
+  }
   void Send(UINT message, int x, int y, WPARAM keys = MK_LBUTTON) {
     SendMessageW(hwnd_, message, message == WM_LBUTTONUP ? 0 : keys, At(x, y));
   }

@@ -42,8 +42,9 @@ class EditorTest : public EditorFixture {
       if (verb == L"release" || verb == L"click") Release(x, y);
       if (verb == L"right") Send(WM_RBUTTONDOWN, x, y, MK_LBUTTON | MK_RBUTTON);
       if (button != std::end(kButtons)) Click(Id(button - std::begin(kButtons)));
-      if (verb.size() == 1 || verb == L"Esc" || (verb.rfind(L"ctrl+", 0) == 0 && verb.size() == 6)) {
-        Key(verb == L"Esc" ? VK_ESCAPE : verb.back(), verb.size() == 6);
+      const bool ctrl = verb.rfind(L"ctrl+", 0) == 0 && verb.size() == 6;
+      if (verb.size() == 1 || verb == L"Esc" || ctrl) {
+        Key(verb == L"Esc" ? VK_ESCAPE : verb.back(), ctrl);
       }
       if (verb == L"ctrl+press") SetCtrl(true), Press(x, y), SetCtrl(false);
       for (wchar_t c : verb == L"type" ? word : L"") PostMessageW(hwnd_, WM_CHAR, c, 1);
@@ -63,7 +64,8 @@ class EditorTest : public EditorFixture {
       text += L" [" + std::to_wstring(Button(Id::Pen).left) + L"," +
               std::to_wstring(Button(Id::Copy).top) + L"]";
     }
-    if (Alive() && s.DragMode != DragMode::None) text += L" mode " + std::to_wstring(int(s.DragMode));
+    const int mode = static_cast<int>(s.DragMode);
+    if (Alive() && mode) text += L" mode " + std::to_wstring(mode);
     if (Alive() && s.IsSelecting) text += L" selecting";
     if (Alive() && s.IsDrawing) text += L" drawing " + std::to_wstring(s.PenPoints.size());
     if (Alive() && GetCapture() != hwnd_) text += L" uncaptured";
@@ -112,7 +114,8 @@ TEST_F(EditorTest, EachGestureLeavesTheEditorAsARuleSays) {
       {L"drag 1560 100 1571 111, click 1543 130", L"cancelled 1560,100,1571,111 none"},
       // Ctrl+C and the copy button hand the exact region to the session.
       {L"drag 10 10 110 60, ctrl+C", L"done 10,10,110,60 none | copied 1 10,10,110,60 exactly"},
-      {L"drag 200 150 500 400, Copy", L"done 200,150,500,400 none | copied 1 200,150,500,400 exactly"},
+      {L"drag 200 150 500 400, Copy",
+       L"done 200,150,500,400 none | copied 1 200,150,500,400 exactly"},
       // A tool draws instead of moving, and only the pen samples its way; its button again
       // clears it, and a press inside moves once more.
       {select + L"Pen, press 200 200, move 220 210",
@@ -130,7 +133,8 @@ TEST_F(EditorTest, EachGestureLeavesTheEditorAsARuleSays) {
       // 22-pixel type, capture taken again; an empty entry adds nothing; a press during an entry
       // starts a nested one that commits first; Esc ends the session; Ctrl+C copies and ends it.
       {select + L"Text, type Grüße €x, post Back, post Enter, press 150 150, post Enter, "
-                L"press 150 250", L"selected 100,100,400,300 text [412,312] | text 150,150 w22 Grüße €"},
+                L"press 150 250",
+       L"selected 100,100,400,300 text [412,312] | text 150,150 w22 Grüße €"},
       {select + L"Text, type a, post-press 200 250, type b, post Enter, type c, post Enter, "
                 L"press 150 150",
        L"selected 100,100,400,300 text [412,312] | text 200,250 w22 b | text 150,150 w22 ac"},

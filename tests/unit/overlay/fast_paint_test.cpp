@@ -30,7 +30,8 @@ static void PaintStraightforward(HDC hdc, int width, int height) {
     CombineRgn(outside.get(), outside.get(), inside.get(), RGN_DIFF);
   }
   SelectClipRgn(hdc, outside.get());
-  AlphaBlend(hdc, 0, 0, width, height, layerDc.get(), 0, 0, width, height, {AC_SRC_OVER, 0, 128, 0});
+  const BLENDFUNCTION half = {AC_SRC_OVER, 0, 128, 0};
+  AlphaBlend(hdc, 0, 0, width, height, layerDc.get(), 0, 0, width, height, half);
   SelectClipRgn(hdc, nullptr);
   if (bright && shown.right > shown.left) {
     UniquePen pen(CreatePen(PS_SOLID, 2, RGB(255, 182, 193)));

@@ -12,11 +12,14 @@ TEST(SelectionRuleTest, DragsMoveTheirOwnEdgesAndCursorsFollowHandleThenToolThen
       {D::Right, "100,100,410,300"}, {D::BottomRight, "100,100,410,295"},
       {D::Bottom, "100,100,400,295"}, {D::BottomLeft, "110,100,400,295"},
       {D::Left, "110,100,400,300"}, {D::None, "100,100,400,300"}};
-  for (const auto& c : drags) EXPECT_EQ(Str(ApplyDrag(c.mode, {100, 100, 400, 300}, 10, -5)), c.rect);
+  for (const auto& c : drags) {
+    EXPECT_EQ(Str(ApplyDrag(c.mode, {100, 100, 400, 300}, 10, -5)), c.rect);
+  }
   using C = OverlayCursor;
   const struct { Tool tool; int handle; bool inside; C cursor; } cursors[] = {
-      {Tool::Pen, 6, 1, C::SizeNWSE}, {Tool::None, 7, 0, C::SizeNS}, {Tool::None, 4, 0, C::SizeNESW},
-      {Tool::Text, 9, 1, C::SizeWE}, {Tool::None, 0, 1, C::SizeAll}, {Tool::None, 0, 0, C::Arrow},
+      {Tool::Pen, 6, 1, C::SizeNWSE}, {Tool::None, 7, 0, C::SizeNS},
+      {Tool::None, 4, 0, C::SizeNESW}, {Tool::Text, 9, 1, C::SizeWE},
+      {Tool::None, 0, 1, C::SizeAll}, {Tool::None, 0, 0, C::Arrow},
       {Tool::Rectangle, 0, 1, C::Crosshair}};
   for (const auto& c : cursors) {
     EXPECT_EQ(ChooseOverlayCursor(OverlayPhase::Selected, c.tool, c.handle, c.inside), c.cursor);
@@ -68,12 +71,14 @@ TEST(ToolbarLayoutTest, ColumnBesideAndRowBelowWithTheirFallbacks) {
       {o, Id::Color, "412,280,440,308"}, {o, Id::Copy, "282,312,310,340"},
       {o, Id::Save, "312,312,340,340"}, {o, Id::Upload, "342,312,370,340"},
       {o, Id::Close, "372,312,400,340"}, {{100, 100, 400, 700}, Id::Pen, "412,492,440,520"},
-      {{100, 5, 400, 45}, Id::Pen, "412,10,440,38"}, {{100, 500, 400, 540}, Id::Pen, "412,500,440,528"},
+      {{100, 5, 400, 45}, Id::Pen, "412,10,440,38"},
+      {{100, 500, 400, 540}, Id::Pen, "412,500,440,528"},
       {{1500, 100, 1880, 400}, Id::Pen, "1892,192,1920,220"},
       {{1500, 100, 1881, 400}, Id::Pen, "1460,192,1488,220"},
       {{100, 500, 400, 1040}, Id::Copy, "282,1052,310,1080"},
       {{100, 500, 400, 1041}, Id::Copy, "282,460,310,488"},
-      {{100, 39, 400, 1050}, Id::Copy, "282,1018,310,1046"}, {{100, 40, 400, 1050}, Id::Copy, "282,0,310,28"},
+      {{100, 39, 400, 1050}, Id::Copy, "282,1018,310,1046"},
+      {{100, 40, 400, 1050}, Id::Copy, "282,0,310,28"},
       {{-500, -300, -200, -100}, Id::Pen, "-188,10,-160,38"},
       {{-500, -300, -200, -100}, Id::Close, "-228,-88,-200,-60"}};
   for (const auto& c : cases) {

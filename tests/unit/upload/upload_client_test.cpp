@@ -56,7 +56,8 @@ TEST_F(UploadServer, EveryKindOfAnswerGivesTheLinkOrItsFailureText) {
   const std::wstring noLink = L"failed |Konnte URL nicht aus Server-Antwort extrahieren";
   const struct { const wchar_t* mode; std::wstring outcome; } cases[] = {
       {L"ok", L"ok https://img.example/*"}, {L"ok-space-after", L"ok https://img.example/*"},
-      {L"ok-space-before", L"ok https://img.example/*"}, {L"ok-spaces", L"ok https://img.example/*"},
+      {L"ok-space-before", L"ok https://img.example/*"},
+      {L"ok-spaces", L"ok https://img.example/*"},
       {L"utf8", L"ok https://img.example/Grüße/\U0001F338.png|"},
       {L"status-201", L"failed |Server antwortete mit Status 201"},
       {L"status-500", L"failed |Server antwortete mit Status 500"},

@@ -72,7 +72,8 @@ TEST(ReplyTest, LinkIsFoundByFourSpellingsInTheirFixedOrder) {
       {R"({"url" : "b", "url":"cut)", L"b"},  // no closing quote: the next spelling
       {R"({"url":"a\"b"})", L"a\\"}, {R"({"url":"ends\"})", L"ends\\"},
       {R"({"url":"a\u0041\\b\/c\/"})", L"a\\u0041\\\\b/c/"},  // only \/ is undone
-      {"{\"url\":\"https://b.example/Gr\xC3\xBC\xC3\x9F" "e.png\"}", L"https://b.example/Grüße.png"},
+      {"{\"url\":\"https://b.example/Gr\xC3\xBC\xC3\x9F" "e.png\"}",
+       L"https://b.example/Grüße.png"},
       {"{\"url\":\"x/\xF0\x9F\x8C\xB8\"}", L"x/\U0001F338"},
       {"{\"url\":\"a\xFC.png\"}", L"a\u00FC.png"}};  // not UTF-8: byte by byte
   for (const auto& c : cases) EXPECT_EQ(ExtractUrlFromJson(c.reply), c.link) << c.reply;
