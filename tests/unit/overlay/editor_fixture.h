@@ -167,7 +167,7 @@ class EditorFixture : public ::testing::Test {
     Move(x1, y1);
     Release(x1, y1);
   }
-  void Click(int x, int y) { Press(x, y), Release(x, y); }
+  void Click(int x, int y) { Press(x, y); Release(x, y); }
   void Click(ToolbarButtonId id) {
     Click(g_toolbarLayout.Button(id).left + 14, g_toolbarLayout.Button(id).top + 14);
   }
