@@ -1,356 +1,239 @@
+// Putting a result on the clipboard, and whole capture sessions on the real screen: StartCapture
+// and RunOverlay with their nested loop, driven by a thread timer whose steps run inside it.
 #include <windows.h>
-
-#include <gtest/gtest.h>
+#include <psapi.h>
 
 #include <cstring>
-#include <memory>
+#include <functional>
+#include <thread>
 #include <vector>
 
 #include "app/app.h"
-#include "app/gdiplus_handles.h"
 #include "app/tray.h"
-#include "capture/capture_session.h"
 #include "capture/clipboard_dib.h"
 #include "capture/crosshair_cursor.h"
 #include "capture/screen_capture.h"
-#include "overlay/overlay_state.h"
-#include "overlay/overlay_window.h"
-#include "settings/settings.h"
-#include "unit/overlay/pixel_support.h"
+#include "unit/overlay/editor_fixture.h"
 
-namespace {
-
-using testpixels::Canvas;
-using testpixels::PatternAt;
-
-bool PlaneBit(const BYTE* plane, int x, int y) {
-  return (plane[y * 4 + x / 8] & (0x80 >> (x % 8))) != 0;
-}
-
-TEST(CrosshairCursorTest, TwoWhiteLinesWithAGapAroundTheHotspot) {
-  const CursorPlanes planes = BuildCrosshairPlanes();
-  int white = 0;
-  for (int y = 0; y < 32; ++y) {
-    for (int x = 0; x < 32; ++x) {
-      const bool andBit = PlaneBit(planes.And, x, y);
-      const bool xorBit = PlaneBit(planes.Xor, x, y);
-      // Only transparent (1, 0) and white (0, 1) occur.
-      ASSERT_NE(andBit, xorBit) << x << "," << y;
-      white += xorBit;
+TEST(CopyResultTest, PutsTheResultOnTheClipboardOrKeepsItsContentAndAlwaysFreesIt) {
+  const struct { bool busy, deleted; const wchar_t* balloon; } cases[] = {
+      {false, false, L"Screenshot kopiert!|Bild ist in der Zwischenablage."},
+      {true, false, L"Fehler|Konnte Bild nicht kopieren."},
+      {false, true, L"Fehler|Konnte Bild nicht kopieren."}};
+  for (const auto& c : cases) {
+    {
+      const ClipboardGuard clipboard(nullptr);
+      EmptyClipboard();
+      HGLOBAL text = GlobalAlloc(GMEM_MOVEABLE, 14);
+      std::memcpy(GlobalLock(text), L"vorher", 14);
+      GlobalUnlock(text);
+      SetClipboardData(CF_UNICODETEXT, text);
     }
+    // Held by a window of another thread: Wine lets a second OpenClipboard(NULL) in while the
+    // holder also gave NULL, where Windows refuses any second thread.
+    const UniqueHandle opened(CreateEventW(nullptr, TRUE, !c.busy, nullptr));
+    const UniqueHandle release(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    std::thread holder([&] {
+      if (!c.busy) return;
+      const UniqueWindow owner(CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
+                                               nullptr, nullptr, nullptr));
+      const ClipboardGuard clipboard(owner.get());
+      SetEvent(opened.get());
+      WaitForSingleObject(release.get(), 10000);
+    });
+    WaitForSingleObject(opened.get(), 5000);
+    DWORD* bits = nullptr;
+    const HBITMAP result = MakeDib(40, 10, &bits, true);
+    if (c.deleted) DeleteObject(result);
+    g_overlayState.ResultBitmap.reset(result);
+    CopyResultToClipboard();
+    SetEvent(release.get());
+    holder.join();
+    EXPECT_FALSE(g_overlayState.ResultBitmap || GetObjectType(result)) << "the bitmap is freed";
+    EXPECT_EQ(std::wstring(g_trayIconData.szInfoTitle) + L"|" + g_trayIconData.szInfo, c.balloon);
+    const ClipboardGuard clipboard(nullptr);
+    const HANDLE text = GetClipboardData(CF_UNICODETEXT), dib = GetClipboardData(CF_DIB);
+    const std::wstring shown = text ? static_cast<const wchar_t*>(GlobalLock(text)) : L"-";
+    EXPECT_EQ(shown, dib ? L"-" : L"vorher");
+    // The first pixel after the 40-byte header: the bottom row's first.
+    const DWORD first = dib ? static_cast<const DWORD*>(GlobalLock(dib))[10] : 0;
+    EXPECT_EQ(first, dib ? 0xFF000000u | PatternAt(0, 9) : 0u);
+    GlobalUnlock(text), GlobalUnlock(dib);
   }
-  EXPECT_EQ(white, 2 * 28);
-  for (int k : {0, 13, 18, 31}) {
-    EXPECT_TRUE(PlaneBit(planes.Xor, k, 16)) << "row 16 at " << k;
-    EXPECT_TRUE(PlaneBit(planes.Xor, 16, k)) << "column 16 at " << k;
-  }
-  for (int k = 14; k <= 17; ++k) {
-    EXPECT_FALSE(PlaneBit(planes.Xor, k, 16)) << "gap at " << k;
-    EXPECT_FALSE(PlaneBit(planes.Xor, 16, k)) << "gap at " << k;
-  }
-  EXPECT_FALSE(PlaneBit(planes.Xor, 15, 15));
-  EXPECT_FALSE(PlaneBit(planes.Xor, 17, 18));
-  // Most significant bit first: pixel 0 of row 16 is bit 7 of byte 64, pixel 16 of row 0
-  // bit 7 of byte 2.
-  EXPECT_EQ(planes.Xor[64] & 0x80, 0x80);
-  EXPECT_EQ(planes.Xor[2], 0x80);
-}
-
-TEST(CrosshairCursorTest, SystemMakesItWithTheHotspotInTheMiddle) {
-  UniqueCursor cursor(CreateCrosshairCursor());
-  ASSERT_TRUE(cursor);
-  ICONINFO info = {};
-  ASSERT_TRUE(GetIconInfo(cursor.get(), &info));
-  UniqueBitmap mask(info.hbmMask);
-  UniqueBitmap colour(info.hbmColor);
-  EXPECT_FALSE(info.fIcon);
-  EXPECT_EQ(info.xHotspot, 16u);
-  EXPECT_EQ(info.yHotspot, 16u);
-}
-
-TEST(ClipboardDibTest, HeaderAndSize) {
-  const BITMAPINFOHEADER header = MakeClipboardDibHeader(100, 50);
-  EXPECT_EQ(header.biSize, 40u);
-  EXPECT_EQ(header.biWidth, 100);
-  EXPECT_EQ(header.biHeight, 50) << "positive: bottom-up";
-  EXPECT_EQ(header.biPlanes, 1);
-  EXPECT_EQ(header.biBitCount, 32);
-  EXPECT_EQ(header.biCompression, static_cast<DWORD>(BI_RGB));
-  EXPECT_EQ(header.biSizeImage, 0u);
-  EXPECT_EQ(header.biXPelsPerMeter, 0);
-  EXPECT_EQ(header.biYPelsPerMeter, 0);
-  EXPECT_EQ(header.biClrUsed, 0u);
-  EXPECT_EQ(header.biClrImportant, 0u);
-  EXPECT_EQ(ClipboardDibSize(100, 50), 100u * 50u * 4u + 40u);
-  EXPECT_EQ(ClipboardDibSize(3200, 1080), 3200u * 1080u * 4u + 40u);
-}
-
-// The block as it would go on the clipboard: the plain header, then opaque bottom-up rows.
-TEST(ClipboardDibTest, BlockHoldsOpaqueBottomUpPixels) {
-  Canvas picture(30, 20);
-  picture.FillPattern();
-  UniqueGlobal block = CreateClipboardDib(picture.bitmap());
-  ASSERT_TRUE(block);
-  ASSERT_GE(GlobalSize(block.get()), ClipboardDibSize(30, 20));
-  const BYTE* data = static_cast<const BYTE*>(GlobalLock(block.get()));
-  ASSERT_NE(data, nullptr);
-  const BITMAPINFOHEADER expected = MakeClipboardDibHeader(30, 20);
-  EXPECT_EQ(std::memcmp(data, &expected, sizeof expected), 0) << "header as made, no fields added";
-  const DWORD* pixels = reinterpret_cast<const DWORD*>(data + 40);
-  for (int row = 0; row < 20; ++row) {
-    const int y = 19 - row;  // first stored row is the bottom one
-    for (int x = 0; x < 30; ++x) {
-      const DWORD pixel = pixels[row * 30 + x];
-      ASSERT_EQ(pixel >> 24, 0xFFu) << "opaque at " << x << "," << y;
-      ASSERT_EQ(pixel & 0xFFFFFFu, PatternAt(x, y)) << x << "," << y;
-    }
-  }
-  GlobalUnlock(block.get());
-}
-
-TEST(ClipboardDibTest, NoBitmapNoBlock) {
   EXPECT_FALSE(CreateClipboardDib(nullptr));
-}
-
-class ClipboardTest : public ::testing::Test {
- protected:
-  static void PutText(const wchar_t* text) {
-    ClipboardGuard clipboard(nullptr);
-    ASSERT_TRUE(clipboard.isOpen());
-    EmptyClipboard();
-    const size_t bytes = (wcslen(text) + 1) * sizeof(wchar_t);
-    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, bytes);
-    memcpy(GlobalLock(block), text, bytes);
-    GlobalUnlock(block);
-    SetClipboardData(CF_UNICODETEXT, block);
-  }
-  static std::wstring ReadText() {
-    ClipboardGuard clipboard(nullptr);
-    HANDLE data = GetClipboardData(CF_UNICODETEXT);
-    if (!data) return L"";
-    std::wstring text = static_cast<const wchar_t*>(GlobalLock(data));
-    GlobalUnlock(data);
-    return text;
-  }
-  static std::vector<BYTE> ReadDib() {
-    ClipboardGuard clipboard(nullptr);
-    HANDLE data = GetClipboardData(CF_DIB);
-    if (!data) return {};
-    const BYTE* bytes = static_cast<const BYTE*>(GlobalLock(data));
-    std::vector<BYTE> copy(bytes, bytes + GlobalSize(data));
-    GlobalUnlock(data);
-    return copy;
-  }
-  void TearDown() override { ResetOverlayState(g_overlayState); }
-};
-
-TEST_F(ClipboardTest, CopiedResultReadsBackAndIsFreed) {
-  auto picture = std::make_unique<Canvas>(40, 10);
-  picture->FillPattern();
-  // The result is a screen-compatible bitmap, as ComposeSelection makes it.
-  WindowDc screen(nullptr);
-  HBITMAP result = CreateCompatibleBitmap(screen.get(), 40, 10);
-  {
-    UniqueMemoryDc dc(CreateCompatibleDC(screen.get()));
-    SelectGuard select(dc.get(), result);
-    BitBlt(dc.get(), 0, 0, 40, 10, picture->dc(), 0, 0, SRCCOPY);
-  }
-  g_overlayState.ResultBitmap.reset(result);
-  CopyResultToClipboard();
-  EXPECT_FALSE(g_overlayState.ResultBitmap);
-  EXPECT_FALSE(GetObjectType(result)) << "the bitmap was deleted";
-  EXPECT_EQ(std::wstring(g_trayIconData.szInfoTitle), L"Screenshot kopiert!");
-  EXPECT_EQ(std::wstring(g_trayIconData.szInfo), L"Bild ist in der Zwischenablage.");
-
-  const std::vector<BYTE> dib = ReadDib();
-  ASSERT_GE(dib.size(), ClipboardDibSize(40, 10));
-  const BITMAPINFOHEADER expected = MakeClipboardDibHeader(40, 10);
-  EXPECT_EQ(std::memcmp(dib.data(), &expected, sizeof expected), 0);
-  const DWORD* pixels = reinterpret_cast<const DWORD*>(dib.data() + 40);
-  EXPECT_EQ(pixels[0], 0xFF000000u | PatternAt(0, 9));
-  EXPECT_EQ(pixels[9 * 40 + 39], 0xFF000000u | PatternAt(39, 0));
-}
-
-TEST_F(ClipboardTest, BusyClipboardKeepsItsContentAndSaysSo) {
-  PutText(L"vorher");
-  // Another thread holds the clipboard open, as a clipboard viewer in the middle of a read would.
-  // It opens it with a window of its own: Wine lets a second OpenClipboard(NULL) in while the
-  // first holder also gave NULL, where Windows refuses any second thread.
-  HANDLE opened = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  struct Events {
-    HANDLE opened;
-    HANDLE release;
-  } events = {opened, release};
-  HANDLE holder = CreateThread(
-      nullptr, 0,
-      [](void* parameter) -> DWORD {
-        auto* e = static_cast<Events*>(parameter);
-        UniqueWindow owner(CreateWindowExW(0, L"STATIC", L"holder", 0, 0, 0, 0, 0, HWND_MESSAGE,
-                                           nullptr, nullptr, nullptr));
-        OpenClipboard(owner.get());
-        SetEvent(e->opened);
-        WaitForSingleObject(e->release, 10000);
-        CloseClipboard();
-        return 0;
-      },
-      &events, 0, nullptr);
-  ASSERT_EQ(WaitForSingleObject(opened, 5000), WAIT_OBJECT_0);
-
-  WindowDc screen(nullptr);
-  HBITMAP result = CreateCompatibleBitmap(screen.get(), 8, 8);
-  g_overlayState.ResultBitmap.reset(result);
-  CopyResultToClipboard();
-  SetEvent(release);
-  WaitForSingleObject(holder, 5000);
-  CloseHandle(holder);
-  CloseHandle(opened);
-  CloseHandle(release);
-
-  EXPECT_EQ(std::wstring(g_trayIconData.szInfoTitle), L"Fehler");
-  EXPECT_EQ(std::wstring(g_trayIconData.szInfo), L"Konnte Bild nicht kopieren.");
-  EXPECT_FALSE(GetObjectType(result)) << "freed on failure too";
-  EXPECT_EQ(ReadText(), L"vorher");
-}
-
-TEST_F(ClipboardTest, UnreadableResultKeepsTheClipboardAndSaysSo) {
-  PutText(L"vorher");
-  WindowDc screen(nullptr);
-  HBITMAP gone = CreateCompatibleBitmap(screen.get(), 8, 8);
-  DeleteObject(gone);
-  g_overlayState.ResultBitmap.reset(gone);
-  CopyResultToClipboard();
-  EXPECT_EQ(std::wstring(g_trayIconData.szInfo), L"Konnte Bild nicht kopieren.");
-  EXPECT_EQ(ReadText(), L"vorher") << "nothing was emptied for a picture that never came";
-}
-
-TEST_F(ClipboardTest, NoResultNoBalloon) {
   wcscpy_s(g_trayIconData.szInfo, L"unverändert");
   CopyResultToClipboard();
-  EXPECT_EQ(std::wstring(g_trayIconData.szInfo), L"unverändert");
+  EXPECT_EQ(std::wstring(g_trayIconData.szInfo), L"unverändert") << "no result, no balloon";
 }
 
-TEST(ToolImageTest, ResourcesLoadAsTwentyEightPixelImages) {
-  GdiplusSession gdiplus;
-  for (int id = 101; id <= 110; ++id) {
-    UniqueGpImage image = LoadPngResource(id);
-    ASSERT_TRUE(image) << id;
-    UINT width = 0;
-    UINT height = 0;
-    gp::GdipGetImageWidth(image.get(), &width);
-    gp::GdipGetImageHeight(image.get(), &height);
-    EXPECT_EQ(width, 28u) << id;
-    EXPECT_EQ(height, 28u) << id;
-  }
-  EXPECT_FALSE(LoadPngResource(111));
-  EXPECT_FALSE(LoadPngResource(1)) << "an icon, not RCDATA";
+// Each tick of the thread timer runs the next step inside whatever loop is pumping.
+static std::vector<std::function<void()>> g_steps;
+static size_t g_nextStep = 0;
+static void CALLBACK RunNextStep(HWND, UINT, UINT_PTR, DWORD) {
+  if (g_nextStep < g_steps.size()) g_steps[g_nextStep++]();
+}
+static HWND Overlay() { return FindWindowW(L"SnapwrenOverlay", nullptr); }
+static void Select(int x0, int y0, int x1, int y1) {
+  SendMessageW(Overlay(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x0, y0));
+  SendMessageW(Overlay(), WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(x1, y1));
+  SendMessageW(Overlay(), WM_LBUTTONUP, 0, MAKELPARAM(x1, y1));
+  UpdateWindow(Overlay());
 }
 
-TEST(CursorPositionTest, HotspotLandsOnThePointerWithANegativeOrigin) {
-  const POINT at = CursorDrawPosition(POINT{-1000, 300}, POINT{16, 16}, POINT{-1280, 0});
-  EXPECT_EQ(at.x, 264);
-  EXPECT_EQ(at.y, 284);
-}
-
-// A window of known content on the real screen, captured.
-class ScreenTest : public ::testing::Test {
+// A green window at (200, 150) of the screen with the pointer over it at (300, 220), showing the
+// crosshair: a cursor of this process, which Wine can draw into a capture.
+class SessionTest : public ::testing::Test {
  protected:
-  static LRESULT CALLBACK PatternProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_SETCURSOR) {
-      SetCursor(g_crosshairCursor.get());
-      return TRUE;
-    }
-    if (message == WM_PAINT) {
-      PAINTSTRUCT paint;
-      HDC hdc = BeginPaint(hwnd, &paint);
-      RECT client;
-      GetClientRect(hwnd, &client);
-      FillRect(hdc, &client, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
-      RECT marker = {10, 10, 30, 20};
-      UniqueBrush green(CreateSolidBrush(RGB(0, 200, 0)));
-      FillRect(hdc, &marker, green.get());
-      EndPaint(hwnd, &paint);
-      return 0;
-    }
-    return DefWindowProcW(hwnd, message, wParam, lParam);
-  }
-
   void SetUp() override {
+    RegisterOverlayClass();
+    g_instance = GetModuleHandleW(nullptr);
+    if (!g_crosshairCursor) g_crosshairCursor.reset(CreateCrosshairCursor());
+    static const UniqueBrush green(CreateSolidBrush(RGB(0, 200, 0)));
     WNDCLASSEXW windowClass = {};
     windowClass.cbSize = sizeof windowClass;
-    windowClass.lpfnWndProc = PatternProc;
-    windowClass.hInstance = GetModuleHandleW(nullptr);
-    windowClass.lpszClassName = L"SnapwrenCaptureTestPattern";
+    windowClass.lpfnWndProc = DefWindowProcW;
+    windowClass.hCursor = g_crosshairCursor.get();
+    windowClass.hbrBackground = green.get();
+    windowClass.lpszClassName = L"SnapwrenCaptureTestWindow";
     RegisterClassExW(&windowClass);
-    if (!g_crosshairCursor) g_crosshairCursor.reset(CreateCrosshairCursor());
-    origin_ = {GetSystemMetrics(SM_XVIRTUALSCREEN), GetSystemMetrics(SM_YVIRTUALSCREEN)};
-    window_.reset(CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, L"SnapwrenCaptureTestPattern",
-                                  L"pattern", WS_POPUP | WS_VISIBLE, origin_.x + 200,
-                                  origin_.y + 150, 200, 120, nullptr, nullptr,
-                                  GetModuleHandleW(nullptr), nullptr));
-    ASSERT_TRUE(window_);
+    window_.reset(CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, windowClass.lpszClassName,
+                                  L"", WS_POPUP | WS_VISIBLE, origin_.x + 200, origin_.y + 150,
+                                  200, 120, nullptr, nullptr, nullptr, nullptr));
     SetForegroundWindow(window_.get());
-    UpdateWindow(window_.get());
+    SetCursorPos(origin_.x + 300, origin_.y + 220);
+    AppSettings.RememberSelection = AppSettings.CaptureCursor = false;
+    timer_ = SetTimer(nullptr, 0, 50, RunNextStep);
   }
-
-  static void Pump() {
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+  void TearDown() override {
+    KillTimer(nullptr, timer_);
+    AppSettings = saved_;
+    for (MSG m; PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE);) {
+    }
   }
-
-  // Pixels (bitmap coordinates) of a capture, once the window shows on the screen.
-  std::vector<DWORD> CaptureWhenShown(bool withCursor, int* width, int* height) {
-    std::vector<DWORD> pixels;
-    for (int attempt = 0; attempt < 50; ++attempt) {
-      Pump();
-      UniqueBitmap captured(CaptureScreen(withCursor));
-      if (!captured) return {};
-      pixels = testpixels::ReadPixels(captured.get(), width, height);
-      if ((pixels[static_cast<size_t>(165 * *width + 220)] & 0xFFFFFFu) == 0x00C800u) break;
+  // Runs one session once the window shows again; steps left over cancel a session left open.
+  void Session(std::vector<std::function<void()>> steps) {
+    for (int i = 0; i < 50 && Canvas::Of(UniqueBitmap(CaptureScreen(false)).get())->At(200, 150) !=
+                                  0x00C800u; ++i) {
+      for (MSG m; PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE);) DispatchMessageW(&m);
       Sleep(100);
     }
-    return pixels;
+    SetCursor(g_crosshairCursor.get());
+    g_steps = std::move(steps);
+    g_steps.insert(g_steps.end(), 40, [] { SendMessageW(Overlay(), WM_KEYDOWN, VK_ESCAPE, 1); });
+    g_nextStep = 0;
+    StartCapture();
   }
 
-  POINT origin_ = {};
+  const POINT origin_ = {GetSystemMetrics(SM_XVIRTUALSCREEN), GetSystemMetrics(SM_YVIRTUALSCREEN)};
+  const Settings saved_ = AppSettings;
   UniqueWindow window_;
+  UINT_PTR timer_ = 0;
 };
 
-TEST_F(ScreenTest, CaptureCoversTheVirtualScreenAtItsOrigin) {
-  int width = 0;
-  int height = 0;
-  const auto pixels = CaptureWhenShown(false, &width, &height);
-  ASSERT_EQ(width, GetSystemMetrics(SM_CXVIRTUALSCREEN));
-  ASSERT_EQ(height, GetSystemMetrics(SM_CYVIRTUALSCREEN));
-  auto at = [&](int x, int y) { return pixels[static_cast<size_t>(y * width + x)] & 0xFFFFFFu; };
-  EXPECT_EQ(at(220, 165), 0x00C800u) << "the marker, where the window put it";
-  EXPECT_EQ(at(209, 165), 0u);
-  EXPECT_EQ(at(230, 165), 0u);
-  EXPECT_EQ(at(399, 269), 0u) << "the window's far corner";
+TEST_F(SessionTest, OverlayCoversTheScreenOnTopAndCopiesExactlyTheRegion) {
+  RECT rect = {};
+  LONG_PTR exStyle = 0;
+  bool foreground = false, secondRefused = false;
+  std::unique_ptr<Canvas> frozen;
+  Session({[&] {
+             GetWindowRect(Overlay(), &rect);
+             exStyle = GetWindowLongPtrW(Overlay(), GWL_EXSTYLE);
+             foreground = GetForegroundWindow() == Overlay();
+             frozen = Canvas::Of(g_screenBitmap.get());
+             const HBITMAP screen = g_screenBitmap.get();
+             StartCapture();  // a second trigger during the session returns at once
+             secondRefused = g_screenBitmap.get() == screen && Overlay();
+           },
+           [] {
+             Select(10, 10, 110, 60);
+             SetCtrl(true);
+             SendMessageW(Overlay(), WM_KEYDOWN, 'C', 1);
+             SetCtrl(false);
+           }});
+  EXPECT_EQ(Str(rect), Str({origin_.x, origin_.y, origin_.x + GetSystemMetrics(SM_CXVIRTUALSCREEN),
+                            origin_.y + GetSystemMetrics(SM_CYVIRTUALSCREEN)}));
+  EXPECT_EQ(exStyle & (WS_EX_TOPMOST | WS_EX_TOOLWINDOW), WS_EX_TOPMOST | WS_EX_TOOLWINDOW);
+  EXPECT_TRUE(foreground && secondRefused);
+  EXPECT_FALSE(g_capturing || g_screenBitmap || Overlay()) << "nothing of it is held";
+  for (const auto& image : g_toolImages) EXPECT_FALSE(image) << "images freed with the session";
+  const ClipboardGuard clipboard(nullptr);
+  // The plain header of a bottom-up 32-bit picture, then opaque rows from the bottom up.
+  const auto* header = static_cast<const BITMAPINFOHEADER*>(GlobalLock(GetClipboardData(CF_DIB)));
+  const BITMAPINFOHEADER expected = {40, 100, 50, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+  ASSERT_TRUE(header && std::memcmp(header, &expected, sizeof expected) == 0);
+  const auto* pixels = reinterpret_cast<const DWORD*>(header + 1);
+  for (int i = 0; i < 100 * 50; ++i) {
+    ASSERT_EQ(pixels[i], 0xFF000000u | frozen->At(10 + i % 100, 59 - i / 100)) << i;
+  }
+  GlobalUnlock(GetClipboardData(CF_DIB));
 }
 
-TEST_F(ScreenTest, PointerIsDrawnWithItsHotspotOnThePointer) {
-  // The crosshair over the black window: white lines through the pointer with a gap around it.
-  const POINT pointer = {origin_.x + 300, origin_.y + 220};
-  SetCursorPos(pointer.x, pointer.y);
-  SetCursor(g_crosshairCursor.get());
-  int width = 0;
-  int height = 0;
-  const auto plain = CaptureWhenShown(false, &width, &height);
-  const auto withPointer = CaptureWhenShown(true, &width, &height);
-  auto at = [&](const std::vector<DWORD>& pixels, int x, int y) {
-    return pixels[static_cast<size_t>(y * width + x)] & 0xFFFFFFu;
+TEST_F(SessionTest, FrozenScreenIsTheVirtualScreenWithThePointerOnlyWhenCaptureCursorIsSet) {
+  for (bool withCursor : {true, false}) {
+    AppSettings.CaptureCursor = withCursor;
+    std::unique_ptr<Canvas> frozen;
+    Session({[&] { frozen = Canvas::Of(g_screenBitmap.get()); }});
+    ASSERT_EQ(frozen->width() * 10000 + frozen->height(),
+              GetSystemMetrics(SM_CXVIRTUALSCREEN) * 10000 + GetSystemMetrics(SM_CYVIRTUALSCREEN));
+    EXPECT_TRUE(frozen->At(200, 150) == 0x00C800u && frozen->At(199, 149) != 0x00C800u);
+    // The crosshair with its hotspot on the pointer at (300, 220): two white lines of 32 with
+    // a gap of four around the hotspot, the 16th pixel of each line.
+    for (int k = -17; k <= 16; ++k) {
+      const bool line = withCursor && k >= -16 && k < 16 && (k < -2 || k > 1);
+      const DWORD pixel = line ? 0xFFFFFFu : 0x00C800u;
+      EXPECT_TRUE(frozen->At(300 + k, 220) == pixel && frozen->At(300, 220 + k) == pixel) << k;
+    }
+  }
+  const POINT at = CursorDrawPosition({-1000, 300}, {16, 16}, {-1280, 0});
+  EXPECT_TRUE(at.x == 264 && at.y == 284) << "the hotspot on the pointer, left of the origin";
+}
+
+TEST_F(SessionTest, QuitRequestDuringTheSessionReachesTheMainLoopAfterwards) {
+  bool open = false;
+  Session({[] { PostQuitMessage(7); }, [&] { open = Overlay() != nullptr; }});
+  MSG message = {};
+  EXPECT_TRUE(open && PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+  EXPECT_EQ(message.wParam, 7u);
+}
+
+TEST_F(SessionTest, RememberedSelectionOpensTheSessionSelectedUnlessOffTheScreen) {
+  AppSettings.RememberSelection = true;
+  for (const RECT& remembered : {RECT{50, 60, 250, 160}, RECT{-400, 60, -100, 160}}) {
+    AppSettings.Selection = remembered;
+    std::string shown;
+    Session({[&] {
+      const bool selected = g_overlayState.Phase == OverlayPhase::Selected;
+      shown = selected ? Str(g_overlayState.SelectionRect) : "none";
+    }});
+    EXPECT_EQ(shown, remembered.left > 0 ? "50,60,250,160" : "none");
+  }
+}
+
+TEST_F(SessionTest, MemoryReturnsOnceASessionHasEnded) {
+  // The commit charge: Windows reports it in PrivateUsage, Wine 8 only in PagefileUsage.
+  auto committed = [] {
+    PROCESS_MEMORY_COUNTERS_EX counters = {};
+    counters.cb = sizeof counters;
+    K32GetProcessMemoryInfo(GetCurrentProcess(),
+                            reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof counters);
+    return counters.PrivateUsage ? counters.PrivateUsage : counters.PagefileUsage;
   };
-  const int x = 300;
-  const int y = 220;
-  EXPECT_EQ(at(plain, x - 5, y), 0u) << "no pointer unless asked";
-  EXPECT_EQ(at(withPointer, x - 5, y), 0xFFFFFFu);
-  EXPECT_EQ(at(withPointer, x + 5, y), 0xFFFFFFu);
-  EXPECT_EQ(at(withPointer, x, y - 5), 0xFFFFFFu);
-  EXPECT_EQ(at(withPointer, x, y + 15), 0xFFFFFFu);
-  EXPECT_EQ(at(withPointer, x, y), 0u) << "the gap around the hotspot";
-  EXPECT_EQ(at(withPointer, x - 16, y), 0xFFFFFFu) << "the line's first pixel";
-  EXPECT_EQ(at(withPointer, x - 17, y), 0u);
+  // Wine keeps a screen's worth for reading the screen once it has done so twice: the
+  // platform's, not the session's.
+  for (int i = 0; i < 2; ++i) UniqueBitmap warmUp(CaptureScreen(false));
+  const SIZE_T start = committed();
+  // The frozen screen, its darkened copy and the back buffer are a screen's worth each.
+  const SIZE_T half = static_cast<SIZE_T>(GetSystemMetrics(SM_CXVIRTUALSCREEN)) *
+                      static_cast<SIZE_T>(GetSystemMetrics(SM_CYVIRTUALSCREEN)) * 2;
+  for (int session = 1; session <= 2; ++session) {
+    Session({[] {
+      Select(100, 100, 700, 500);
+      Select(300, 300, 340, 320);  // a move
+    }});
+    // What a destroyed window leaves behind is finished in the messages that follow.
+    for (const ULONGLONG until = GetTickCount64() + 300; GetTickCount64() < until; Sleep(10)) {
+      for (MSG m; PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE);) DispatchMessageW(&m);
+    }
+    EXPECT_LT(committed(), start + half) << "after session " << session << ", from " << start;
+  }
 }
-
-}  // namespace
