@@ -55,8 +55,8 @@ def center(rect):
 
 
 def run(args, env, timeout=60):
-    """(exit code, stdout). Output goes through a file: a Wine program may start the Wine
-    server, which inherits its handles and would keep a pipe open for ever."""
+    """(exit code, stdout), through a file: the Wine server a program may start would hold a
+    pipe open for ever."""
     with tempfile.TemporaryFile() as out:
         code = subprocess.run([str(a) for a in args], env=env, stdin=subprocess.DEVNULL,
                               stdout=out, stderr=subprocess.DEVNULL, timeout=timeout).returncode
@@ -104,8 +104,8 @@ class Picture:
                    if predicate(self.pixel(x, y)))
 
     def mismatches(self, origin, size=None):
-        """Pixels that differ from the test picture at `origin`, or whose alpha is not 255;
-        also a size other than the expected one."""
+        """The wrong size, or pixels that differ from the test picture at `origin` or whose
+        alpha is not 255."""
         if size and size != (self.width, self.height):
             return [("size", self.width, self.height)]
         return [(x, y, self.pixel(x, y)) for y in range(self.height) for x in range(self.width)

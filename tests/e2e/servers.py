@@ -2,7 +2,8 @@
 prefixes trust. POSTs are uploads, answered as `mode` says (or /t/<mode>/upload.php): ok,
 ok-space-after, ok-space-before, ok-spaces (the link's key in one of its four spellings), utf8,
 status-<n>, empty, no-link, limit (1 MiB), huge (2 MiB), stall-head (no answer), stall-body (part
-of one), drop (closed at once), hold[:<mode>] (answered once the test allows that upload). Links
+of one), drop (closed at once), hold (answered once the test allows that upload, as `later`
+says for its number, else ok). Links
 are https://img.example/<n>.png in the order uploads arrive. GETs are answered from `routes`:
 path -> (status, body[, bytes sent before the connection drops])."""
 
@@ -43,7 +44,7 @@ class Request:
 
 class Server:
     def __init__(self, port=443, context=None):
-        self.mode, self.routes, self.requests, self.allowed = "ok", {}, [], 0
+        self.mode, self.routes, self.requests, self.allowed, self.later = "ok", {}, [], 0, {}
         self.released = threading.Event()
         self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", port), self.handler())
         if not context:
@@ -109,10 +110,10 @@ class Server:
                 link = f"https://img.example/{number}.png".replace("/", "\\/")
                 spacing = {"ok-space-after": ": ", "ok-space-before": " :", "ok-spaces": " : "}
                 reply = f'{{"success":true,"url"{spacing.get(mode, ":")}"{link}"}}'.encode()
-                if mode.startswith("hold"):
+                if mode == "hold":
                     while server.allowed < number and not server.released.wait(0.05):
                         pass
-                    self.upload(mode[5:] or "ok", number)
+                    self.upload(server.later.get(number, "ok"), number)
                 elif mode == "utf8":
                     self.answer(200, '{"url":"https://img.example/Grüße/🌸.png"}'.encode())
                 elif mode.startswith("status-"):

@@ -1,13 +1,12 @@
 """A capture session as a user meets it: the hotkey freezes the screen into the overlay, a drag
-selects, Ctrl+C puts exactly that region on the clipboard for any other program, and the
-toolbar saves it through the real save dialog. The scenery is snaptool's test picture, so that
-every copied or saved pixel can be checked against what the screen showed."""
+selects, Ctrl+C puts exactly that region on the clipboard for any other program, and the toolbar
+saves it through the real save dialog. The scenery is snaptool's test picture, so that every
+copied or saved pixel can be checked against what the screen showed."""
 
-import subprocess
 import time
 
-from conftest import (IDCANCEL, IDOK, IDYES, PANEL, PINK, WHITE, center, darkened, decode, near,
-                      pattern_at, poll, winpath)
+from conftest import IDCANCEL, IDOK, IDYES, PINK, center, darkened, decode, near, pattern_at, poll
+from conftest import winpath
 
 PATTERN = (100, 100, 1000, 700)
 
@@ -16,52 +15,35 @@ def test_hotkey_drag_and_ctrl_c_copy_exactly_the_region(desktop, snapwren):
     desktop.pattern(PATTERN)
     overlay = snapwren.capture()
     assert overlay["rect"] == [0, 0, 1600, 900], "the overlay covers the screen"
-    frozen = desktop.screenshot("frozen")
-    assert all(near(frozen.pixel(x, y), darkened(pattern_at(x, y))) for x, y in [(300, 300),
-                                                                                  (950, 600)])
-    buttons = snapwren.select((300, 250, 600, 450))
+    snapwren.select((300, 250, 600, 450))
     shot = desktop.screenshot("selection")
     assert shot.pixel(450, 350) == pattern_at(450, 350), "inside the selection is clear"
     assert near(shot.pixel(700, 350), darkened(pattern_at(700, 350))), "outside is dark"
-    assert shot.pixel(300, 300) == PINK and shot.pixel(599, 300) == PINK, "the border"
-    assert shot.pixel(buttons["Speichern"][2], buttons["Speichern"][1] + 14) == PANEL
-    assert shot.count(buttons["Kopieren"], lambda rgb: min(rgb) > 200) > 10, "the copy icon"
-    assert shot.count((305, 230, 380, 248), lambda rgb: rgb == WHITE) > 20, "the size label"
-
+    assert shot.pixel(300, 300) == PINK, "the border"
     desktop.key("ctrl+c")
     snapwren.closed(overlay)
     desktop.balloon("Bild ist in der Zwischenablage.")
     header, picture = desktop.clipboard_picture("copied")
-    assert (header["header"], header["width"], header["height"], header["bits"],
-            header["compression"]) == (40, 300, 200, 32, 0)
+    assert (header["header"], header["height"], header["bits"], header["compression"]) == (
+        40, 200, 32, 0), "bottom-up 32-bit BI_RGB"
     assert header["size"] >= 300 * 200 * 4 + 40
-    assert not picture.mismatches((300, 250)), "every pixel as on the screen, and opaque"
-    # What another program gets when it pastes through the X clipboard.
-    bmp = subprocess.run(["xclip", "-selection", "clipboard", "-t", "image/bmp", "-o"],
-                         env=desktop.env, capture_output=True, check=True, timeout=30).stdout
-    pasted = decode("bmp", bmp)
-    assert (pasted.width, pasted.height) == (300, 200) and not pasted.mismatches((300, 250))
-
-
-def save_dialog(desktop, app):
-    """The open save dialog: its window and its file-name field."""
-    def find():
-        for window in desktop.tool("windows", "--class", "#32770", "--pid", app.pid, "--visible"):
-            for child in desktop.tool("children", window["hwnd"]):
-                if child["class"] == "Edit" and child["id"] == 1148:
-                    return window, child["hwnd"]
-        return None
-    return poll(find, 10, "the save dialog")
+    assert not picture.mismatches((300, 250), (300, 200)), "as on the screen, and opaque"
 
 
 def save_as(desktop, app, path, overwrite=False):
-    _, field = save_dialog(desktop, app)
-    desktop.tool("settext", field, winpath(path))
+    """Types the path into the open save dialog's file-name field."""
+    def field():
+        for window in desktop.windows(cls="#32770", pid=app.pid, visible=True):
+            for child in desktop.tool("children", window["hwnd"]):
+                if child["class"] == "Edit" and child["id"] == 1148:
+                    return window, child["hwnd"]
+    dialog, edit = poll(field, 10, "the save dialog")
+    if path is None:
+        return desktop.answer(dialog, IDCANCEL)
+    desktop.tool("settext", edit, winpath(path))
     desktop.key("Return")
     if overwrite:
-        prompt = desktop.message_box(pid=app.pid)
-        assert IDYES in prompt["buttons"], prompt
-        desktop.answer(prompt, IDYES)
+        desktop.answer(desktop.message_box(pid=app.pid), IDYES)
 
 
 def test_toolbar_save_through_the_dialog_and_when_it_fails(desktop, snapwren, tmp_path):
@@ -70,16 +52,14 @@ def test_toolbar_save_through_the_dialog_and_when_it_fails(desktop, snapwren, tm
     overlay = snapwren.capture()
     buttons = snapwren.select((410, 330, 710, 530))
     desktop.click(*center(buttons["Speichern"]))
-    desktop.answer(save_dialog(desktop, snapwren)[0], IDCANCEL)
-    shot = desktop.screenshot("after-cancel")
-    assert shot.pixel(410, 400) == PINK and shot.pixel(560, 430) == pattern_at(560, 430)
-
+    save_as(desktop, snapwren, None)
+    assert desktop.screenshot("after-cancel").pixel(410, 400) == PINK, "the editor as it was"
     desktop.click(*center(buttons["Speichern"]))
     save_as(desktop, snapwren, tmp_path / "bild")
     snapwren.closed(overlay)
     desktop.balloon("Screenshot gespeichert!")
-    saved = decode(tmp_path / "bild.png")  # the dialog appends the extension
-    assert (saved.width, saved.height) == (300, 200) and not saved.mismatches((410, 330))
+    # The dialog appends the extension to a name without one.
+    assert not decode(tmp_path / "bild.png").mismatches((410, 330), (300, 200))
     assert desktop.clipboard_text() == "unberührt"
 
     # Another program holds the file open without sharing, so writing it fails.
@@ -95,9 +75,7 @@ def test_toolbar_save_through_the_dialog_and_when_it_fails(desktop, snapwren, tm
     desktop.key("ctrl+s")  # the same failure, without a word
     save_as(desktop, snapwren, locked, overwrite=True)
     time.sleep(1.5)
-    assert not desktop.tool("windows", "--class", "#32770", "--pid", snapwren.pid, "--visible")
-    assert desktop.screenshot("still-open").pixel(300, 300) == PINK, "the editor stays open"
-    desktop.click(*center(buttons["Kopieren"]))
+    assert not desktop.windows(cls="#32770", pid=snapwren.pid, visible=True)
+    desktop.click(*center(buttons["Kopieren"]))  # the editor stayed open
     snapwren.closed(overlay)
-    _, picture = desktop.clipboard_picture("copy-button")
-    assert (picture.width, picture.height) == (200, 150) and not picture.mismatches((300, 200))
+    assert not desktop.clipboard_picture("copy-button")[1].mismatches((300, 200), (200, 150))

@@ -79,68 +79,57 @@ def test_offer_no_then_yes_cancel_then_a_newer_download_and_ok(desktop, server, 
     desktop.wait_tray_icons(0)
 
 
-def answer_of_the_menus_check(desktop, app, caption):
-    check_from_menu(desktop, app)
-    answer = box(desktop, app, caption)
-    desktop.answer(answer, IDOK)
-    return answer["text"], answer["icon"]
-
-
-def test_the_menus_check_names_each_outcome(desktop):
+def test_the_menus_check_and_failed_downloads_say_what_went_wrong(desktop, downloads,
+                                                                   installer):
     app = desktop.start_snapwren()
     assert no_box(desktop, app, 3), "a failed check at start-up says nothing"
+
+    def answer(caption, text, icon, download=False):
+        check_from_menu(desktop, app)
+        if download:
+            desktop.answer(box(desktop, app, "Update verfügbar"), IDYES)
+        shown = box(desktop, app, caption)
+        assert (shown["text"], shown["icon"]) == (text, icon)
+        desktop.answer(shown, IDOK)
+        assert list(downloads.iterdir()) == [] and app.popen.poll() is None
+
     # WinHTTP connects only when the request is sent, so a missing server fails there.
-    assert answer_of_the_menus_check(desktop, app, "Update-Fehler") == (
-        "Request senden fehlgeschlagen", "warning")
+    answer("Update-Fehler", "Request senden fehlgeschlagen", "warning")
     server = Server()
     try:
         server.version_json("1.0.0")
-        assert answer_of_the_menus_check(desktop, app, "Kein Update") == (
-            "Du hast bereits die neueste Version!", "information")
+        answer("Kein Update", "Du hast bereits die neueste Version!", "information")
         del server.routes["/version.json"]
-        assert answer_of_the_menus_check(desktop, app, "Update-Fehler")[0] == "HTTP Status: 404"
+        answer("Update-Fehler", "HTTP Status: 404", "warning")
         server.routes["/version.json"] = (200, b'{"url": "https://localhost/a.exe"}')
-        assert answer_of_the_menus_check(desktop, app, "Update-Fehler")[0] == \
-            "Ungültige Serverantwort"
+        answer("Update-Fehler", "Ungültige Serverantwort", "warning")
         # version.json may take up to 64 KiB; one byte more is not a version document.
-        for size, caption in [(64 * 1024, "Kein Update"), (64 * 1024 + 1, "Update-Fehler")]:
-            head = b'{"version": "1.0.0", "changelog": "'
-            server.routes["/version.json"] = (200, head.ljust(size - 2, b"x") + b'"}')
-            answer_of_the_menus_check(desktop, app, caption)
-    finally:
-        server.stop()
+        head = b'{"version": "1.0.0", "changelog": "'
+        server.routes["/version.json"] = (200, head.ljust(2**16 - 2, b"x") + b'"}')
+        answer("Kein Update", "Du hast bereits die neueste Version!", "information")
+        server.routes["/version.json"] = (200, head.ljust(2**16 - 1, b"x") + b'"}')
+        answer("Update-Fehler", "Ungültige Serverantwort", "warning")
 
+        server.version_json("1.2.0", URL)
+        answer("Update-Fehler", "Download fehlgeschlagen", "error", True)  # 404
+        server.routes[PATH] = (200, installer, len(installer) // 3)  # the server dies on the way
+        answer("Update-Fehler", "Download fehlgeschlagen", "error", True)
+        server.routes[PATH] = (200, b"")
+        answer("Update-Fehler", "Download fehlgeschlagen", "error", True)
+        server.version_json("1.2.0", "")
+        answer("Update-Fehler", "Ungültige Download-URL", "error", True)
 
-def test_failed_downloads_start_nothing_and_leave_nothing(desktop, server, downloads, installer):
-    app = desktop.start_snapwren()
-
-    def download_fails_with(text):
+        # Something (a virus scanner, the user) removes the download while the question waits.
+        server.routes[PATH] = (200, installer)
+        server.version_json("1.2.0", URL)
         check_from_menu(desktop, app)
         desktop.answer(box(desktop, app, "Update verfügbar"), IDYES)
+        ready = box(desktop, app, "Update bereit")
+        (downloads / "Snapwren_Update.exe").unlink()
+        desktop.answer(ready, IDOK)
         error = box(desktop, app, "Update-Fehler")
-        assert (error["text"], error["icon"]) == (text, "error")
+        assert (error["text"], error["icon"]) == ("Update konnte nicht gestartet werden", "error")
         desktop.answer(error, IDOK)
-        assert list(downloads.iterdir()) == [] and app.popen.poll() is None
-
-    poll(lambda: server.paths(), 10, "the check at start-up")
-    server.version_json("1.2.0", URL)
-    download_fails_with("Download fehlgeschlagen")  # 404
-    server.routes[PATH] = (200, installer, len(installer) // 3)  # the server dies on the way
-    download_fails_with("Download fehlgeschlagen")
-    server.routes[PATH] = (200, b"")
-    download_fails_with("Download fehlgeschlagen")
-    server.version_json("1.2.0", "")
-    download_fails_with("Ungültige Download-URL")
-
-    # Something (a virus scanner, the user) removes the download while the question waits.
-    server.routes[PATH] = (200, installer)
-    server.version_json("1.2.0", URL)
-    check_from_menu(desktop, app)
-    desktop.answer(box(desktop, app, "Update verfügbar"), IDYES)
-    ready = box(desktop, app, "Update bereit")
-    (downloads / "Snapwren_Update.exe").unlink()
-    desktop.answer(ready, IDOK)
-    error = box(desktop, app, "Update-Fehler")
-    assert (error["text"], error["icon"]) == ("Update konnte nicht gestartet werden", "error")
-    desktop.answer(error, IDOK)
-    assert no_box(desktop, app, 1) and app.popen.poll() is None
+        assert no_box(desktop, app, 1) and app.popen.poll() is None
+    finally:
+        server.stop()
