@@ -293,24 +293,28 @@ class Desktop:
                                   if t["visible"] and t["text"] and match(t["text"])), None),
                     timeout, f"a balloon {expected}")
 
+    def clipboard(self, target="UTF8_STRING"):
+        """What another program gets when it pastes: Wine hands its clipboard to X."""
+        result = subprocess.run(["xclip", "-selection", "clipboard", "-t", target, "-o"],
+                                env=self.env, capture_output=True, timeout=30)
+        return result.stdout if result.returncode == 0 else None
+
     def clipboard_text(self):
-        return self.tool("clip-text")[0]["text"]
+        return (self.clipboard() or b"").decode() or None
 
     def set_clipboard(self, text):
         self.tool("clip-set", text)
 
-    def clipboard_picture(self, name):
-        """CF_DIB's header fields, and its pixels with every byte as stored: the fourth byte of
-        a pixel read as alpha, as a program that pastes it may do."""
-        self.artifacts.mkdir(parents=True, exist_ok=True)
-        path = self.artifacts / f"{name}.bmp"
-        (header,) = self.tool("clip-dib", winpath(path))
-        data = path.read_bytes()[14 + header["header"]:]
-        width, height = header["width"], header["height"]
-        rows = [b"".join(bytes((r, g, b, a)) for b, g, r, a in
-                         struct.iter_unpack("4B", data[row * width * 4:(row + 1) * width * 4]))
-                for row in range(height)]
-        return header, Picture(width, height, b"".join(reversed(rows)), 4)
+    def clipboard_picture(self):
+        """The BMP Wine makes of CF_DIB: the header's fields, and the pixels with every byte as
+        stored, the fourth read as alpha, as a program that pastes it may do."""
+        bmp = self.clipboard("image/bmp")
+        size, width, height, planes, bits, compression = struct.unpack_from("<IiiHHI", bmp, 14)
+        rows = [b"".join(bytes((r, g, b, a)) for b, g, r, a in struct.iter_unpack("4B", bmp[
+            14 + size + row * width * 4:14 + size + (row + 1) * width * 4]))
+            for row in range(height)]
+        return (size, height, bits, compression), Picture(width, height, b"".join(reversed(rows)),
+                                                          4)
 
     def hotkey_free(self, modifiers, key):
         return self.tool("hotkey", modifiers, key)[0]["registered"]
@@ -383,8 +387,13 @@ def desktop(prefix, request):
     name = re.sub(r"[^\w.-]+", "_", request.node.name)
     screen = Desktop(prefix, ARTIFACTS / request.module.__name__ / name)
     try:
-        screen.tool_start("keepalive")
-        assert screen.window(20, visible=True, cls="Shell_TrayWnd"), "no taskbar"
+        for attempt in range(2):  # now and then Wine's shell does not come up the first time
+            screen.tool_start("keepalive")
+            if screen.window(20, visible=True, cls="Shell_TrayWnd"):
+                break
+            prefix.kill()
+        else:
+            raise AssertionError("no taskbar")
         yield screen
     finally:
         for popen in reversed(screen.processes):

@@ -55,7 +55,7 @@ def test_tools_colour_dialog_and_typed_text_reach_the_clipboard(desktop, snapwre
     type_text(desktop, buttons, BLUE)
     desktop.key("ctrl+c")
     snapwren.closed(overlay)
-    _, picture = desktop.clipboard_picture("annotated")
+    _, picture = desktop.clipboard_picture()
     assert count(picture, CHANGED[0], RED) > 50 and picture.pixel(90, 100)[:3] == RED
     assert count(picture, CHANGED[2], BLUE) > 60, "the typed text"
     bad = [(x, y) for x, y, _ in picture.mismatches((300, 250), (400, 300))
@@ -78,4 +78,4 @@ def test_text_without_segoe_ui_falls_back_to_sans_serif(without_segoe_ui, deskto
     type_text(desktop, app.select(SELECTION), RED)
     desktop.key("ctrl+c")
     app.closed(overlay)
-    assert count(desktop.clipboard_picture("fallback")[1], CHANGED[2], RED) > 40
+    assert count(desktop.clipboard_picture()[1], CHANGED[2], RED) > 40

@@ -2,7 +2,7 @@
 both configured from the examples in server/deploy/ with only the machine's own strings replaced,
 on 127.0.0.1:443 as localhost. The real Snapwren uploads to it; every way of sending the wrong
 thing gets a 4xx with a JSON error and stores nothing; only the stored PNGs and the update files
-are ever served. tests/server/upload_php_test.php checks upload.php's pure parts."""
+are ever served."""
 
 import concurrent.futures
 import glob
@@ -125,12 +125,6 @@ def reference(tmp_path_factory):
     yield server
     stop(server.nginx)
     stop(server.fpm)
-
-
-def test_upload_php_functions():
-    result = subprocess.run(["php", REPO / "tests" / "server" / "upload_php_test.php"],
-                            capture_output=True, text=True, timeout=60)
-    assert result.returncode == 0, result.stderr
 
 
 def test_snapwren_uploads_and_the_link_gives_back_the_same_png(reference, desktop):

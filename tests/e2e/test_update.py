@@ -47,9 +47,9 @@ def test_offer_no_then_yes_cancel_then_a_newer_download_and_ok(desktop, server, 
     server.version_json("1.2.0", URL, CHANGELOG)
     app = desktop.start_snapwren()
     offer = box(desktop, app, "Update verfügbar")
-    assert (offer["text"], offer["icon"], offer["buttons"]) == (
+    assert (offer["text"], offer["buttons"]) == (
         "Neue Version verfügbar: 1.2.0\n\nJetzt herunterladen?\n\nÄnderungen:\n" + CHANGELOG,
-        "information", [IDYES, IDNO])
+        [IDYES, IDNO])
     assert [(r.path, r.headers["user-agent"]) for r in server.requests] == [
         ("/version.json", "Snapwren-Updater/1.0")]
     desktop.answer(offer, IDNO)
@@ -59,8 +59,7 @@ def test_offer_no_then_yes_cancel_then_a_newer_download_and_ok(desktop, server, 
     check_from_menu(desktop, app)
     desktop.answer(box(desktop, app, "Update verfügbar"), IDYES)
     ready = box(desktop, app, "Update bereit")
-    assert (ready["text"], ready["icon"], ready["buttons"]) == (READY, "information",
-                                                                 [IDOK, IDCANCEL])
+    assert (ready["text"], ready["buttons"]) == (READY, [IDOK, IDCANCEL])
     assert server.paths()[-1] == PATH + "?channel=stable"
     desktop.answer(ready, IDCANCEL)
     assert no_box(desktop, app) and app.popen.poll() is None
@@ -84,40 +83,40 @@ def test_the_menus_check_and_failed_downloads_say_what_went_wrong(desktop, downl
     app = desktop.start_snapwren()
     assert no_box(desktop, app, 3), "a failed check at start-up says nothing"
 
-    def answer(caption, text, icon, download=False):
+    def answer(caption, text, download=False):
         check_from_menu(desktop, app)
         if download:
             desktop.answer(box(desktop, app, "Update verfügbar"), IDYES)
         shown = box(desktop, app, caption)
-        assert (shown["text"], shown["icon"]) == (text, icon)
+        assert shown["text"] == text
         desktop.answer(shown, IDOK)
         assert list(downloads.iterdir()) == [] and app.popen.poll() is None
 
     # WinHTTP connects only when the request is sent, so a missing server fails there.
-    answer("Update-Fehler", "Request senden fehlgeschlagen", "warning")
+    answer("Update-Fehler", "Request senden fehlgeschlagen")
     server = Server()
     try:
         server.version_json("1.0.0")
-        answer("Kein Update", "Du hast bereits die neueste Version!", "information")
+        answer("Kein Update", "Du hast bereits die neueste Version!")
         del server.routes["/version.json"]
-        answer("Update-Fehler", "HTTP Status: 404", "warning")
+        answer("Update-Fehler", "HTTP Status: 404")
         server.routes["/version.json"] = (200, b'{"url": "https://localhost/a.exe"}')
-        answer("Update-Fehler", "Ungültige Serverantwort", "warning")
+        answer("Update-Fehler", "Ungültige Serverantwort")
         # version.json may take up to 64 KiB; one byte more is not a version document.
         head = b'{"version": "1.0.0", "changelog": "'
         server.routes["/version.json"] = (200, head.ljust(2**16 - 2, b"x") + b'"}')
-        answer("Kein Update", "Du hast bereits die neueste Version!", "information")
+        answer("Kein Update", "Du hast bereits die neueste Version!")
         server.routes["/version.json"] = (200, head.ljust(2**16 - 1, b"x") + b'"}')
-        answer("Update-Fehler", "Ungültige Serverantwort", "warning")
+        answer("Update-Fehler", "Ungültige Serverantwort")
 
         server.version_json("1.2.0", URL)
-        answer("Update-Fehler", "Download fehlgeschlagen", "error", True)  # 404
+        answer("Update-Fehler", "Download fehlgeschlagen", True)  # 404
         server.routes[PATH] = (200, installer, len(installer) // 3)  # the server dies on the way
-        answer("Update-Fehler", "Download fehlgeschlagen", "error", True)
+        answer("Update-Fehler", "Download fehlgeschlagen", True)
         server.routes[PATH] = (200, b"")
-        answer("Update-Fehler", "Download fehlgeschlagen", "error", True)
+        answer("Update-Fehler", "Download fehlgeschlagen", True)
         server.version_json("1.2.0", "")
-        answer("Update-Fehler", "Ungültige Download-URL", "error", True)
+        answer("Update-Fehler", "Ungültige Download-URL", True)
 
         # Something (a virus scanner, the user) removes the download while the question waits.
         server.routes[PATH] = (200, installer)
@@ -128,7 +127,7 @@ def test_the_menus_check_and_failed_downloads_say_what_went_wrong(desktop, downl
         (downloads / "Snapwren_Update.exe").unlink()
         desktop.answer(ready, IDOK)
         error = box(desktop, app, "Update-Fehler")
-        assert (error["text"], error["icon"]) == ("Update konnte nicht gestartet werden", "error")
+        assert error["text"] == "Update konnte nicht gestartet werden"
         desktop.answer(error, IDOK)
         assert no_box(desktop, app, 1) and app.popen.poll() is None
     finally:

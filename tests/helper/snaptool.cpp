@@ -5,7 +5,6 @@
 // downloaded installer. Exit codes: 0 done, 1 nothing found in time, 2 failed, 64 bad usage.
 #include <windows.h>
 #include <shellapi.h>
-#include <tlhelp32.h>
 #include <wincrypt.h>
 
 #include <fcntl.h>
@@ -191,52 +190,7 @@ int CmdChildren(const Args& args) {
   return 0;
 }
 
-// --- message boxes: caption, text (the Static with id 0xFFFF), buttons and icon --------------
-
-// The pixels of a screen rectangle, or of an icon drawn as large on their first one's colour.
-std::vector<COLORREF> Pixels(const RECT& r, HICON icon, COLORREF background) {
-  const int width = r.right - r.left;
-  const int height = r.bottom - r.top;
-  HDC screen = GetDC(nullptr);
-  HDC memory = CreateCompatibleDC(screen);
-  HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
-  HGDIOBJ previous = SelectObject(memory, bitmap);
-  HBRUSH brush = CreateSolidBrush(background);
-  const RECT all = {0, 0, width, height};
-  FillRect(memory, &all, brush);
-  if (icon) DrawIconEx(memory, 0, 0, icon, width, height, 0, nullptr, DI_NORMAL);
-  if (!icon) BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
-  std::vector<COLORREF> pixels;
-  for (int i = 0; i < width * height; ++i) pixels.push_back(GetPixel(memory, i % width, i / width));
-  SelectObject(memory, previous);
-  DeleteObject(brush), DeleteObject(bitmap), DeleteDC(memory), ReleaseDC(nullptr, screen);
-  return pixels;
-}
-
-// The icon handle of another process's box cannot be drawn here (Wine keeps icon bits in the
-// owning process), so the icon is told by its pixels on the screen: each standard icon is drawn
-// on the same background, and the nearest one wins.
-std::wstring IconOf(HWND iconStatic) {
-  RECT rect = {};
-  if (!iconStatic || !GetWindowRect(iconStatic, &rect)) return L"none";
-  const std::vector<COLORREF> shown = Pixels(rect, nullptr, 0);
-  std::wstring best = L"unknown";
-  long long bestDistance = 48LL * static_cast<long long>(shown.size());
-  const std::pair<const wchar_t*, LPCWSTR> kIcons[] = {
-      {L"information", IDI_INFORMATION}, {L"warning", IDI_WARNING}, {L"error", IDI_ERROR}};
-  for (const auto& [name, id] : kIcons) {
-    const std::vector<COLORREF> drawn = Pixels(rect, LoadIconW(nullptr, id), shown.at(0));
-    long long distance = 0;
-    for (size_t i = 0; i < shown.size(); ++i) {
-      for (int shift : {0, 8, 16}) {
-        distance += std::abs(static_cast<int>(shown[i] >> shift & 255) -
-                             static_cast<int>(drawn[i] >> shift & 255));
-      }
-    }
-    if (distance < bestDistance) bestDistance = distance, best = name;
-  }
-  return best;
-}
+// --- message boxes: caption, text (the Static with id 0xFFFF) and buttons --------------------
 
 // msgbox [--pid N] [--title T] [--wait ms]: the first visible dialog box.
 int CmdMessageBox(Args args) {
@@ -246,17 +200,13 @@ int CmdMessageBox(Args args) {
   if (!Poll(args.Wait(), [&] { return !(found = Windows(args)).empty(); })) return 1;
   std::wstring text;
   std::string buttons;
-  HWND icon = nullptr;
   for (HWND child : Children(found[0])) {
-    const bool isStatic = ClassOf(child) == L"Static";
-    if (isStatic && GetDlgCtrlID(child) == 0xFFFF) text = TextOf(child);
-    if (isStatic && (GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) icon = child;
+    if (ClassOf(child) == L"Static" && GetDlgCtrlID(child) == 0xFFFF) text = TextOf(child);
     if (ClassOf(child) == L"Button" && IsWindowVisible(child)) {
       buttons += (buttons.empty() ? "" : ",") + std::to_string(GetDlgCtrlID(child));
     }
   }
-  Describe(found[0]).Text("text", text).Raw("buttons", "[" + buttons + "]").Text("icon",
-                                                                                 IconOf(icon)).Print();
+  Describe(found[0]).Text("text", text).Raw("buttons", "[" + buttons + "]").Print();
   return 0;
 }
 
@@ -476,16 +426,6 @@ std::wstring ClipboardText(bool& present) {
   return copy;
 }
 
-// clip-text: {"text": ...}, with null when there is none.
-int CmdClipText(const Args&) {
-  if (!OpenClipboardSoon(nullptr)) return 2;
-  bool present = false;
-  const std::wstring text = ClipboardText(present);
-  CloseClipboard();
-  (present ? Json().Text("text", text) : Json().Raw("text", "null")).Print();
-  return 0;
-}
-
 // clip-set <text>
 int CmdClipSet(const Args& args) {
   const std::wstring& text = args.words.at(0);
@@ -497,36 +437,6 @@ int CmdClipSet(const Args& args) {
   const bool set = EmptyClipboard() && SetClipboardData(CF_UNICODETEXT, memory);
   CloseClipboard();
   return set ? 0 : 2;
-}
-
-// clip-dib <file.bmp>: CF_DIB as a BMP file with its bytes as they were; its header fields.
-int CmdClipDib(const Args& args) {
-  if (!OpenClipboardSoon(nullptr)) return 2;
-  std::vector<BYTE> dib;
-  if (const HANDLE data = GetClipboardData(CF_DIB)) {
-    const auto* bytes = static_cast<const BYTE*>(GlobalLock(data));
-    dib.assign(bytes, bytes + GlobalSize(data));
-    GlobalUnlock(data);
-  }
-  CloseClipboard();
-  if (dib.size() < sizeof(BITMAPINFOHEADER)) return 1;
-  const auto* header = reinterpret_cast<const BITMAPINFOHEADER*>(dib.data());
-  BITMAPFILEHEADER file = {};
-  file.bfType = 0x4D42;
-  file.bfSize = static_cast<DWORD>(sizeof file + dib.size());
-  file.bfOffBits = static_cast<DWORD>(sizeof file + header->biSize);
-  FILE* out = _wfopen(args.words.at(0).c_str(), L"wb");
-  if (!out) return 2;
-  fwrite(&file, sizeof file, 1, out), fwrite(dib.data(), 1, dib.size(), out), fclose(out);
-  Json()
-      .Num("size", static_cast<long long>(dib.size()))
-      .Num("header", header->biSize)
-      .Num("width", header->biWidth)
-      .Num("height", header->biHeight)
-      .Num("bits", header->biBitCount)
-      .Num("compression", header->biCompression)
-      .Print();
-  return 0;
 }
 
 // clip-watch [filters]: every change of the clipboard's text, and every matching window that
@@ -569,24 +479,7 @@ int CmdClipWatch(const Args& args) {
   }
 }
 
-// --- processes and the system ----------------------------------------------------------------
-
-// processes <exe name>: pid and image path of each running process of that name.
-int CmdProcesses(const Args& args) {
-  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  PROCESSENTRY32W entry = {};
-  entry.dwSize = sizeof entry;
-  for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
-    if (_wcsicmp(entry.szExeFile, args.words.at(0).c_str()) != 0) continue;
-    wchar_t path[MAX_PATH] = {};
-    DWORD size = MAX_PATH;
-    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID);
-    if (process) QueryFullProcessImageNameW(process, 0, path, &size), CloseHandle(process);
-    Json().Num("pid", entry.th32ProcessID).Text("path", path).Print();
-  }
-  CloseHandle(snapshot);
-  return 0;
-}
+// --- the system ------------------------------------------------------------------------------
 
 // trust-ca <file.der>: adds a certificate authority to the machine's trusted roots, so that
 // WinHTTP accepts the tests' HTTPS servers.
@@ -621,9 +514,8 @@ const std::pair<const wchar_t*, std::function<int(const Args&)>> kCommands[] = {
     {L"post", CmdPost},            {L"menu", CmdMenu},          {L"keepalive", CmdKeepalive},
     {L"hotkey", CmdHotkey},        {L"pattern", CmdPattern},    {L"lock", CmdLock},
     {L"tray", CmdTray},            {L"tray-delete", CmdTrayDelete},
-    {L"broadcast", CmdBroadcast},  {L"clip-text", CmdClipText}, {L"clip-set", CmdClipSet},
-    {L"clip-dib", CmdClipDib},     {L"clip-watch", CmdClipWatch},
-    {L"processes", CmdProcesses},  {L"trust-ca", CmdTrustCa},
+    {L"broadcast", CmdBroadcast},  {L"clip-set", CmdClipSet},   {L"clip-watch", CmdClipWatch},
+    {L"trust-ca", CmdTrustCa},
 };
 
 }  // namespace
