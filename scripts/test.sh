@@ -1,14 +1,12 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds Snapwren against loopback test servers and runs every test:
-# the unit tests through CTest, then the end-to-end tests through pytest, all under Wine on a
-# private X server. Everything this run starts is stopped again when it ends, failed or not.
+# Installs what is missing, builds Snapwren against loopback test servers and runs every test
+# under Wine on a private X server: the unit tests through CTest, then the end-to-end tests
+# through pytest. Everything it starts is stopped when it ends. BUILD_DIR chooses the build
+# directory (default build/); screenshots land in $BUILD_DIR/test-artifacts/.
 #
 #   bash scripts/test.sh                      every test
 #   bash scripts/test.sh -k menu -x           only the end-to-end tests, with pytest's arguments
 #   bash scripts/test.sh --unit [-R overlay]  only the unit tests, with CTest's arguments
-#
-# BUILD_DIR chooses the build directory (default build/). Screenshots of the end-to-end tests
-# land in $BUILD_DIR/test-artifacts/.
 set -uo pipefail
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$repo"

@@ -53,10 +53,18 @@ double Now() {
   return static_cast<double>(counter.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
 }
 
-double Median(std::vector<double> values) {
-  if (values.empty()) return 0;
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
+// The median of `repeats` timings of step(i), in milliseconds, each ended by GdiFlush.
+template <typename Step>
+double MedianMs(int repeats, Step step) {
+  std::vector<double> times;
+  for (int i = 0; i < repeats; ++i) {
+    const double start = Now();
+    step(i);
+    GdiFlush();
+    times.push_back(Now() - start);
+  }
+  std::sort(times.begin(), times.end());
+  return times[times.size() / 2];
 }
 
 SIZE_T PrivateBytes() {
@@ -121,18 +129,17 @@ void Settle() {
   }
 }
 
-double BlitScreen() {
+double BlitScreen(int repeats) {
   const int width = GetSystemMetrics(SM_CXVIRTUALSCREEN);
   const int height = GetSystemMetrics(SM_CYVIRTUALSCREEN);
   WindowDc screen(nullptr);
   UniqueBitmap bitmap(CreateCompatibleBitmap(screen.get(), width, height));
   UniqueMemoryDc memory(CreateCompatibleDC(screen.get()));
   SelectGuard select(memory.get(), bitmap.get());
-  const double start = Now();
-  BitBlt(memory.get(), 0, 0, width, height, screen.get(), GetSystemMetrics(SM_XVIRTUALSCREEN),
-         GetSystemMetrics(SM_YVIRTUALSCREEN), SRCCOPY);
-  GdiFlush();
-  return Now() - start;
+  return MedianMs(repeats, [&](int) {
+    BitBlt(memory.get(), 0, 0, width, height, screen.get(), GetSystemMetrics(SM_XVIRTUALSCREEN),
+           GetSystemMetrics(SM_YVIRTUALSCREEN), SRCCOPY);
+  });
 }
 
 LPARAM At(POINT point) {
@@ -195,40 +202,23 @@ SelectedFigures MeasureSelected(int repeats) {
     g_overlayState.TooltipTime = GetTickCount() - 1000;
     Move(overlay, {button.x + 1, button.y}, false);
 
-    std::vector<double> repaints;
-    for (int i = 0; i < repeats; ++i) {
+    figures.repaint = MedianMs(repeats, [&](int) {
       InvalidateRect(overlay, nullptr, FALSE);
-      const double start = Now();
       UpdateWindow(overlay);
-      GdiFlush();
-      repaints.push_back(Now() - start);
-    }
-    figures.repaint = Median(repaints);
-
-    std::vector<double> hovers;
-    for (int i = 0; i < repeats; ++i) {
-      const double start = Now();
+    });
+    figures.hover = MedianMs(repeats, [&](int i) {
       Move(overlay, {button.x + (i % 2 == 0 ? 2 : -2), button.y + (i % 3) - 1}, false);
-      GdiFlush();
-      hovers.push_back(Now() - start);
-    }
-    figures.hover = Median(hovers);
+    });
 
     // Drag the selection by its inside, a few pixels per move, as a hand does.
     const RECT& selection = g_overlayState.SelectionRect;
     POINT grip = {selection.left + 200, selection.top + 150};
     SendMessageW(overlay, WM_LBUTTONDOWN, MK_LBUTTON, At(grip));
-    std::vector<double> moves;
-    for (int i = 0; i < repeats; ++i) {
-      grip.x += 3;
-      grip.y += 2;
-      const double start = Now();
+    figures.move = MedianMs(repeats, [&](int) {
+      grip = {grip.x + 3, grip.y + 2};
       Move(overlay, grip, true);
-      GdiFlush();
-      moves.push_back(Now() - start);
-    }
+    });
     SendMessageW(overlay, WM_LBUTTONUP, 0, At(grip));
-    figures.move = Median(moves);
     figures.memSession = PrivateBytes();
     EndSession(overlay);
   });
@@ -260,14 +250,10 @@ UniqueBitmap TextPicture() {
 
 void MeasurePng(FILE* out, int repeats) {
   UniqueBitmap picture = TextPicture();
-  std::vector<double> times;
   size_t bytes = 0;
-  for (int i = 0; i < std::max(3, repeats / 3); ++i) {
-    const double start = Now();
-    bytes = EncodePng(picture.get()).size();
-    times.push_back(Now() - start);
-  }
-  fprintf(out, "png_ms\t%.1f\npng_bytes\t%zu\n", Median(times), bytes);
+  const double ms = MedianMs(std::max(3, repeats / 3),
+                             [&](int) { bytes = EncodePng(picture.get()).size(); });
+  fprintf(out, "png_ms\t%.1f\npng_bytes\t%zu\n", ms, bytes);
 }
 
 }  // namespace
@@ -299,15 +285,14 @@ int wmain(int argc, wchar_t** argv) {
   fprintf(out, "width\t%d\nheight\t%d\n", GetSystemMetrics(SM_CXVIRTUALSCREEN),
           GetSystemMetrics(SM_CYVIRTUALSCREEN));
 
-  std::vector<double> blits;
-  for (int i = 0; i < repeats; ++i) blits.push_back(BlitScreen());
-  fprintf(out, "blit\t%.2f\n", Median(blits));
+  fprintf(out, "blit\t%.2f\n", BlitScreen(repeats));
 
   // One session to warm up GDI+, the icons' decoder and the window class.
   RunSession(EndSession);
   std::vector<double> starts;
   for (int i = 0; i < repeats; ++i) starts.push_back(RunSession(EndSession));
-  fprintf(out, "start\t%.2f\n", Median(starts));
+  std::sort(starts.begin(), starts.end());
+  fprintf(out, "start\t%.2f\n", starts[starts.size() / 2]);
 
   // Wine keeps about a screen's worth of memory once it has read the screen twice in a row;
   // that is the platform's, and settled before the session's own share is measured.

@@ -8,7 +8,6 @@ import json
 import os
 import re
 import shutil
-import signal
 import struct
 import subprocess
 import tempfile
@@ -62,16 +61,6 @@ def run(args, env, timeout=60):
                               stdout=out, stderr=subprocess.DEVNULL, timeout=timeout).returncode
         out.seek(0)
         return code, out.read().decode("utf-8", "replace")
-
-
-def stop(popen):
-    for sig in (signal.SIGTERM, signal.SIGKILL):
-        if popen.poll() is None:
-            os.kill(popen.pid, sig)
-            try:
-                popen.wait(5)
-            except subprocess.TimeoutExpired:
-                pass
 
 
 def pattern_at(x, y):
@@ -245,11 +234,9 @@ class Desktop:
 
     def drag(self, start, end, steps=8):
         self.move(*start)
-        self.xdotool("mousedown", 1)
-        for i in range(1, steps + 1):
-            self.xdotool("mousemove", start[0] + (end[0] - start[0]) * i // steps,
-                         start[1] + (end[1] - start[1]) * i // steps)
-        self.xdotool("mouseup", 1)
+        self.xdotool("mousedown", 1, *[word for i in range(1, steps + 1) for word in (
+            "mousemove", start[0] + (end[0] - start[0]) * i // steps,
+            start[1] + (end[1] - start[1]) * i // steps)], "mouseup", 1)
 
     def screenshot(self, name):
         """The X screen, kept as <artifacts>/<nn>-<name>.png. (It shows Wine's message boxes
@@ -266,25 +253,18 @@ class Desktop:
         return poll(lambda: (lambda shot: predicate(shot) and shot)(self.screenshot(name)),
                     timeout, f"the screen to show {name}", 0.2)
 
-    def tray_icons(self):
-        """Centres of the pink flowers in the taskbar, right to left as Wine adds them."""
+    def tray_icon(self, present=True, timeout=5.0):
+        """The centre of the pink flower at the taskbar's right end once it shows, or None once
+        it has gone (Wine puts the first icon there)."""
         rect = self.tool("tray")[0]["rect"]
-        shot, groups = self.screenshot("tray"), []
-        for x in range(rect[0], rect[2]):
-            if any(r >= 200 and r - g >= 30 and r - b >= 20 for r, g, b in
-                   (shot.pixel(x, y) for y in range(rect[1], rect[3]))):
-                if groups and x - groups[-1][-1] <= 2:
-                    groups[-1].append(x)
-                else:
-                    groups.append([x])
-        return [((g[0] + g[-1]) // 2, center(rect)[1]) for g in groups if len(g) >= 5]
 
-    def wait_tray_icons(self, count, timeout=5.0):
-        deadline = time.monotonic() + timeout
-        while len(icons := self.tray_icons()) != count:
-            assert time.monotonic() < deadline, f"{len(icons)} flowers in the tray, not {count}"
-            time.sleep(0.1)
-        return icons
+        def look():
+            shot = self.screenshot("tray")
+            xs = [x for x in range(rect[2] - 60, rect[2]) for y in range(rect[1], rect[3])
+                  if (lambda r, g, b: r > 199 and r - g > 29 and r - b > 19)(*shot.pixel(x, y))]
+            return (len(xs) > 20) == present and [
+                ((min(xs) + max(xs)) // 2, center(rect)[1]) if present else None]
+        return poll(look, timeout, f"the tray {'with' if present else 'without'} the flower")[0]
 
     def balloon(self, expected, timeout=8.0):
         """The text of a visible balloon, or the icon's tooltip, that `expected` accepts."""
@@ -346,13 +326,14 @@ class Snapwren:
         self.tray = self.desktop.window(10, message=True, cls="SnapwrenTrayClass")
         assert self.tray and self.popen.poll() is None, "Snapwren did not come up"
 
-    def choose(self, icon, text):
-        """Right-clicks the tray icon and chooses a menu item; with text None, only the items."""
+    def choose(self, icon, item):
+        """Right-clicks the tray icon and chooses the menu's item with arrow keys and Enter,
+        posted to the menu (which the keyboard does not reach under Wine): 0 "Screenshot",
+        1 "Einstellungen", 2 "Nach Updates suchen...", 3 "Beenden" (after the separator)."""
         self.desktop.click(*icon, button=3)
-        items = poll(lambda: self.desktop.tool("menu", "--wait", 5000), 10, "the tray menu")
-        if text is None:
-            return items
-        self.desktop.click(*center(next(i for i in items if i["text"] == text)["rect"]))
+        menu = self.desktop.window(10, cls="#32768", visible=True)
+        for key in [0x28] * (item + 1) + [0x0D]:  # VK_DOWN, VK_RETURN
+            self.desktop.tool("post", menu["hwnd"], 0x100, key)
 
     def overlay(self, wait=10.0):
         found = self.desktop.window(wait, visible=True, pid=self.pid, cls=OVERLAY)
@@ -396,8 +377,8 @@ def desktop(prefix, request):
             raise AssertionError("no taskbar")
         yield screen
     finally:
-        for popen in reversed(screen.processes):
-            stop(popen)
+        for popen in screen.processes:
+            popen.kill()
         prefix.kill()
 
 

@@ -124,7 +124,7 @@ def test_wizard_start_menu_entry_and_uninstall_while_running(desktop, kit, insta
     kit.check_installed("1.0.0")
     desktop.start("start", "/unix", kit.link)  # as the Start menu does with its entry
     app = kit.running()
-    (icon,) = desktop.wait_tray_icons(1)
+    icon = desktop.tray_icon()
     settings = desktop.prefix.write_settings("[General]\nLanguage=1\n")
 
     # Uninstalling while Snapwren runs, with "Einstellungen löschen" ticked, asks to quit it.
@@ -135,7 +135,7 @@ def test_wizard_start_menu_entry_and_uninstall_while_running(desktop, kit, insta
     control(desktop, page, IDOK, press=True)
     box = desktop.message_box(title="Snapwren deinstallieren")
     assert (box["text"], box["buttons"]) == (STILL_RUNNING, [IDRETRY, IDCANCEL])
-    app.choose(icon, "Beenden")
+    app.choose(icon, 3)
     assert desktop.gone(app.tray["hwnd"])
     desktop.answer(box, IDRETRY)
     poll(lambda: control(desktop, page, IDOK)["title"] == "&Beenden", 15, "the end")

@@ -18,8 +18,8 @@ def ini(key):
 
 def record(desktop, app, keys, hold=None):
     """Opens the window from the tray menu, records `keys` and presses Save."""
-    (icon,) = desktop.wait_tray_icons(1)
-    app.choose(icon, "Einstellungen")
+    icon = desktop.tray_icon()
+    app.choose(icon, 1)
     window = desktop.window(cls="SnapwrenSettings", visible=True)
     assert window and window["title"] == "Einstellungen"
     left, top = window["client"]

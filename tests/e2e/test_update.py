@@ -37,8 +37,8 @@ def no_box(desktop, app, seconds=2):
 
 
 def check_from_menu(desktop, app):
-    (icon,) = desktop.wait_tray_icons(1)
-    app.choose(icon, "Nach Updates suchen...")
+    icon = desktop.tray_icon()
+    app.choose(icon, 2)
 
 
 def test_offer_no_then_yes_cancel_then_a_newer_download_and_ok(desktop, server, downloads,
@@ -75,7 +75,7 @@ def test_offer_no_then_yes_cancel_then_a_newer_download_and_ok(desktop, server, 
                 (downloads / "installer-ran.txt").read_text(), 15, "the installer to run")
     assert mark.endswith("\\Downloads\\Snapwren_Update.exe")
     assert (downloads / "Snapwren_Update.exe").read_bytes() == installer + bytes(4096)
-    desktop.wait_tray_icons(0)
+    desktop.tray_icon(False)
 
 
 def test_the_menus_check_and_failed_downloads_say_what_went_wrong(desktop, downloads,

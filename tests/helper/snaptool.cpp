@@ -1,5 +1,5 @@
 // snaptool: the end-to-end tests' hands and eyes inside the Wine prefix. It finds windows, reads
-// message boxes and menus, presses buttons, reads and writes the clipboard, holds hotkeys, shows
+// message boxes, presses buttons, posts messages, reads and writes the clipboard, holds hotkeys, shows
 // a test picture and plays the shell, always through the real Win32 calls, and prints what it
 // sees as UTF-8 JSON, one object per line. Copied to Snapwren_Update.exe it stands in for a
 // downloaded installer. Exit codes: 0 done, 1 nothing found in time, 2 failed, 64 bad usage.
@@ -234,9 +234,7 @@ int CmdPost(const Args& args) {
              : 2;
 }
 
-// --- staying around: keepalive, the menu's answer, hotkeys, the test picture, a locked file ---
-
-std::wstring g_menuAnswer;
+// --- staying around: keepalive, hotkeys, the test picture, a locked file --------------------
 
 // Top-level, not message-only: it is what keeps the virtual desktop alive.
 HWND HiddenWindow() {
@@ -244,12 +242,7 @@ HWND HiddenWindow() {
   windowClass.cbSize = sizeof windowClass;
   windowClass.hInstance = GetModuleHandleW(nullptr);
   windowClass.lpszClassName = L"SnaptoolHidden";
-  windowClass.lpfnWndProc = [](HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) -> LRESULT {
-    if (message != WM_COPYDATA) return DefWindowProcW(hwnd, message, wParam, lParam);
-    const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
-    g_menuAnswer.assign(static_cast<const wchar_t*>(data->lpData), data->cbData / 2);
-    return TRUE;
-  };
+  windowClass.lpfnWndProc = DefWindowProcW;
   RegisterClassExW(&windowClass);
   return CreateWindowExW(WS_EX_TOOLWINDOW, L"SnaptoolHidden", L"snaptool", WS_POPUP, 0, 0, 1, 1,
                          nullptr, nullptr, windowClass.hInstance, nullptr);
@@ -258,49 +251,6 @@ HWND HiddenWindow() {
 int Pump() {
   MSG message;
   while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
-  return 0;
-}
-
-// menu [--wait ms]: the items of the open popup menu, with their screen rectangles. Wine keeps
-// a menu's items in the process that owns it: MN_GETHMENU answers with a handle, but
-// GetMenuItemCount on it fails here. snapprobe.dll, hooked into the menu's thread, reads them
-// there and sends them back as WM_COPYDATA, which arrives while the request waits.
-int CmdMenu(Args args) {
-  args.options[L"class"] = L"#32768";
-  args.options[L"visible"] = L"1";
-  std::vector<HWND> found;
-  if (!Poll(args.Wait(), [&] { return !(found = Windows(args)).empty(); })) return 1;
-  wchar_t probe[MAX_PATH] = {};
-  GetModuleFileNameW(nullptr, probe, MAX_PATH);
-  wcscpy_s(wcsrchr(probe, L'\\') + 1, 32, L"snapprobe.dll");
-  HMODULE module = LoadLibraryW(probe);
-  const auto hook = reinterpret_cast<HOOKPROC>(
-      reinterpret_cast<void*>(GetProcAddress(module, "SnapprobeCallWndProc")));
-  if (!hook || !SetWindowsHookExW(WH_CALLWNDPROC, hook, module,
-                                  GetWindowThreadProcessId(found[0], nullptr))) {
-    return 2;
-  }
-  DWORD_PTR result = 0;
-  SendMessageTimeoutW(found[0], RegisterWindowMessageW(L"SnaptoolProbeMenu"),
-                      reinterpret_cast<WPARAM>(HiddenWindow()), 0, SMTO_ABORTIFHUNG, 5000, &result);
-  // One item a line: id, type, state and the four edges, then the text.
-  for (size_t start = 0, end; (end = g_menuAnswer.find(L'\n', start)) != std::wstring::npos;
-       start = end + 1) {
-    long n[7] = {};
-    int used = 0;
-    const std::wstring line = g_menuAnswer.substr(start, end - start);
-    if (swscanf(line.c_str(), L"%ld %ld %ld %ld %ld %ld %ld %n", &n[0], &n[1], &n[2], &n[3],
-                &n[4], &n[5], &n[6], &used) < 7) {
-      continue;
-    }
-    Json()
-        .Num("id", n[0])
-        .Text("text", line.substr(static_cast<size_t>(used)))
-        .Bool("separator", n[1] & MFT_SEPARATOR)
-        .Bool("marked", n[2] & (MFS_CHECKED | MFS_DEFAULT))
-        .Rect("rect", RECT{n[3], n[4], n[5], n[6]})
-        .Print();
-  }
   return 0;
 }
 
@@ -511,7 +461,7 @@ int StandInForInstaller(const std::wstring& self) {
 const std::pair<const wchar_t*, std::function<int(const Args&)>> kCommands[] = {
     {L"windows", CmdWindows},      {L"gone", CmdGone},          {L"children", CmdChildren},
     {L"msgbox", CmdMessageBox},    {L"click", CmdClick},        {L"settext", CmdSetText},
-    {L"post", CmdPost},            {L"menu", CmdMenu},          {L"keepalive", CmdKeepalive},
+    {L"post", CmdPost},            {L"keepalive", CmdKeepalive},
     {L"hotkey", CmdHotkey},        {L"pattern", CmdPattern},    {L"lock", CmdLock},
     {L"tray", CmdTray},            {L"tray-delete", CmdTrayDelete},
     {L"broadcast", CmdBroadcast},  {L"clip-set", CmdClipSet},   {L"clip-watch", CmdClipWatch},
