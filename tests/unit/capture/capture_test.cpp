@@ -5,15 +5,31 @@
 
 #include <cstring>
 #include <functional>
-#include <thread>
+#include <optional>
 #include <vector>
 
 #include "app/app.h"
 #include "app/tray.h"
-#include "capture/clipboard_dib.h"
 #include "capture/crosshair_cursor.h"
 #include "capture/screen_capture.h"
 #include "unit/overlay/editor_fixture.h"
+#include "upload/upload_worker.h"
+
+// Whether the clipboard holds the plain header of a bottom-up 32-bit picture of the region, and
+// then its pixels, opaque, from the bottom row up.
+static bool ClipboardShows(const Canvas& picture, const RECT& r) {
+  const ClipboardGuard clipboard(nullptr);
+  const HANDLE dib = GetClipboardData(CF_DIB);
+  const auto* header = static_cast<const BITMAPINFOHEADER*>(GlobalLock(dib));
+  const LONG width = r.right - r.left, height = r.bottom - r.top;
+  const BITMAPINFOHEADER expected = {40, width, height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+  bool same = header && std::memcmp(header, &expected, sizeof expected) == 0;
+  const auto* pixels = reinterpret_cast<const DWORD*>(header + 1);
+  for (LONG i = 0; same && i < width * height; ++i) {
+    same = pixels[i] == (0xFF000000u | picture.At(r.left + i % width, r.bottom - 1 - i / width));
+  }
+  return GlobalUnlock(dib), same;
+}
 
 TEST(CopyResultTest, PutsTheResultOnTheClipboardOrKeepsItsContentAndAlwaysFreesIt) {
   const struct { bool busy, deleted; const wchar_t* balloon; } cases[] = {
@@ -21,46 +37,25 @@ TEST(CopyResultTest, PutsTheResultOnTheClipboardOrKeepsItsContentAndAlwaysFreesI
       {true, false, L"Fehler|Konnte Bild nicht kopieren."},
       {false, true, L"Fehler|Konnte Bild nicht kopieren."}};
   for (const auto& c : cases) {
-    {
-      const ClipboardGuard clipboard(nullptr);
-      EmptyClipboard();
-      HGLOBAL text = GlobalAlloc(GMEM_MOVEABLE, 14);
-      std::memcpy(GlobalLock(text), L"vorher", 14);
-      GlobalUnlock(text);
-      SetClipboardData(CF_UNICODETEXT, text);
-    }
-    // Held by a window of another thread: Wine lets a second OpenClipboard(NULL) in while the
-    // holder also gave NULL, where Windows refuses any second thread.
-    const UniqueHandle opened(CreateEventW(nullptr, TRUE, !c.busy, nullptr));
-    const UniqueHandle release(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    std::thread holder([&] {
-      if (!c.busy) return;
-      const UniqueWindow owner(CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
-                                               nullptr, nullptr, nullptr));
-      const ClipboardGuard clipboard(owner.get());
-      SetEvent(opened.get());
-      WaitForSingleObject(release.get(), 10000);
-    });
-    WaitForSingleObject(opened.get(), 5000);
+    ASSERT_TRUE(CopyTextToClipboard(nullptr, L"vorher"));
+    std::optional<ClipboardHolder> holder;
+    if (c.busy) holder.emplace();
     DWORD* bits = nullptr;
     const HBITMAP result = MakeDib(40, 10, &bits, true);
+    const auto picture = Canvas::Of(result);
     if (c.deleted) DeleteObject(result);
     g_overlayState.ResultBitmap.reset(result);
     CopyResultToClipboard();
-    SetEvent(release.get());
-    holder.join();
+    holder.reset();
     EXPECT_FALSE(g_overlayState.ResultBitmap || GetObjectType(result)) << "the bitmap is freed";
     EXPECT_EQ(std::wstring(g_trayIconData.szInfoTitle) + L"|" + g_trayIconData.szInfo, c.balloon);
+    EXPECT_EQ(ClipboardShows(*picture, {0, 0, 40, 10}), !c.busy && !c.deleted);
     const ClipboardGuard clipboard(nullptr);
-    const HANDLE text = GetClipboardData(CF_UNICODETEXT), dib = GetClipboardData(CF_DIB);
-    const std::wstring shown = text ? static_cast<const wchar_t*>(GlobalLock(text)) : L"-";
-    EXPECT_EQ(shown, dib ? L"-" : L"vorher");
-    // The first pixel after the 40-byte header: the bottom row's first.
-    const DWORD first = dib ? static_cast<const DWORD*>(GlobalLock(dib))[10] : 0;
-    EXPECT_EQ(first, dib ? 0xFF000000u | PatternAt(0, 9) : 0u);
-    GlobalUnlock(text), GlobalUnlock(dib);
+    const HANDLE text = GetClipboardData(CF_UNICODETEXT);
+    EXPECT_EQ(text ? static_cast<const wchar_t*>(GlobalLock(text)) : L"-",
+              std::wstring(c.busy || c.deleted ? L"vorher" : L"-"));
+    GlobalUnlock(text);
   }
-  EXPECT_FALSE(CreateClipboardDib(nullptr));
   wcscpy_s(g_trayIconData.szInfo, L"unverändert");
   CopyResultToClipboard();
   EXPECT_EQ(std::wstring(g_trayIconData.szInfo), L"unverändert") << "no result, no balloon";
@@ -130,49 +125,45 @@ class SessionTest : public ::testing::Test {
   UINT_PTR timer_ = 0;
 };
 
-TEST_F(SessionTest, OverlayCoversTheScreenOnTopAndCopiesExactlyTheRegion) {
+TEST_F(SessionTest, OverlayCoversTheScreenOnTopCopiesExactlyAndFreesEverything) {
   RECT rect = {};
-  LONG_PTR exStyle = 0;
-  bool foreground = false, secondRefused = false;
+  bool onTop = false, secondRefused = false;
   std::unique_ptr<Canvas> frozen;
   Session({[&] {
              GetWindowRect(Overlay(), &rect);
-             exStyle = GetWindowLongPtrW(Overlay(), GWL_EXSTYLE);
-             foreground = GetForegroundWindow() == Overlay();
+             const LONG_PTR both = WS_EX_TOPMOST | WS_EX_TOOLWINDOW;  // and no taskbar button
+             onTop = (GetWindowLongPtrW(Overlay(), GWL_EXSTYLE) & both) == both &&
+                     GetForegroundWindow() == Overlay();
              frozen = Canvas::Of(g_screenBitmap.get());
              const HBITMAP screen = g_screenBitmap.get();
              StartCapture();  // a second trigger during the session returns at once
              secondRefused = g_screenBitmap.get() == screen && Overlay();
            },
            [] {
-             Select(10, 10, 110, 60);
-             SetCtrl(true);
-             SendMessageW(Overlay(), WM_KEYDOWN, 'C', 1);
-             SetCtrl(false);
+             Select(10, 10, 110, 60), SetCtrl(true);
+             SendMessageW(Overlay(), WM_KEYDOWN, 'C', 1), SetCtrl(false);
            }});
   EXPECT_EQ(Str(rect), Str({origin_.x, origin_.y, origin_.x + GetSystemMetrics(SM_CXVIRTUALSCREEN),
                             origin_.y + GetSystemMetrics(SM_CYVIRTUALSCREEN)}));
-  EXPECT_EQ(exStyle & (WS_EX_TOPMOST | WS_EX_TOOLWINDOW), WS_EX_TOPMOST | WS_EX_TOOLWINDOW);
-  EXPECT_TRUE(foreground && secondRefused);
+  EXPECT_TRUE(onTop && secondRefused);
   EXPECT_FALSE(g_capturing || g_screenBitmap || Overlay()) << "nothing of it is held";
   for (const auto& image : g_toolImages) EXPECT_FALSE(image) << "images freed with the session";
-  const ClipboardGuard clipboard(nullptr);
-  // The plain header of a bottom-up 32-bit picture, then opaque rows from the bottom up.
-  const auto* header = static_cast<const BITMAPINFOHEADER*>(GlobalLock(GetClipboardData(CF_DIB)));
-  const BITMAPINFOHEADER expected = {40, 100, 50, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-  ASSERT_TRUE(header && std::memcmp(header, &expected, sizeof expected) == 0);
-  const auto* pixels = reinterpret_cast<const DWORD*>(header + 1);
-  for (int i = 0; i < 100 * 50; ++i) {
-    ASSERT_EQ(pixels[i], 0xFF000000u | frozen->At(10 + i % 100, 59 - i / 100)) << i;
-  }
-  GlobalUnlock(GetClipboardData(CF_DIB));
+  EXPECT_TRUE(ClipboardShows(*frozen, {10, 10, 110, 60}));
 }
 
-TEST_F(SessionTest, FrozenScreenIsTheVirtualScreenWithThePointerOnlyWhenCaptureCursorIsSet) {
+TEST_F(SessionTest, FrozenScreenHasThePointerOnlyWhenAskedAndARememberedSelectionOpensSelected) {
+  // Clear of the green window, which Session() waits for.
+  AppSettings.RememberSelection = true, AppSettings.Selection = {20, 30, 120, 100};
   for (bool withCursor : {true, false}) {
     AppSettings.CaptureCursor = withCursor;
     std::unique_ptr<Canvas> frozen;
-    Session({[&] { frozen = Canvas::Of(g_screenBitmap.get()); }});
+    std::string shown;
+    Session({[&] {
+      frozen = Canvas::Of(g_screenBitmap.get());
+      shown = g_overlayState.Phase == OverlayPhase::Selected ? Str(g_overlayState.SelectionRect)
+                                                             : "none";
+    }});
+    EXPECT_EQ(shown, "20,30,120,100");
     ASSERT_EQ(frozen->width() * 10000 + frozen->height(),
               GetSystemMetrics(SM_CXVIRTUALSCREEN) * 10000 + GetSystemMetrics(SM_CYVIRTUALSCREEN));
     EXPECT_TRUE(frozen->At(200, 150) == 0x00C800u && frozen->At(199, 149) != 0x00C800u);
@@ -196,19 +187,6 @@ TEST_F(SessionTest, QuitRequestDuringTheSessionReachesTheMainLoopAfterwards) {
   EXPECT_EQ(message.wParam, 7u);
 }
 
-TEST_F(SessionTest, RememberedSelectionOpensTheSessionSelectedUnlessOffTheScreen) {
-  AppSettings.RememberSelection = true;
-  for (const RECT& remembered : {RECT{50, 60, 250, 160}, RECT{-400, 60, -100, 160}}) {
-    AppSettings.Selection = remembered;
-    std::string shown;
-    Session({[&] {
-      const bool selected = g_overlayState.Phase == OverlayPhase::Selected;
-      shown = selected ? Str(g_overlayState.SelectionRect) : "none";
-    }});
-    EXPECT_EQ(shown, remembered.left > 0 ? "50,60,250,160" : "none");
-  }
-}
-
 TEST_F(SessionTest, MemoryReturnsOnceASessionHasEnded) {
   // The commit charge: Windows reports it in PrivateUsage, Wine 8 only in PagefileUsage.
   auto committed = [] {
@@ -226,10 +204,7 @@ TEST_F(SessionTest, MemoryReturnsOnceASessionHasEnded) {
   const SIZE_T half = static_cast<SIZE_T>(GetSystemMetrics(SM_CXVIRTUALSCREEN)) *
                       static_cast<SIZE_T>(GetSystemMetrics(SM_CYVIRTUALSCREEN)) * 2;
   for (int session = 1; session <= 2; ++session) {
-    Session({[] {
-      Select(100, 100, 700, 500);
-      Select(300, 300, 340, 320);  // a move
-    }});
+    Session({[] { Select(100, 100, 700, 500), Select(300, 300, 340, 320); }});  // and a move
     // What a destroyed window leaves behind is finished in the messages that follow.
     for (const ULONGLONG until = GetTickCount64() + 300; GetTickCount64() < until; Sleep(10)) {
       for (MSG m; PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE);) DispatchMessageW(&m);

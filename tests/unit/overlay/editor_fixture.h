@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "app/gdiplus_handles.h"
 #include "capture/capture_session.h"
@@ -93,6 +94,24 @@ class Canvas {
   SelectGuard select_;
 };
 
+// Another thread's window holds the clipboard while this lives. Wine lets a second
+// OpenClipboard(NULL) in while the holder also gave NULL, where Windows refuses any second thread.
+class ClipboardHolder {
+ public:
+  ClipboardHolder() { WaitForSingleObject(opened_.get(), 5000); }
+  ~ClipboardHolder() { SetEvent(release_.get()), thread_.join(); }
+
+ private:
+  UniqueHandle opened_{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  UniqueHandle release_{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  std::thread thread_{[this] {
+    const UniqueWindow owner(CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
+                                             nullptr, nullptr, nullptr));
+    const ClipboardGuard clipboard(owner.get());
+    SetEvent(opened_.get()), WaitForSingleObject(release_.get(), 10000);
+  }};
+};
+
 // GetKeyState reads the thread's own key state, which SetKeyboardState writes.
 inline void SetCtrl(bool down) {
   BYTE keys[256] = {};
@@ -121,8 +140,7 @@ class EditorFixture : public ::testing::Test {
     ResetOverlayState(g_overlayState);
     AppSettings.RememberSelection = false;
     g_onSelectionDone = [this](const RECT& rect) {
-      ++calls_;
-      doneRect_ = rect;
+      ++calls_, doneRect_ = rect;
       if (g_overlayState.ResultBitmap) result_ = Canvas::Of(g_overlayState.ResultBitmap.get());
     };
   }
@@ -132,8 +150,7 @@ class EditorFixture : public ::testing::Test {
     for (MSG message; PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE);) {
     }
     ReleaseOverlayCanvas();
-    g_onSelectionDone = nullptr;
-    g_sessionScreenBitmap = nullptr;
+    g_onSelectionDone = nullptr, g_sessionScreenBitmap = nullptr;
     for (auto& image : g_toolImages) image.reset();
     ResetOverlayState(g_overlayState);
     AppSettings = saved_;
@@ -152,9 +169,7 @@ class EditorFixture : public ::testing::Test {
     ShowWindow(hwnd_, shown ? SW_SHOW : SW_HIDE);
     UpdateWindow(hwnd_);
   }
-  static LPARAM At(int x, int y) {
-    return MAKELPARAM(static_cast<short>(x), static_cast<short>(y));
-  }
+  static LPARAM At(int x, int y) { return MAKELPARAM(static_cast<short>(x), static_cast<short>(y)); }
   void Send(UINT message, int x, int y, WPARAM keys = MK_LBUTTON) {
     SendMessageW(hwnd_, message, message == WM_LBUTTONUP ? 0 : keys, At(x, y));
   }
@@ -162,19 +177,14 @@ class EditorFixture : public ::testing::Test {
   void Move(int x, int y, bool held = true) { Send(WM_MOUSEMOVE, x, y, held ? MK_LBUTTON : 0); }
   void Release(int x, int y) { Send(WM_LBUTTONUP, x, y); }
   void Drag(int x0, int y0, int x1, int y1) {
-    Press(x0, y0);
-    Move((x0 + x1) / 2, (y0 + y1) / 2);
-    Move(x1, y1);
-    Release(x1, y1);
+    Press(x0, y0), Move((x0 + x1) / 2, (y0 + y1) / 2), Move(x1, y1), Release(x1, y1);
   }
-  void Click(int x, int y) { Press(x, y); Release(x, y); }
+  void Click(int x, int y) { Press(x, y), Release(x, y); }
   void Click(ToolbarButtonId id) {
     Click(g_toolbarLayout.Button(id).left + 14, g_toolbarLayout.Button(id).top + 14);
   }
   void Key(WPARAM key, bool ctrl) {
-    SetCtrl(ctrl);
-    SendMessageW(hwnd_, WM_KEYDOWN, key, 1);
-    SetCtrl(false);
+    SetCtrl(ctrl), SendMessageW(hwnd_, WM_KEYDOWN, key, 1), SetCtrl(false);
   }
   bool Alive() const { return IsWindow(hwnd_) != FALSE; }
   // The whole frame as the overlay paints it.

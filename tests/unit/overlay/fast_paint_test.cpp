@@ -24,23 +24,20 @@ static void PaintStraightforward(HDC hdc, int width, int height) {
   FillRect(layerDc.get(), &all, black);
   UniqueRegion outside(CreateRectRgn(0, 0, width, height));
   const RECT shown = ShownRect(state);
-  const bool bright = state.Phase == OverlayPhase::Selected || state.IsSelecting;
-  if (bright && shown.right > shown.left) {
-    UniqueRegion inside(CreateRectRgnIndirect(&shown));
-    CombineRgn(outside.get(), outside.get(), inside.get(), RGN_DIFF);
-  }
+  const bool bright = (state.Phase == OverlayPhase::Selected || state.IsSelecting) &&
+                      shown.right > shown.left;
+  UniqueRegion inside(CreateRectRgnIndirect(&shown));
+  if (bright) CombineRgn(outside.get(), outside.get(), inside.get(), RGN_DIFF);
   SelectClipRgn(hdc, outside.get());
-  const BLENDFUNCTION half = {AC_SRC_OVER, 0, 128, 0};
-  AlphaBlend(hdc, 0, 0, width, height, layerDc.get(), 0, 0, width, height, half);
+  AlphaBlend(hdc, 0, 0, width, height, layerDc.get(), 0, 0, width, height,
+             {AC_SRC_OVER, 0, 128, 0});
   SelectClipRgn(hdc, nullptr);
-  if (bright && shown.right > shown.left) {
+  if (bright) {
     UniquePen pen(CreatePen(PS_SOLID, 2, RGB(255, 182, 193)));
-    SelectGuard selectPen(hdc, pen.get());
-    SelectGuard selectBrush(hdc, GetStockObject(NULL_BRUSH));
+    SelectGuard selectPen(hdc, pen.get()), selectBrush(hdc, GetStockObject(NULL_BRUSH));
     Rectangle(hdc, shown.left, shown.top, shown.right, shown.bottom);
     const std::wstring label = FormatSizeLabel(shown);
-    SetBkMode(hdc, TRANSPARENT);
-    SetTextColor(hdc, RGB(255, 255, 255));
+    SetBkMode(hdc, TRANSPARENT), SetTextColor(hdc, RGB(255, 255, 255));
     TextOutW(hdc, shown.left + 5, shown.top - 20, label.c_str(), static_cast<int>(label.size()));
   }
   if (state.Phase != OverlayPhase::Selected) return;
@@ -49,21 +46,23 @@ static void PaintStraightforward(HDC hdc, int width, int height) {
     FillRect(hdc, &handle, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
     FrameRect(hdc, &handle, black);
   }
-  auto icon = [&](Id id) {
-    const RECT& button = g_toolbarLayout.Button(id);
-    const Tool tool = ToolOfButton(id);
-    DrawToolbarIcon(hdc, button, g_toolImages[ToolbarImageSlot(id)].get(),
-                    tool != Tool::None && tool == state.CurrentTool,
-                    RectContains(button, state.HoverPoint));
+  auto icons = [&](std::initializer_list<Id> ids) {
+    for (Id id : ids) {
+      const RECT& button = g_toolbarLayout.Button(id);
+      const Tool tool = ToolOfButton(id);
+      DrawToolbarIcon(hdc, button, g_toolImages[ToolbarImageSlot(id)].get(),
+                      tool != Tool::None && tool == state.CurrentTool,
+                      RectContains(button, state.HoverPoint));
+    }
   };
   FillRoundedPanel(hdc, ToolPanelRect());
-  for (Id id : {Id::Pen, Id::Line, Id::Arrow, Id::Rectangle, Id::Text, Id::Undo}) icon(id);
+  icons({Id::Pen, Id::Line, Id::Arrow, Id::Rectangle, Id::Text, Id::Undo});
   const RECT& swatch = g_toolbarLayout.Button(Id::Color);
   UniqueBrush colour(CreateSolidBrush(state.CurrentColor));
   FillRect(hdc, &swatch, colour.get());
   FrameRect(hdc, &swatch, black);
   FillRoundedPanel(hdc, ActionPanelRect());
-  for (Id id : {Id::Copy, Id::Save, Id::Upload, Id::Close}) icon(id);
+  icons({Id::Copy, Id::Save, Id::Upload, Id::Close});
   if (!state.TooltipText.empty() && GetTickCount() - state.TooltipTime > 300) DrawTooltip(hdc);
 }
 
@@ -71,10 +70,7 @@ static POINT Centre(const RECT& r) { return {(r.left + r.right) / 2, (r.top + r.
 
 class FastPaintTest : public EditorFixture {
  protected:
-  void SetUp() override {
-    EditorFixture::SetUp();
-    OpenOverlay(true);
-  }
+  void SetUp() override { EditorFixture::SetUp(), OpenOverlay(true); }
   // Mouse messages, each followed by the comparison when it names a step.
   struct Step {
     UINT message;
@@ -113,13 +109,19 @@ class FastPaintTest : public EditorFixture {
   }
 };
 
-TEST_F(FastPaintTest, FirstDragGrowsShrinksAndTurnsOver) {
+TEST_F(FastPaintTest, FirstDragGrowsShrinksTurnsOverAndUncoveredPartsArePaintedAgain) {
   ExpectSameAsStraightforward("no selection");
   Play({{WM_LBUTTONDOWN, {300, 200}, "pressed, zero width"},
         {WM_MOUSEMOVE, {700, 500}, "dragging"}, {WM_MOUSEMOVE, {450, 320}, "dragged back smaller"},
         {WM_MOUSEMOVE, {100, 80}, "dragged past the start"},
         {WM_MOUSEMOVE, {300, 500}, "zero width while dragging"},
         {WM_LBUTTONUP, {305, 500}, "too narrow: no selection"}});
+  Drag(200, 200, 600, 500);
+  // Something else drew over the overlay; the system invalidates what it covered.
+  const RECT covered = {150, 150, 450, 350};
+  FillRect(WindowDc(hwnd_).get(), &covered, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+  InvalidateRect(hwnd_, &covered, FALSE);
+  ExpectSameAsStraightforward("uncovered");
 }
 
 TEST_F(FastPaintTest, SelectedMovedResizedHoveredAndAnnotated) {
@@ -163,41 +165,27 @@ TEST_F(FastPaintTest, SelectedMovedResizedHoveredAndAnnotated) {
   ExpectSameAsStraightforward("undone");
 }
 
-TEST_F(FastPaintTest, UncoveredPartsArePaintedAgain) {
-  Drag(200, 200, 600, 500);
-  // Something else drew over the overlay; the system invalidates what it covered.
-  const RECT covered = {150, 150, 450, 350};
-  FillRect(WindowDc(hwnd_).get(), &covered, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
-  InvalidateRect(hwnd_, &covered, FALSE);
-  ExpectSameAsStraightforward("uncovered");
+// Only the bounds of what changed are repainted, so each element must stay inside the bounds
+// given for it, or its old pixels would linger on the screen. Every pixel a drawing on a plain
+// canvas changed must lie inside them.
+template <typename Draw>
+static void ExpectInside(const RECT& bounds, const std::string& what, bool draws, Draw draw) {
+  Canvas canvas(800, 800);
+  std::fill(canvas.bits(), canvas.bits() + 800 * 800, 0x102030u);
+  draw(canvas.dc());
+  const DWORD* pixels = canvas.bits();
+  long changed = 0, outside = 0;
+  for (int i = 0; i < 800 * 800; ++i) {
+    if ((pixels[i] & 0xFFFFFFu) == 0x102030u) continue;
+    ++changed;
+    outside += RectContains(bounds, {i % 800, i / 800}) ? 0 : 1;
+  }
+  EXPECT_TRUE(changed > 0 || !draws) << what << " drew nothing";
+  EXPECT_EQ(outside, 0) << what << " drew outside its bounds";
 }
 
-// Only the bounds of what changed are repainted, so each element must stay inside the bounds
-// given for it, or its old pixels would linger on the screen.
-class ElementBoundsTest : public ::testing::Test {
- protected:
-  void SetUp() override { ASSERT_TRUE(gdiplus_.started()); }
-  // Draws on a plain canvas; every pixel the drawing changed must lie inside bounds.
-  template <typename Draw>
-  static void ExpectInside(const RECT& bounds, const std::string& what, bool draws, Draw draw) {
-    Canvas canvas(800, 800);
-    DWORD* pixels = canvas.bits();
-    std::fill(pixels, pixels + 800 * 800, 0x102030u);
-    draw(canvas.dc());
-    pixels = canvas.bits();
-    long changed = 0, outside = 0;
-    for (int i = 0; i < 800 * 800; ++i) {
-      if ((pixels[i] & 0xFFFFFFu) == 0x102030u) continue;
-      ++changed;
-      outside += RectContains(bounds, {i % 800, i / 800}) ? 0 : 1;
-    }
-    EXPECT_TRUE(changed > 0 || !draws) << what << " drew nothing";
-    EXPECT_EQ(outside, 0) << what << " drew outside its bounds";
-  }
-  GdiplusSession gdiplus_;
-};
-
-TEST_F(ElementBoundsTest, StrokesAndTextStayInsideTheirBounds) {
+TEST(ElementBoundsTest, StrokesTextTooltipsAndSizeLabelsStayInsideTheirBounds) {
+  const GdiplusSession gdiplus;
   const POINT from = {300, 300};
   // Steep and shallow arrows: the head's barbs reach back beside the shaft.
   for (Tool kind : {Tool::Pen, Tool::Line, Tool::Arrow, Tool::Rectangle}) {
@@ -221,9 +209,6 @@ TEST_F(ElementBoundsTest, StrokesAndTextStayInsideTheirBounds) {
     ExpectInside(TextPreviewBounds({100, 100}, annotation.Text.size(), kTextSize), "preview",
                  true, draw);
   }
-}
-
-TEST_F(ElementBoundsTest, TooltipsAndSizeLabelsStayInsideTheirBounds) {
   for (int id = 0; id < kToolbarButtonCount; ++id) {
     g_overlayState.TooltipText = ToolbarLabel(static_cast<Id>(id));
     g_overlayState.TooltipAnchor = {400, 300};
@@ -235,8 +220,7 @@ TEST_F(ElementBoundsTest, TooltipsAndSizeLabelsStayInsideTheirBounds) {
   for (RECT shown : {RECT{100, 300, 9100, 9300}, {200, 300, 150, 250}, {50, 30, 51, 31}}) {
     const std::wstring label = FormatSizeLabel(shown);
     ExpectInside(SizeLabelBounds(shown), "size label", true, [&](HDC hdc) {
-      SetBkMode(hdc, TRANSPARENT);
-      SetTextColor(hdc, RGB(255, 255, 255));
+      SetBkMode(hdc, TRANSPARENT), SetTextColor(hdc, RGB(255, 255, 255));
       TextOutW(hdc, shown.left + 5, shown.top - 20, label.c_str(), static_cast<int>(label.size()));
     });
   }
