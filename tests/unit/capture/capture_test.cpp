@@ -2,12 +2,10 @@
 // and RunOverlay with their nested loop, driven by a thread timer whose steps run inside it.
 #include <windows.h>
 #include <psapi.h>
-
 #include <cstring>
 #include <functional>
 #include <optional>
 #include <vector>
-
 #include "app/app.h"
 #include "app/tray.h"
 #include "capture/crosshair_cursor.h"
@@ -67,12 +65,16 @@ static size_t g_nextStep = 0;
 static void CALLBACK RunNextStep(HWND, UINT, UINT_PTR, DWORD) {
   if (g_nextStep < g_steps.size()) g_steps[g_nextStep++]();
 }
+static void Pump(ULONGLONG ms) {
+  for (const ULONGLONG until = GetTickCount64() + ms; GetTickCount64() < until; Sleep(10)) {
+    for (MSG m; PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE);) DispatchMessageW(&m);
+  }
+}
 static HWND Overlay() { return FindWindowW(L"SnapwrenOverlay", nullptr); }
 static void Select(int x0, int y0, int x1, int y1) {
   SendMessageW(Overlay(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x0, y0));
   SendMessageW(Overlay(), WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(x1, y1));
-  SendMessageW(Overlay(), WM_LBUTTONUP, 0, MAKELPARAM(x1, y1));
-  UpdateWindow(Overlay());
+  SendMessageW(Overlay(), WM_LBUTTONUP, 0, MAKELPARAM(x1, y1)), UpdateWindow(Overlay());
 }
 
 // A green window at (200, 150) of the screen with the pointer over it at (300, 220), showing the
@@ -85,41 +87,35 @@ class SessionTest : public ::testing::Test {
     if (!g_crosshairCursor) g_crosshairCursor.reset(CreateCrosshairCursor());
     static const UniqueBrush green(CreateSolidBrush(RGB(0, 200, 0)));
     WNDCLASSEXW windowClass = {};
-    windowClass.cbSize = sizeof windowClass;
-    windowClass.lpfnWndProc = DefWindowProcW;
-    windowClass.hCursor = g_crosshairCursor.get();
-    windowClass.hbrBackground = green.get();
+    windowClass.cbSize = sizeof windowClass, windowClass.lpfnWndProc = DefWindowProcW;
+    windowClass.hCursor = g_crosshairCursor.get(), windowClass.hbrBackground = green.get();
     windowClass.lpszClassName = L"SnapwrenCaptureTestWindow";
     RegisterClassExW(&windowClass);
     window_.reset(CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, windowClass.lpszClassName,
                                   L"", WS_POPUP | WS_VISIBLE, origin_.x + 200, origin_.y + 150,
                                   200, 120, nullptr, nullptr, nullptr, nullptr));
-    SetForegroundWindow(window_.get());
-    SetCursorPos(origin_.x + 300, origin_.y + 220);
+    SetForegroundWindow(window_.get()), SetCursorPos(origin_.x + 300, origin_.y + 220);
     AppSettings.RememberSelection = AppSettings.CaptureCursor = false;
     timer_ = SetTimer(nullptr, 0, 50, RunNextStep);
   }
   void TearDown() override {
-    KillTimer(nullptr, timer_);
-    AppSettings = saved_;
-    for (MSG m; PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE);) {
-    }
+    KillTimer(nullptr, timer_), AppSettings = saved_;
+    for (MSG m; PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE);) continue;
   }
   // Runs one session once the window shows again; steps left over cancel a session left open.
   void Session(std::vector<std::function<void()>> steps) {
     for (int i = 0; i < 50 && Canvas::Of(UniqueBitmap(CaptureScreen(false)).get())->At(200, 150) !=
                                   0x00C800u; ++i) {
-      for (MSG m; PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE);) DispatchMessageW(&m);
-      Sleep(100);
+      Pump(100);
     }
     SetCursor(g_crosshairCursor.get());
-    g_steps = std::move(steps);
+    g_steps = std::move(steps), g_nextStep = 0;
     g_steps.insert(g_steps.end(), 40, [] { SendMessageW(Overlay(), WM_KEYDOWN, VK_ESCAPE, 1); });
-    g_nextStep = 0;
     StartCapture();
   }
 
   const POINT origin_ = {GetSystemMetrics(SM_XVIRTUALSCREEN), GetSystemMetrics(SM_YVIRTUALSCREEN)};
+  const SIZE screen_ = {GetSystemMetrics(SM_CXVIRTUALSCREEN), GetSystemMetrics(SM_CYVIRTUALSCREEN)};
   const Settings saved_ = AppSettings;
   UniqueWindow window_;
   UINT_PTR timer_ = 0;
@@ -143,8 +139,7 @@ TEST_F(SessionTest, OverlayCoversTheScreenOnTopCopiesExactlyAndFreesEverything) 
              Select(10, 10, 110, 60), SetCtrl(true);
              SendMessageW(Overlay(), WM_KEYDOWN, 'C', 1), SetCtrl(false);
            }});
-  EXPECT_EQ(Str(rect), Str({origin_.x, origin_.y, origin_.x + GetSystemMetrics(SM_CXVIRTUALSCREEN),
-                            origin_.y + GetSystemMetrics(SM_CYVIRTUALSCREEN)}));
+  EXPECT_EQ(Str(rect), Str({origin_.x, origin_.y, origin_.x + screen_.cx, origin_.y + screen_.cy}));
   EXPECT_TRUE(onTop && secondRefused);
   EXPECT_FALSE(g_capturing || g_screenBitmap || Overlay()) << "nothing of it is held";
   for (const auto& image : g_toolImages) EXPECT_FALSE(image) << "images freed with the session";
@@ -164,8 +159,7 @@ TEST_F(SessionTest, FrozenScreenHasThePointerOnlyWhenAskedAndARememberedSelectio
                                                              : "none";
     }});
     EXPECT_EQ(shown, "20,30,120,100");
-    ASSERT_EQ(frozen->width() * 10000 + frozen->height(),
-              GetSystemMetrics(SM_CXVIRTUALSCREEN) * 10000 + GetSystemMetrics(SM_CYVIRTUALSCREEN));
+    ASSERT_TRUE(frozen->width == screen_.cx && frozen->height == screen_.cy);
     EXPECT_TRUE(frozen->At(200, 150) == 0x00C800u && frozen->At(199, 149) != 0x00C800u);
     // The crosshair with its hotspot on the pointer at (300, 220): two white lines of 32 with
     // a gap of four around the hotspot, the 16th pixel of each line.
@@ -201,14 +195,10 @@ TEST_F(SessionTest, MemoryReturnsOnceASessionHasEnded) {
   for (int i = 0; i < 2; ++i) UniqueBitmap warmUp(CaptureScreen(false));
   const SIZE_T start = committed();
   // The frozen screen, its darkened copy and the back buffer are a screen's worth each.
-  const SIZE_T half = static_cast<SIZE_T>(GetSystemMetrics(SM_CXVIRTUALSCREEN)) *
-                      static_cast<SIZE_T>(GetSystemMetrics(SM_CYVIRTUALSCREEN)) * 2;
+  const SIZE_T half = SIZE_T(screen_.cx) * SIZE_T(screen_.cy) * 2;
   for (int session = 1; session <= 2; ++session) {
     Session({[] { Select(100, 100, 700, 500), Select(300, 300, 340, 320); }});  // and a move
-    // What a destroyed window leaves behind is finished in the messages that follow.
-    for (const ULONGLONG until = GetTickCount64() + 300; GetTickCount64() < until; Sleep(10)) {
-      for (MSG m; PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE);) DispatchMessageW(&m);
-    }
+    Pump(300);  // what a destroyed window leaves behind is finished in the messages that follow
     EXPECT_LT(committed(), start + half) << "after session " << session << ", from " << start;
   }
 }

@@ -1,17 +1,11 @@
-// The editor as a capture session sets it up: the overlay's class, a known picture as the frozen
-// screen, the toolbar images and a fresh state; an overlay window of the real class fed the
-// messages of a user's actions; and the pixels of what it paints.
+// The editor as a capture session sets it up, an overlay window of the real class fed the
+// messages of a user's actions, and the pixels of what it paints.
 #pragma once
-
 #include <windows.h>
-
 #include <gtest/gtest.h>
-
-#include <cstdlib>
 #include <memory>
 #include <string>
 #include <thread>
-
 #include "app/gdiplus_handles.h"
 #include "capture/capture_session.h"
 #include "overlay/overlay_paint.h"
@@ -23,10 +17,6 @@
 inline DWORD Rgb(int r, int g, int b) { return static_cast<DWORD>(r << 16 | g << 8 | b); }
 inline DWORD Dib(COLORREF c) { return Rgb(GetRValue(c), GetGValue(c), GetBValue(c)); }
 inline int Ch(DWORD pixel, int shift) { return static_cast<int>(pixel >> shift & 0xFF); }
-inline bool Near(DWORD a, DWORD b, int most) {
-  return std::abs(Ch(a, 0) - Ch(b, 0)) <= most && std::abs(Ch(a, 8) - Ch(b, 8)) <= most &&
-         std::abs(Ch(a, 16) - Ch(b, 16)) <= most;
-}
 // No two neighbours alike, so a shifted copy cannot pass for the original; no channel at 0 or
 // 255, so black, white and pure colours can only come from drawing.
 inline DWORD PatternAt(int x, int y) {
@@ -36,7 +26,6 @@ inline std::string Str(const RECT& r) {
   return std::to_string(r.left) + "," + std::to_string(r.top) + "," + std::to_string(r.right) +
          "," + std::to_string(r.bottom);
 }
-
 // A top-down 32-bit DIB section, with the pattern if asked.
 inline HBITMAP MakeDib(int width, int height, DWORD** bits, bool pattern = false) {
   BITMAPINFO info = {};
@@ -47,33 +36,28 @@ inline HBITMAP MakeDib(int width, int height, DWORD** bits, bool pattern = false
   return bitmap;
 }
 
-// A DIB section selected into a memory DC of its own.
-class Canvas {
- public:
-  Canvas(int width, int height)
-      : width_(width), height_(height), bitmap_(MakeDib(width, height, &bits_)),
-        dc_(CreateCompatibleDC(nullptr)), select_(dc_.get(), bitmap_.get()) {}
+// A DIB section selected into a memory DC of its own; its pixels, rows top first, are read once
+// GDI has flushed what it drew.
+struct Canvas {
+  Canvas(int w, int h)
+      : width(w), height(h), bitmap(MakeDib(w, h, &pixels)), dc(CreateCompatibleDC(nullptr)),
+        select(dc.get(), bitmap.get()) {}
   // A copy of any bitmap that no DC holds.
-  static std::unique_ptr<Canvas> Of(HBITMAP bitmap) {
+  static std::unique_ptr<Canvas> Of(HBITMAP source) {
     BITMAP info = {};
-    GetObjectW(bitmap, sizeof info, &info);
+    GetObjectW(source, sizeof info, &info);
     auto canvas = std::make_unique<Canvas>(info.bmWidth, info.bmHeight);
-    const UniqueMemoryDc source(CreateCompatibleDC(nullptr));
-    const SelectGuard select(source.get(), bitmap);
-    BitBlt(canvas->dc(), 0, 0, info.bmWidth, info.bmHeight, source.get(), 0, 0, SRCCOPY);
+    const UniqueMemoryDc from(CreateCompatibleDC(nullptr));
+    const SelectGuard select(from.get(), source);
+    BitBlt(canvas->dc.get(), 0, 0, info.bmWidth, info.bmHeight, from.get(), 0, 0, SRCCOPY);
     return canvas;
   }
-  HDC dc() const { return dc_.get(); }
-  int width() const { return width_; }
-  int height() const { return height_; }
-  // Every pixel, rows top first, the fourth byte included.
-  DWORD* bits() const { return GdiFlush(), bits_; }
-  DWORD At(int x, int y) const { return bits()[y * width_ + x] & 0xFFFFFFu; }
+  DWORD At(int x, int y) const { return GdiFlush(), pixels[y * width + x] & 0xFFFFFFu; }
   // Whether it shows the pattern's region, pixel for pixel.
   bool IsRegion(const RECT& r) const {
-    bool same = width_ == r.right - r.left && height_ == r.bottom - r.top;
-    for (int i = 0; same && i < width_ * height_; ++i) {
-      same = At(i % width_, i / width_) == PatternAt(r.left + i % width_, r.top + i / width_);
+    bool same = width == r.right - r.left && height == r.bottom - r.top;
+    for (int i = 0; same && i < width * height; ++i) {
+      same = At(i % width, i / width) == PatternAt(r.left + i % width, r.top + i / width);
     }
     return same;
   }
@@ -85,13 +69,11 @@ class Canvas {
     }
     return count;
   }
-
- private:
-  int width_, height_;
-  DWORD* bits_ = nullptr;
-  UniqueBitmap bitmap_;
-  UniqueMemoryDc dc_;
-  SelectGuard select_;
+  int width, height;
+  DWORD* pixels = nullptr;
+  UniqueBitmap bitmap;
+  UniqueMemoryDc dc;
+  SelectGuard select;
 };
 
 // Another thread's window holds the clipboard while this lives. Wine lets a second
@@ -119,22 +101,20 @@ inline void SetCtrl(bool down) {
   keys[VK_CONTROL] = keys[VK_LCONTROL] = down ? 0x80 : 0;
   SetKeyboardState(keys);
 }
-
 inline void RegisterOverlayClass() {
   WNDCLASSEXW windowClass = {};
-  windowClass.cbSize = sizeof windowClass;
-  windowClass.lpfnWndProc = OverlayWndProc;
+  windowClass.cbSize = sizeof windowClass, windowClass.lpfnWndProc = OverlayWndProc;
   windowClass.lpszClassName = L"SnapwrenOverlay";
   RegisterClassExW(&windowClass);
 }
 
+// The pattern as the frozen screen, the toolbar images and a fresh state; the completion
+// callback's calls, region and picture are kept.
 class EditorFixture : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(gdiplus_.started());
     RegisterOverlayClass();
-    DWORD* bits = nullptr;
-    picture_.reset(MakeDib(width_, height_, &bits, true));
     g_sessionScreenBitmap = picture_.get();
     for (int i = 0; i < kToolImageCount; ++i) g_toolImages[i] = LoadPngResource(101 + i);
     ResetOverlayState(g_overlayState);
@@ -145,16 +125,13 @@ class EditorFixture : public ::testing::Test {
     };
   }
   void TearDown() override {
-    SetCtrl(false);
-    if (Alive()) DestroyWindow(hwnd_);
-    for (MSG message; PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE);) {
-    }
+    if (SetCtrl(false), Alive()) DestroyWindow(hwnd_);
+    for (MSG message; PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE);) continue;
     ReleaseOverlayCanvas();
     g_onSelectionDone = nullptr, g_sessionScreenBitmap = nullptr;
     for (auto& image : g_toolImages) image.reset();
     ResetOverlayState(g_overlayState);
-    AppSettings = saved_;
-    DeleteFileW(GetSettingsPath().c_str());
+    AppSettings = saved_, DeleteFileW(GetSettingsPath().c_str());
   }
   // A shown window keeps an update region and gets WM_PAINT, as during a session; a hidden one
   // is painted only when a test asks.
@@ -166,41 +143,36 @@ class EditorFixture : public ::testing::Test {
                             GetSystemMetrics(SM_YVIRTUALSCREEN), width_, height_, nullptr,
                             nullptr, nullptr, nullptr);
     ASSERT_TRUE(Alive());
-    ShowWindow(hwnd_, shown ? SW_SHOW : SW_HIDE);
-    UpdateWindow(hwnd_);
+    ShowWindow(hwnd_, shown ? SW_SHOW : SW_HIDE), UpdateWindow(hwnd_);
   }
-  static LPARAM At(int x, int y) { return MAKELPARAM(static_cast<short>(x), static_cast<short>(y)); }
+  static LPARAM At(int x, int y) { return MAKELPARAM(short(x), short(y)); }
   void Send(UINT message, int x, int y, WPARAM keys = MK_LBUTTON) {
     SendMessageW(hwnd_, message, message == WM_LBUTTONUP ? 0 : keys, At(x, y));
   }
-  void Press(int x, int y) { Send(WM_LBUTTONDOWN, x, y); }
   void Move(int x, int y, bool held = true) { Send(WM_MOUSEMOVE, x, y, held ? MK_LBUTTON : 0); }
-  void Release(int x, int y) { Send(WM_LBUTTONUP, x, y); }
   void Drag(int x0, int y0, int x1, int y1) {
-    Press(x0, y0), Move((x0 + x1) / 2, (y0 + y1) / 2), Move(x1, y1), Release(x1, y1);
+    Send(WM_LBUTTONDOWN, x0, y0), Move((x0 + x1) / 2, (y0 + y1) / 2), Move(x1, y1);
+    Send(WM_LBUTTONUP, x1, y1);
   }
-  void Click(int x, int y) { Press(x, y), Release(x, y); }
+  void Click(int x, int y) { Send(WM_LBUTTONDOWN, x, y), Send(WM_LBUTTONUP, x, y); }
   void Click(ToolbarButtonId id) {
     Click(g_toolbarLayout.Button(id).left + 14, g_toolbarLayout.Button(id).top + 14);
-  }
-  void Key(WPARAM key, bool ctrl) {
-    SetCtrl(ctrl), SendMessageW(hwnd_, WM_KEYDOWN, key, 1), SetCtrl(false);
   }
   bool Alive() const { return IsWindow(hwnd_) != FALSE; }
   // The whole frame as the overlay paints it.
   std::unique_ptr<Canvas> Paint() {
     auto frame = std::make_unique<Canvas>(width_, height_);
-    PaintOverlayFrame(frame->dc(), width_, height_);
+    PaintOverlayFrame(frame->dc.get(), width_, height_);
     return frame;
   }
 
   GdiplusSession gdiplus_;
   const int width_ = GetSystemMetrics(SM_CXVIRTUALSCREEN);
   const int height_ = GetSystemMetrics(SM_CYVIRTUALSCREEN);
-  UniqueBitmap picture_;
+  DWORD* bits_ = nullptr;
+  const UniqueBitmap picture_{MakeDib(width_, height_, &bits_, true)};
   const Settings saved_ = AppSettings;
   HWND hwnd_ = nullptr;
-  // What the session's completion callback was handed.
   int calls_ = 0;
   RECT doneRect_ = {};
   std::unique_ptr<Canvas> result_;

@@ -1,32 +1,36 @@
 // The overlay repaints only what a change touches, from a darkened screen and a back buffer kept
 // for the session. A shown overlay is driven through its window procedure, and after every step
-// what the window shows must equal, pixel for pixel, the frame drawn from scratch the plain way:
-// the whole screen, a fresh black layer blended over it, and every element on top.
+// what the window shows must equal, pixel for pixel, the frame drawn from scratch the plain way.
 #include "overlay/annotations.h"
 #include "overlay/frame_damage.h"
 #include "unit/overlay/editor_fixture.h"
 
 using Id = ToolbarButtonId;
 
-// The frame as one full repaint draws it, from nothing but the state.
+// As the overlay draws it: the DC's default font, 20 pixels above the selection.
+static void DrawSizeLabel(HDC hdc, const RECT& shown) {
+  const std::wstring label = FormatSizeLabel(shown);
+  SetBkMode(hdc, TRANSPARENT), SetTextColor(hdc, RGB(255, 255, 255));
+  TextOutW(hdc, shown.left + 5, shown.top - 20, label.c_str(), static_cast<int>(label.size()));
+}
+
+// The whole screen, a fresh black layer blended over it outside the selection, and every
+// element on top, from nothing but the state.
 static void PaintStraightforward(HDC hdc, int width, int height) {
   const OverlayState& state = g_overlayState;
   const HBRUSH black = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
+  UniqueMemoryDc source(CreateCompatibleDC(hdc)), layerDc(CreateCompatibleDC(hdc));
   {
-    UniqueMemoryDc source(CreateCompatibleDC(hdc));
     SelectGuard select(source.get(), g_sessionScreenBitmap);
     BitBlt(hdc, 0, 0, width, height, source.get(), 0, 0, SRCCOPY);
   }
   UniqueBitmap layer(CreateCompatibleBitmap(hdc, width, height));
-  UniqueMemoryDc layerDc(CreateCompatibleDC(hdc));
   SelectGuard selectLayer(layerDc.get(), layer.get());
-  const RECT all = {0, 0, width, height};
+  const RECT all = {0, 0, width, height}, shown = ShownRect(state);
   FillRect(layerDc.get(), &all, black);
-  UniqueRegion outside(CreateRectRgn(0, 0, width, height));
-  const RECT shown = ShownRect(state);
   const bool bright = (state.Phase == OverlayPhase::Selected || state.IsSelecting) &&
                       shown.right > shown.left;
-  UniqueRegion inside(CreateRectRgnIndirect(&shown));
+  UniqueRegion outside(CreateRectRgn(0, 0, width, height)), inside(CreateRectRgnIndirect(&shown));
   if (bright) CombineRgn(outside.get(), outside.get(), inside.get(), RGN_DIFF);
   SelectClipRgn(hdc, outside.get());
   AlphaBlend(hdc, 0, 0, width, height, layerDc.get(), 0, 0, width, height,
@@ -36,9 +40,7 @@ static void PaintStraightforward(HDC hdc, int width, int height) {
     UniquePen pen(CreatePen(PS_SOLID, 2, RGB(255, 182, 193)));
     SelectGuard selectPen(hdc, pen.get()), selectBrush(hdc, GetStockObject(NULL_BRUSH));
     Rectangle(hdc, shown.left, shown.top, shown.right, shown.bottom);
-    const std::wstring label = FormatSizeLabel(shown);
-    SetBkMode(hdc, TRANSPARENT), SetTextColor(hdc, RGB(255, 255, 255));
-    TextOutW(hdc, shown.left + 5, shown.top - 20, label.c_str(), static_cast<int>(label.size()));
+    DrawSizeLabel(hdc, shown);
   }
   if (state.Phase != OverlayPhase::Selected) return;
   DrawAnnotations(hdc);
@@ -46,23 +48,22 @@ static void PaintStraightforward(HDC hdc, int width, int height) {
     FillRect(hdc, &handle, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
     FrameRect(hdc, &handle, black);
   }
-  auto icons = [&](std::initializer_list<Id> ids) {
-    for (Id id : ids) {
-      const RECT& button = g_toolbarLayout.Button(id);
-      const Tool tool = ToolOfButton(id);
-      DrawToolbarIcon(hdc, button, g_toolImages[ToolbarImageSlot(id)].get(),
+  // In the order of the buttons: each panel under its first button, the colour as a swatch.
+  for (int i = 0; i < kToolbarButtonCount; ++i) {
+    const RECT& button = g_toolbarLayout.Buttons[i];
+    const Tool tool = ToolOfButton(Id(i));
+    if (Id(i) == Id::Pen || Id(i) == Id::Copy) {
+      FillRoundedPanel(hdc, Id(i) == Id::Pen ? ToolPanelRect() : ActionPanelRect());
+    }
+    if (Id(i) != Id::Color) {
+      DrawToolbarIcon(hdc, button, g_toolImages[ToolbarImageSlot(Id(i))].get(),
                       tool != Tool::None && tool == state.CurrentTool,
                       RectContains(button, state.HoverPoint));
+      continue;
     }
-  };
-  FillRoundedPanel(hdc, ToolPanelRect());
-  icons({Id::Pen, Id::Line, Id::Arrow, Id::Rectangle, Id::Text, Id::Undo});
-  const RECT& swatch = g_toolbarLayout.Button(Id::Color);
-  UniqueBrush colour(CreateSolidBrush(state.CurrentColor));
-  FillRect(hdc, &swatch, colour.get());
-  FrameRect(hdc, &swatch, black);
-  FillRoundedPanel(hdc, ActionPanelRect());
-  icons({Id::Copy, Id::Save, Id::Upload, Id::Close});
+    UniqueBrush colour(CreateSolidBrush(state.CurrentColor));
+    FillRect(hdc, &button, colour.get()), FrameRect(hdc, &button, black);
+  }
   if (!state.TooltipText.empty() && GetTickCount() - state.TooltipTime > 300) DrawTooltip(hdc);
 }
 
@@ -84,28 +85,27 @@ class FastPaintTest : public EditorFixture {
       if (s.check) ExpectSameAsStraightforward(s.check);
     }
   }
-  // What the window shows once it has handled its pending paint, against the frame drawn from
-  // scratch for the same state; the first differing pixel is named.
+  // What the window shows once it has handled its pending paint; the first differing pixel is
+  // named.
   void ExpectSameAsStraightforward(const char* step) {
     UpdateWindow(hwnd_);
     Canvas shown(width_, height_), expected(width_, height_);
-    {
-      WindowDc window(hwnd_);
-      BitBlt(shown.dc(), 0, 0, width_, height_, window.get(), 0, 0, SRCCOPY);
-      // Drawn into a bitmap compatible with the window, as a repaint does: GDI+ takes another
-      // way into a DIB section, and its antialiased edges come out a little different.
-      UniqueBitmap frame(CreateCompatibleBitmap(window.get(), width_, height_));
-      UniqueMemoryDc frameDc(CreateCompatibleDC(window.get()));
-      SelectGuard select(frameDc.get(), frame.get());
-      PaintStraightforward(frameDc.get(), width_, height_);
-      BitBlt(expected.dc(), 0, 0, width_, height_, frameDc.get(), 0, 0, SRCCOPY);
-    }
-    const DWORD *a = shown.bits(), *b = expected.bits();
+    const WindowDc window(hwnd_);
+    BitBlt(shown.dc.get(), 0, 0, width_, height_, window.get(), 0, 0, SRCCOPY);
+    // Drawn into a bitmap compatible with the window, as a repaint does: GDI+ takes another way
+    // into a DIB section, and its antialiased edges come out a little different.
+    const UniqueBitmap frame(CreateCompatibleBitmap(window.get(), width_, height_));
+    const UniqueMemoryDc frameDc(CreateCompatibleDC(window.get()));
+    const SelectGuard select(frameDc.get(), frame.get());
+    PaintStraightforward(frameDc.get(), width_, height_);
+    BitBlt(expected.dc.get(), 0, 0, width_, height_, frameDc.get(), 0, 0, SRCCOPY);
+    GdiFlush();
+    const DWORD *a = shown.pixels, *b = expected.pixels;
     int i = 0;
     while (i < width_ * height_ && ((a[i] ^ b[i]) & 0xFFFFFF) == 0) ++i;
-    if (i == width_ * height_) return;
-    ADD_FAILURE() << step << ": first at " << i % width_ << "," << i / width_ << " shows "
-                  << std::hex << (a[i] & 0xFFFFFF) << " instead of " << (b[i] & 0xFFFFFF);
+    EXPECT_EQ(i, width_ * height_) << step << ": first at " << i % width_ << "," << i / width_
+                                   << std::hex << " shows " << (a[i] & 0xFFFFFF) << " not "
+                                   << (b[i] & 0xFFFFFF);
   }
 };
 
@@ -165,20 +165,19 @@ TEST_F(FastPaintTest, SelectedMovedResizedHoveredAndAnnotated) {
   ExpectSameAsStraightforward("undone");
 }
 
-// Only the bounds of what changed are repainted, so each element must stay inside the bounds
-// given for it, or its old pixels would linger on the screen. Every pixel a drawing on a plain
-// canvas changed must lie inside them.
+// Only the bounds of what changed are repainted, so every pixel an element draws on a plain
+// canvas must lie inside the bounds given for it, or its old pixels would linger on the screen.
 template <typename Draw>
 static void ExpectInside(const RECT& bounds, const std::string& what, bool draws, Draw draw) {
   Canvas canvas(800, 800);
-  std::fill(canvas.bits(), canvas.bits() + 800 * 800, 0x102030u);
-  draw(canvas.dc());
-  const DWORD* pixels = canvas.bits();
+  std::fill(canvas.pixels, canvas.pixels + 800 * 800, 0x102030u);
+  draw(canvas.dc.get());
+  GdiFlush();
+  const DWORD* pixels = canvas.pixels;
   long changed = 0, outside = 0;
   for (int i = 0; i < 800 * 800; ++i) {
     if ((pixels[i] & 0xFFFFFFu) == 0x102030u) continue;
-    ++changed;
-    outside += RectContains(bounds, {i % 800, i / 800}) ? 0 : 1;
+    ++changed, outside += RectContains(bounds, {i % 800, i / 800}) ? 0 : 1;
   }
   EXPECT_TRUE(changed > 0 || !draws) << what << " drew nothing";
   EXPECT_EQ(outside, 0) << what << " drew outside its bounds";
@@ -195,10 +194,8 @@ TEST(ElementBoundsTest, StrokesTextTooltipsAndSizeLabelsStayInsideTheirBounds) {
       if (kind == Tool::Pen) stroke.Points = {from, bend, to};
       // A rectangle without height, a pen stroke that never moved: nothing to see.
       const bool flat = to.y == from.y && (kind == Tool::Rectangle || to.x == from.x);
-      ExpectInside(AnnotationBounds(stroke),
-                   std::to_string(static_cast<int>(kind)) + " to " + std::to_string(to.x) + "," +
-                       std::to_string(to.y),
-                   !flat, [&](HDC hdc) { DrawAnnotation(hdc, stroke, {0, 0}); });
+      ExpectInside(AnnotationBounds(stroke), Str({int(kind), 0, to.x, to.y}), !flat,
+                   [&](HDC hdc) { DrawAnnotation(hdc, stroke, {0, 0}); });
     }
   }
   for (const wchar_t* text : {L"WWWMMM@@@", L"Größe ändern|", L"jgq|ÄÖÜ"}) {
@@ -210,18 +207,13 @@ TEST(ElementBoundsTest, StrokesTextTooltipsAndSizeLabelsStayInsideTheirBounds) {
                  true, draw);
   }
   for (int id = 0; id < kToolbarButtonCount; ++id) {
-    g_overlayState.TooltipText = ToolbarLabel(static_cast<Id>(id));
-    g_overlayState.TooltipAnchor = {400, 300};
-    ExpectInside(TooltipBounds(g_overlayState.TooltipText, g_overlayState.TooltipAnchor),
-                 "tooltip " + std::to_string(id), true, DrawTooltip);
+    g_overlayState.TooltipText = ToolbarLabel(Id(id)), g_overlayState.TooltipAnchor = {400, 300};
+    ExpectInside(TooltipBounds(g_overlayState.TooltipText, {400, 300}), "tooltip", true,
+                 DrawTooltip);
   }
   ResetOverlayState(g_overlayState);
-  // The label as the overlay draws it: the DC's default font, 20 pixels above the selection.
   for (RECT shown : {RECT{100, 300, 9100, 9300}, {200, 300, 150, 250}, {50, 30, 51, 31}}) {
-    const std::wstring label = FormatSizeLabel(shown);
-    ExpectInside(SizeLabelBounds(shown), "size label", true, [&](HDC hdc) {
-      SetBkMode(hdc, TRANSPARENT), SetTextColor(hdc, RGB(255, 255, 255));
-      TextOutW(hdc, shown.left + 5, shown.top - 20, label.c_str(), static_cast<int>(label.size()));
-    });
+    ExpectInside(SizeLabelBounds(shown), "size label", true,
+                 [&](HDC hdc) { DrawSizeLabel(hdc, shown); });
   }
 }

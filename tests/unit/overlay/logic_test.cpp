@@ -1,6 +1,4 @@
-// The editor's arithmetic without a window: drags, the toolbar's layout and hit tests, and the
-// text entry's keys.
-#include "overlay/annotations.h"
+// The editor's arithmetic without a window: drags, the toolbar's layout and its hit tests.
 #include "unit/overlay/editor_fixture.h"
 
 using Id = ToolbarButtonId;
@@ -22,25 +20,14 @@ TEST(SelectionRuleTest, DragsMoveTheirOwnEdgesAndOnlyAUsableSelectionIsRestored)
   for (const auto& c : cases) {
     EXPECT_EQ(CanRestoreSelection(c.remembered, 1600, 900), c.usable) << Str(c.remembered);
   }
-}
-
-TEST(SelectionRuleTest, SizeLabelsAreSignedAndAResetKeepsOnlyTheColourChoice) {
   EXPECT_EQ(FormatSizeLabel({10, 10, 110, 60}) + L" " + FormatSizeLabel({450, 100, 400, 300}),
             L"100 x 50 -50 x 200");
   OverlayState state;
-  state.Phase = OverlayPhase::Selected, state.SelectionRect = {1, 2, 3, 4};
-  state.DragMode = DragMode::Draw, state.IsDrawing = state.IsSelecting = state.SessionDone = true;
-  state.Annotations.resize(1), state.PenPoints.resize(1), state.CurrentTool = Tool::Arrow;
-  state.Result = OverlayResult::Done, state.TooltipText = L"Stift";
-  state.CurrentColor = RGB(1, 2, 3), state.CustomColors[15] = RGB(4, 5, 6);
-  state.ResultBitmap.reset(CreateBitmap(1, 1, 1, 32, nullptr));
+  state.Phase = OverlayPhase::Selected, state.CurrentColor = RGB(1, 2, 3);
+  state.CustomColors[15] = RGB(4, 5, 6);
   ResetOverlayState(state);
-  EXPECT_TRUE(state.Phase == OverlayPhase::NoSelection && Str(state.SelectionRect) == "0,0,0,0" &&
-              state.DragMode == DragMode::None && state.CurrentTool == Tool::None &&
-              state.Result == OverlayResult::Cancelled);
-  EXPECT_FALSE(state.IsDrawing || state.IsSelecting || state.SessionDone || state.ResultBitmap);
-  EXPECT_TRUE(state.Annotations.empty() && state.PenPoints.empty() && state.TooltipText.empty());
-  EXPECT_TRUE(state.CurrentColor == RGB(1, 2, 3) && state.CustomColors[15] == RGB(4, 5, 6));
+  EXPECT_TRUE(state.Phase == OverlayPhase::NoSelection && state.CurrentColor == RGB(1, 2, 3) &&
+              state.CustomColors[15] == RGB(4, 5, 6)) << "a reset keeps only the colour choice";
 }
 
 // On 1920 x 1080, for a selection "o" at 100,100,400,300 and others: the column of seven
@@ -49,7 +36,7 @@ TEST(SelectionRuleTest, SizeLabelsAreSignedAndAResetKeepsOnlyTheColourChoice) {
 // row goes above at 1041, inside along the bottom when the top is 39; it follows a selection off
 // the screen.
 TEST(ToolbarLayoutTest, ColumnBesideAndRowBelowWithTheirFallbacks) {
-  const RECT o = {100, 100, 400, 300};
+  const RECT o = {100, 100, 400, 300}, off = {-500, -300, -200, -100};
   const struct { RECT selection; Id button; const char* rect; } cases[] = {
       {o, Id::Pen, "412,100,440,128"}, {o, Id::Undo, "412,250,440,278"},
       {o, Id::Color, "412,280,440,308"}, {o, Id::Copy, "282,312,310,340"},
@@ -62,9 +49,8 @@ TEST(ToolbarLayoutTest, ColumnBesideAndRowBelowWithTheirFallbacks) {
       {{100, 500, 400, 1040}, Id::Copy, "282,1052,310,1080"},
       {{100, 500, 400, 1041}, Id::Copy, "282,460,310,488"},
       {{100, 39, 400, 1050}, Id::Copy, "282,1018,310,1046"},
-      {{100, 40, 400, 1050}, Id::Copy, "282,0,310,28"},
-      {{-500, -300, -200, -100}, Id::Pen, "-188,10,-160,38"},
-      {{-500, -300, -200, -100}, Id::Close, "-228,-88,-200,-60"}};
+      {{100, 40, 400, 1050}, Id::Copy, "282,0,310,28"}, {off, Id::Pen, "-188,10,-160,38"},
+      {off, Id::Close, "-228,-88,-200,-60"}};
   for (const auto& c : cases) {
     EXPECT_EQ(Str(ComputeToolbarLayout(c.selection, 1920, 1080).Button(c.button)), c.rect)
         << Str(c.selection) << " button " << static_cast<int>(c.button);
@@ -107,24 +93,4 @@ TEST(ToolbarLayoutTest, EveryButtonAnswersWithItsLabelAndOverlapsWithTheEarlierO
   const ToolbarLayout flipped = ComputeToolbarLayout({1880, 100, 1891, 111}, 1920, 1080);
   EXPECT_TRUE(RectContains(flipped.Button(Id::Close), {1865, 140}));
   EXPECT_EQ(label(flipped, 1865, 140), L"Linie");
-}
-
-TEST(AnnotationRuleTest, EachTextEntryMessageChangesTextCaretAndStep) {
-  // After the step: C(ontinue), E(nter commits) or D(iscard), then the caret, then the text.
-  const struct { UINT message; WPARAM wParam; const wchar_t *before, *after; } cases[] = {
-      {WM_CHAR, L'ä', L"A", L"C1Aä"}, {WM_CHAR, L' ', L"a", L"C1a "}, {WM_CHAR, 31, L"a", L"C1a"},
-      {WM_CHAR, 0x7F, L"a", L"C1a"}, {WM_KEYDOWN, VK_BACK, L"ab", L"C1a"},
-      {WM_KEYDOWN, VK_BACK, L"x\U0001F600", L"C1x"}, {WM_KEYDOWN, VK_BACK, L"", L"C1"},
-      {WM_KEYDOWN, VK_RETURN, L"abc", L"E1abc"}, {WM_KEYDOWN, VK_ESCAPE, L"abc", L"D1"},
-      {WM_TIMER, 999, L"a", L"C0a"}, {WM_TIMER, 1, L"a", L"C1a"}};  // only the caret's timer
-  for (const auto& c : cases) {
-    MSG message = {};
-    message.message = c.message, message.wParam = c.wParam;
-    std::wstring text = c.before;
-    bool caret = true;
-    const int step = static_cast<int>(ApplyTextEntryMessage(message, text, caret));
-    EXPECT_EQ(L"CED"[step] + std::wstring(caret ? L"1" : L"0") + text, c.after) << c.wParam;
-    ApplyTextEntryMessage(message, text, caret);
-    EXPECT_TRUE(caret || c.message != WM_TIMER) << "a second tick shows the caret again";
-  }
 }

@@ -54,7 +54,8 @@ TEST_F(UploadServer, SendsTheImageToTheBuiltInAddress) {
 }
 
 TEST_F(UploadServer, EveryKindOfAnswerGivesTheLinkOrItsFailureText) {
-  const std::wstring linked = L"ok https://img.example/*", none = L"failed |Keine Antwort vom Server";
+  const std::wstring linked = L"ok https://img.example/*";
+  const std::wstring none = L"failed |Keine Antwort vom Server";
   const std::wstring noLink = L"failed |Konnte URL nicht aus Server-Antwort extrahieren";
   const struct { const wchar_t* mode; std::wstring outcome; } cases[] = {
       {L"ok", linked}, {L"ok-space-after", linked}, {L"ok-space-before", linked},
@@ -85,7 +86,8 @@ TEST_F(UploadServer, NamesTheErrorOfARefusedConnectionAndRefusesAnUntrustedServe
   const std::wstring untrusted = Environment(L"SNAPWREN_UPLOAD_UNTRUSTED_PORT");
   ASSERT_FALSE(refused.empty() || untrusted.empty());
   // ERROR_WINHTTP_CANNOT_CONNECT
-  EXPECT_EQ(To(L":" + refused, L"/upload.php"), L"failed |Senden fehlgeschlagen (Fehlercode: 12029)");
+  EXPECT_EQ(To(L":" + refused, L"/upload.php"),
+            L"failed |Senden fehlgeschlagen (Fehlercode: 12029)");
   // Windows reports ERROR_WINHTTP_SECURE_FAILURE (12175), Wine 8
   // ERROR_WINHTTP_SECURE_CHANNEL_ERROR (12157); either way the image never leaves, which the
   // server side checks.

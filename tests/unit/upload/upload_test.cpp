@@ -87,7 +87,7 @@ TEST(ProgressViewTest, WindowsStackAboveTheFirstAndTheTextTurnsGreenWhenDone) {
   auto green = [](DWORD p) { return Ch(p, 8) > 60 && Ch(p, 16) < 60 && Ch(p, 0) < 60; };
   for (bool done : {false, true}) {
     Canvas frame(344, 110);
-    PaintProgress(frame.dc(), {0, 0, 344, 110}, 0.0f, done);
+    PaintProgress(frame.dc.get(), {0, 0, 344, 110}, 0.0f, done);
     EXPECT_EQ(std::to_string(frame.Count({70, 28, 344, 60}, black) > 100) +
                   std::to_string(frame.Count({70, 28, 344, 60}, green) > 100), done ? "01" : "10");
   }
