@@ -1,39 +1,33 @@
 // What the update server's answer means: versions, the JSON members, and where the installer goes.
 #include <gtest/gtest.h>
-
 #include <string>
-
 #include "update/json_string.h"
 #include "update/update_check.h"
 #include "update/update_download.h"
 #include "update/version.h"
 
 TEST(VersionTest, PiecesAreNumbersPaddedToThreeAndOnlyTheFirstThreeDecide) {
-  // Newer than 1.0.0, then not; then numbers, not text, and the earlier piece decides.
   for (const wchar_t* v : {L"1.0.1", L"1.1", L"2", L"1..1", L"1.2.", L" 2.0.0", L"2.0.0-beta"}) {
     EXPECT_TRUE(IsNewerVersion(L"1.0.0", v)) << v;
   }
   for (const wchar_t* v : {L"1.0.0", L"0.9.9", L"1.0.0.5", L".5", L"v2.0.0", L"", L"1.-1.0"}) {
     EXPECT_FALSE(IsNewerVersion(L"1.0.0", v)) << v;
   }
+  // Numbers, not text, and the earlier piece decides.
   EXPECT_TRUE(IsNewerVersion(L"1.9.0", L"1.10.0") && !IsNewerVersion(L"1.10.0", L"1.9.0") &&
-              IsNewerVersion(L"9.0.0", L"10.0.0") && !IsNewerVersion(L"2.0.0", L"1.99.99") &&
-              IsNewerVersion(L"1.-1.0", L"1.0.0") && IsNewerVersion(L"1.0.0", L"1.0.10") &&
-              !IsNewerVersion(L"1.0.0", L"1"));
+              !IsNewerVersion(L"2.0.0", L"1.99.99"));
 }
 
 TEST(UpdateAnswerTest, MembersAreTheTextBetweenTheQuotesAfterTheFirstQuotedKey) {
-  const std::string document = "{\n  \"version\": \"1.2.0\",\n  \"changelog\":\"Schneller\"\n}";
   const struct { std::string json; const char* key; const wchar_t* value; } cases[] = {
-      {document, "version", L"1.2.0"}, {document, "changelog", L"Schneller"},
-      {"{\"url\": \"x\"}", "version", L""}, {"{\"Version\": \"2.0.0\"}", "version", L""},
-      {"{\"version\" \"2.0.0\"}", "version", L""}, {"{\"version\": 2}", "version", L""},
-      {"{\"version\": \"2.0.0", "version", L""}, {"{\"version\": \"\"}", "version", L""},
+      {"{\n  \"version\": \"1.2.0\",\n  \"url\": \"u\"\n}", "version", L"1.2.0"},
+      {"{\"url\": \"x\"}", "version", L""}, {"{\"version\" \"2.0.0\"}", "version", L""},
+      {"{\"version\": 2}", "version", L""}, {"{\"version\": \"2.0.0", "version", L""},
+      {"{\"version\": \"\"}", "version", L""},
       {"{\"version\": 2, \"url\": \"x\"}", "version", L"url"},  // the next quoted text
       {"{\"changelog\": \"Feld \"version\": \"9.9.9\" weg\", \"version\": \"1.0.0\"}", "version",
        L"9.9.9"},
       {R"({"changelog": "Neu: \"Kopieren\""})", "changelog", L"Neu: \\"},
-      {R"({"changelog": "Zeile 1\nZeile 2"})", "changelog", L"Zeile 1\\nZeile 2"},
       {"{\"changelog\": \"Gr\xC3\xB6\xC3\x9F" "e \xE2\x80\x93 \xF0\x9F\x8C\xBC\"}", "changelog",
        L"Größe \u2013 \U0001F33C"},
       {"{\"changelog\": \"M\xE4rz\"}", "changelog", L"M\uFFFDrz"},  // replaced, not dropped
@@ -46,7 +40,6 @@ TEST(UpdateAnswerTest, AVersionNewerThanThisOneIsOfferedAndAnUnusableAnswerNamed
       {R"({"version": "1.0.0", "url": "u", "changelog": ""})", L"", L"0 1.0.0 u  "},
       {"{\"version\": \"1.2.0\", \"url\": \"u\", \"changelog\": \"Sch\xC3\xB6n\"}", L"",
        L"1 1.2.0 u Schön "},
-      {R"({"version": "2.0.0"})", L"", L"1 2.0.0   "},
       {"<html>Not found</html>", L"", L"0    Ungültige Serverantwort"},
       {"", L"HTTP Status: 404", L"0    HTTP Status: 404"},
       {"", L"", L"0    Keine Antwort vom Update-Server"}};

@@ -1,11 +1,8 @@
-// UploadPng over real WinHTTP against the tests' upload server (tests/e2e/servers.py). The cases
-// that need the server run only when tests/e2e/test_upload.py starts this executable with the
-// server up and SNAPWREN_UPLOAD_SERVER set; on their own they are skipped. That side counts the
-// requests: one to the built-in address, then one per mode below.
+// UploadPng over real WinHTTP. The cases of UploadServer run only when tests/e2e/test_upload.py
+// starts this executable with its server (tests/e2e/servers.py) up and SNAPWREN_UPLOAD_SERVER
+// set; that side counts the requests: one to the built-in address, then one per mode below.
 #include "upload/upload_client.h"
-
 #include <gtest/gtest.h>
-
 #include <string>
 
 // Short enough for the stalled answers to fail quickly, long enough for a loaded machine.
@@ -16,19 +13,15 @@ static std::wstring Environment(const wchar_t* name) {
   const DWORD length = GetEnvironmentVariableW(name, value, ARRAYSIZE(value));
   return length > 0 && length < ARRAYSIZE(value) ? value : L"";
 }
-
-// The bytes test_upload.py expects: every byte value, CR LF and "--" pairs included, so
-// that any re-encoding of the body shows.
+// Every byte value, CR LF and "--" pairs included, so that any re-encoding of the body shows.
 static std::vector<BYTE> PatternPng() {
   std::vector<BYTE> png(70000);
   for (size_t i = 0; i < png.size(); ++i) png[i] = static_cast<BYTE>((i * 7 + i / 256) & 0xFF);
   return png;
 }
-
 static std::wstring Outcome(const UploadResult& result) {
   return (result.success ? L"ok " : L"failed ") + result.link + L"|" + result.error;
 }
-
 static std::wstring To(const std::wstring& port, const std::wstring& path) {
   return Outcome(UploadPngTo(L"https://localhost" + port + path, PatternPng(), kTestTimeoutMs));
 }
@@ -42,9 +35,7 @@ TEST(UploadPng, RefusesAnEmptyImageBeforeAnyTrafficAndNamesAnAddressThatIsNoUrl)
 class UploadServer : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (Environment(L"SNAPWREN_UPLOAD_SERVER").empty()) {
-      GTEST_SKIP() << "needs the test upload server (tests/e2e/test_upload.py)";
-    }
+    if (Environment(L"SNAPWREN_UPLOAD_SERVER").empty()) GTEST_SKIP() << "needs the test server";
   }
 };
 
@@ -54,9 +45,8 @@ TEST_F(UploadServer, SendsTheImageToTheBuiltInAddress) {
 }
 
 TEST_F(UploadServer, EveryKindOfAnswerGivesTheLinkOrItsFailureText) {
-  const std::wstring linked = L"ok https://img.example/*";
-  const std::wstring none = L"failed |Keine Antwort vom Server";
-  const std::wstring noLink = L"failed |Konnte URL nicht aus Server-Antwort extrahieren";
+  const std::wstring linked = L"ok https://img.example/*", none = L"failed |Keine Antwort vom "
+      L"Server", noLink = L"failed |Konnte URL nicht aus Server-Antwort extrahieren";
   const struct { const wchar_t* mode; std::wstring outcome; } cases[] = {
       {L"ok", linked}, {L"ok-space-after", linked}, {L"ok-space-before", linked},
       {L"ok-spaces", linked}, {L"utf8", L"ok https://img.example/Grüße/\U0001F338.png|"},
