@@ -3,7 +3,9 @@
 #pragma once
 #include <windows.h>
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <thread>
 #include "app/gdiplus_handles.h"
@@ -26,7 +28,6 @@ inline std::string Str(const RECT& r) {
   return std::to_string(r.left) + "," + std::to_string(r.top) + "," + std::to_string(r.right) +
          "," + std::to_string(r.bottom);
 }
-// A top-down 32-bit DIB section, with the pattern if asked.
 inline HBITMAP MakeDib(int width, int height, DWORD** bits, bool pattern = false) {
   BITMAPINFO info = {};
   info.bmiHeader = {sizeof info.bmiHeader, width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
@@ -53,7 +54,6 @@ struct Canvas {
     return canvas;
   }
   DWORD At(int x, int y) const { return GdiFlush(), pixels[y * width + x] & 0xFFFFFFu; }
-  // Whether it shows the pattern's region, pixel for pixel.
   bool IsRegion(const RECT& r) const {
     bool same = width == r.right - r.left && height == r.bottom - r.top;
     for (int i = 0; same && i < width * height; ++i) {
@@ -108,8 +108,9 @@ inline void RegisterOverlayClass() {
   RegisterClassExW(&windowClass);
 }
 
-// The pattern as the frozen screen, the toolbar images and a fresh state; the completion
-// callback's calls, region and picture are kept.
+constexpr const wchar_t* kButtons[] = {L"Pen", L"Line", L"Arrow", L"Rect", L"Text", L"Undo",
+                                       L"Colour", L"Copy", L"Save", L"Upload", L"Close"};
+
 class EditorFixture : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -158,8 +159,42 @@ class EditorFixture : public ::testing::Test {
   void Click(ToolbarButtonId id) {
     Click(g_toolbarLayout.Button(id).left + 14, g_toolbarLayout.Button(id).top + 14);
   }
+  // Steps separated by commas: "drag x0 y0 x1 y1", "press|move|hover|release|click|right x y", a
+  // button's name, a letter or "Esc" as a key, "ctrl+" before either, "check <what>", and for
+  // the modal text entry, which takes them from the queue: "type <text>", "post Enter|Back|Esc|C"
+  // and "post-press x y".
+  void Run(const std::wstring& script) {
+    std::wistringstream steps(script);
+    for (std::wstring step; std::getline(steps, step, L',');) {
+      std::wistringstream in(step);
+      std::wstring verb, word;
+      int x = 0, y = 0, x1 = 0, y1 = 0;
+      in >> verb;
+      if (verb == L"type" || verb == L"post" || verb == L"check") std::getline(in >> std::ws, word);
+      in >> x >> y >> x1 >> y1;
+      const bool ctrl = verb.rfind(L"ctrl+", 0) == 0;
+      if (SetCtrl(ctrl), ctrl) verb.erase(0, 5);
+      const auto button = std::find(std::begin(kButtons), std::end(kButtons), verb);
+      if (verb == L"drag") Drag(x, y, x1, y1);
+      if (verb == L"press" || verb == L"click") Send(WM_LBUTTONDOWN, x, y);
+      if (verb == L"move" || verb == L"hover") Move(x, y, verb == L"move");
+      if (verb == L"release" || verb == L"click") Send(WM_LBUTTONUP, x, y);
+      if (verb == L"right") Send(WM_RBUTTONDOWN, x, y, MK_LBUTTON | MK_RBUTTON);
+      if (button != std::end(kButtons)) Click(ToolbarButtonId(button - std::begin(kButtons)));
+      if (verb.size() == 1 || verb == L"Esc") {
+        SendMessageW(hwnd_, WM_KEYDOWN, verb == L"Esc" ? VK_ESCAPE : verb.back(), 1);
+      }
+      SetCtrl(false);
+      for (wchar_t c : verb == L"type" ? word : L"") PostMessageW(hwnd_, WM_CHAR, c, 1);
+      const WPARAM key = word == L"Enter" ? VK_RETURN : word == L"Back" ? VK_BACK
+                         : word == L"Esc" ? VK_ESCAPE : 'C';
+      if (verb == L"post") PostMessageW(hwnd_, WM_KEYDOWN, key, 1);
+      if (verb == L"post-press") PostMessageW(hwnd_, WM_LBUTTONDOWN, MK_LBUTTON, At(x, y));
+      if (verb == L"check") Checkpoint(word);
+    }
+  }
+  virtual void Checkpoint(const std::wstring&) {}
   bool Alive() const { return IsWindow(hwnd_) != FALSE; }
-  // The whole frame as the overlay paints it.
   std::unique_ptr<Canvas> Paint() {
     auto frame = std::make_unique<Canvas>(width_, height_);
     PaintOverlayFrame(frame->dc.get(), width_, height_);

@@ -1,6 +1,5 @@
-// The overlay repaints only what a change touches, from a darkened screen and a back buffer kept
-// for the session. A shown overlay is driven through its window procedure, and after every step
-// what the window shows must equal, pixel for pixel, the frame drawn from scratch the plain way.
+// The overlay repaints only what a change touches, from a darkened screen and a back buffer; after
+// every step what the window shows must equal, pixel for pixel, the frame drawn the plain way.
 #include "overlay/annotations.h"
 #include "overlay/frame_damage.h"
 #include "unit/overlay/editor_fixture.h"
@@ -14,20 +13,18 @@ static void DrawSizeLabel(HDC hdc, const RECT& shown) {
   TextOutW(hdc, shown.left + 5, shown.top - 20, label.c_str(), static_cast<int>(label.size()));
 }
 
-// The whole screen, a fresh black layer blended over it outside the selection, and every
-// element on top, from nothing but the state.
+// The whole screen, a fresh black layer blended over it outside the selection, every element on
+// top, from nothing but the state.
 static void PaintStraightforward(HDC hdc, int width, int height) {
   const OverlayState& state = g_overlayState;
   const HBRUSH black = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
-  UniqueMemoryDc source(CreateCompatibleDC(hdc)), layerDc(CreateCompatibleDC(hdc));
-  {
-    SelectGuard select(source.get(), g_sessionScreenBitmap);
-    BitBlt(hdc, 0, 0, width, height, source.get(), 0, 0, SRCCOPY);
-  }
-  UniqueBitmap layer(CreateCompatibleBitmap(hdc, width, height));
-  SelectGuard selectLayer(layerDc.get(), layer.get());
-  const RECT all = {0, 0, width, height}, shown = ShownRect(state);
-  FillRect(layerDc.get(), &all, black);
+  const UniqueMemoryDc source(CreateCompatibleDC(hdc)), layerDc(CreateCompatibleDC(hdc));
+  const SelectGuard selectScreen(source.get(), g_sessionScreenBitmap);
+  BitBlt(hdc, 0, 0, width, height, source.get(), 0, 0, SRCCOPY);
+  const UniqueBitmap layer(CreateCompatibleBitmap(hdc, width, height));
+  const SelectGuard selectLayer(layerDc.get(), layer.get());
+  PatBlt(layerDc.get(), 0, 0, width, height, BLACKNESS);
+  const RECT shown = ShownRect(state);
   const bool bright = (state.Phase == OverlayPhase::Selected || state.IsSelecting) &&
                       shown.right > shown.left;
   UniqueRegion outside(CreateRectRgn(0, 0, width, height)), inside(CreateRectRgnIndirect(&shown));
@@ -53,41 +50,24 @@ static void PaintStraightforward(HDC hdc, int width, int height) {
     const RECT& button = g_toolbarLayout.Buttons[i];
     const Tool tool = ToolOfButton(Id(i));
     if (Id(i) == Id::Pen || Id(i) == Id::Copy) {
-      FillRoundedPanel(hdc, Id(i) == Id::Pen ? ToolPanelRect() : ActionPanelRect());
+      FillRoundedPanel(hdc, i ? ActionPanelRect() : ToolPanelRect());
     }
-    if (Id(i) != Id::Color) {
+    const UniqueBrush colour(CreateSolidBrush(state.CurrentColor));
+    if (Id(i) == Id::Color) FillRect(hdc, &button, colour.get()), FrameRect(hdc, &button, black);
+    else
       DrawToolbarIcon(hdc, button, g_toolImages[ToolbarImageSlot(Id(i))].get(),
                       tool != Tool::None && tool == state.CurrentTool,
                       RectContains(button, state.HoverPoint));
-      continue;
-    }
-    UniqueBrush colour(CreateSolidBrush(state.CurrentColor));
-    FillRect(hdc, &button, colour.get()), FrameRect(hdc, &button, black);
   }
   if (!state.TooltipText.empty() && GetTickCount() - state.TooltipTime > 300) DrawTooltip(hdc);
 }
 
-static POINT Centre(const RECT& r) { return {(r.left + r.right) / 2, (r.top + r.bottom) / 2}; }
-
 class FastPaintTest : public EditorFixture {
  protected:
   void SetUp() override { EditorFixture::SetUp(), OpenOverlay(true); }
-  // Mouse messages, each followed by the comparison when it names a step.
-  struct Step {
-    UINT message;
-    POINT at;
-    const char* check = nullptr;
-    WPARAM keys = MK_LBUTTON;
-  };
-  void Play(std::initializer_list<Step> steps) {
-    for (const Step& s : steps) {
-      Send(s.message, s.at.x, s.at.y, s.keys);
-      if (s.check) ExpectSameAsStraightforward(s.check);
-    }
-  }
   // What the window shows once it has handled its pending paint; the first differing pixel is
   // named.
-  void ExpectSameAsStraightforward(const char* step) {
+  void Checkpoint(const std::wstring& step) override {
     UpdateWindow(hwnd_);
     Canvas shown(width_, height_), expected(width_, height_);
     const WindowDc window(hwnd_);
@@ -110,59 +90,37 @@ class FastPaintTest : public EditorFixture {
 };
 
 TEST_F(FastPaintTest, FirstDragGrowsShrinksTurnsOverAndUncoveredPartsArePaintedAgain) {
-  ExpectSameAsStraightforward("no selection");
-  Play({{WM_LBUTTONDOWN, {300, 200}, "pressed, zero width"},
-        {WM_MOUSEMOVE, {700, 500}, "dragging"}, {WM_MOUSEMOVE, {450, 320}, "dragged back smaller"},
-        {WM_MOUSEMOVE, {100, 80}, "dragged past the start"},
-        {WM_MOUSEMOVE, {300, 500}, "zero width while dragging"},
-        {WM_LBUTTONUP, {305, 500}, "too narrow: no selection"}});
-  Drag(200, 200, 600, 500);
+  Run(L"check no selection, press 300 200, check pressed, move 700 500, check dragging, "
+      L"move 450 320, check smaller, move 100 80, check past the start, move 300 500, "
+      L"check zero width, release 305 500, check too narrow, drag 200 200 600 500");
   // Something else drew over the overlay; the system invalidates what it covered.
   const RECT covered = {150, 150, 450, 350};
   FillRect(WindowDc(hwnd_).get(), &covered, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
   InvalidateRect(hwnd_, &covered, FALSE);
-  ExpectSameAsStraightforward("uncovered");
+  Checkpoint(L"uncovered");
 }
 
-TEST_F(FastPaintTest, SelectedMovedResizedHoveredAndAnnotated) {
-  Play({{WM_LBUTTONDOWN, {400, 300}}, {WM_MOUSEMOVE, {1000, 700}},
-        {WM_LBUTTONUP, {1000, 700}, "selected"}});
-  // The pointer onto a button, resting there until its tooltip is due, and off again.
-  const POINT save = Centre(g_toolbarLayout.Button(Id::Save));
-  Play({{WM_MOUSEMOVE, save, "hover, tooltip not yet due", 0}});
+// On the tests' 1600 x 900 screen, below the selection 400,300,1000,700, Copy is centred at
+// 896,726 and Save at 926,726.
+TEST_F(FastPaintTest, SelectedHoveredAnnotatedMovedAndResized) {
+  Run(L"drag 400 300 1000 700, check selected, hover 926 726, check tooltip not yet due");
+  ASSERT_EQ(g_overlayState.TooltipText, L"Speichern (Strg+S)");
   g_overlayState.TooltipTime = GetTickCount() - 1000;
-  Play({{WM_MOUSEMOVE, {save.x + 1, save.y}, "tooltip shown", 0},
-        {WM_MOUSEMOVE, Centre(g_toolbarLayout.Button(Id::Copy)), "onto the next button", 0},
-        {WM_MOUSEMOVE, {200, 150}, "pointer off the toolbar", 0}});
-  // Strokes of each kind, one of them checked half drawn.
-  const Id tools[] = {Id::Pen, Id::Line, Id::Arrow, Id::Rectangle};
-  for (int i = 0; i < 4; ++i) {
-    Click(tools[i]);
-    const POINT from = {450 + 120 * i, 350 + 40 * i}, to = {from.x + 130, from.y + 40};
-    Play({{WM_LBUTTONDOWN, from}, {WM_MOUSEMOVE, {from.x + 60, from.y + 90}},
-          {WM_MOUSEMOVE, to, i == 2 ? "arrow being drawn" : nullptr}, {WM_LBUTTONUP, to}});
-  }
-  ExpectSameAsStraightforward("four strokes");
+  Run(L"hover 927 726, check tooltip, hover 896 726, check next button, hover 200 150, "
+      L"check off the toolbar, Pen, press 450 350, move 510 440, move 580 390, release 580 390, "
+      L"Line, press 570 390, move 630 480, move 700 430, release 700 430, Arrow, press 690 430, "
+      L"move 750 520, move 820 470, check arrow being drawn, release 820 470, Rect, press 810 470, "
+      L"move 870 560, move 940 510, release 940 510, check four strokes");
   g_overlayState.Annotations.push_back(
       {Tool::Text, RGB(30, 200, 90), kTextSize, {{520, 600}}, L"Größe ändern"});
-  Play({{WM_MOUSEMOVE, {200, 160}, "text added", 0}});
-  Click(Id::Rectangle);  // off again: presses move the selection
-  ExpectSameAsStraightforward("no tool");
-  // Moving the selection by its inside: the annotations stay where they are.
-  Play({{WM_LBUTTONDOWN, {700, 500}}, {WM_MOUSEMOVE, {640, 430}, "moved up and left"},
-        {WM_MOUSEMOVE, {760, 560}}, {WM_LBUTTONUP, {760, 560}, "moved down and right"}});
-  // The right edge dragged onto the left one and past it, then the bottom over the top.
-  const RECT selection = g_overlayState.SelectionRect;
-  const LONG width = selection.right - selection.left, height = selection.bottom - selection.top;
-  const POINT right = Centre(g_toolbarLayout.Handles[static_cast<int>(DragMode::Right) - 2]);
-  Play({{WM_LBUTTONDOWN, right}, {WM_MOUSEMOVE, {right.x - width, right.y}, "zero width"},
-        {WM_MOUSEMOVE, {right.x - width - 150, right.y}, "negative width"},
-        {WM_MOUSEMOVE, {right.x - 200, right.y}}, {WM_LBUTTONUP, {right.x - 200, right.y}}});
-  const POINT bottom = Centre(g_toolbarLayout.Handles[static_cast<int>(DragMode::Bottom) - 2]);
-  const POINT over = {bottom.x, bottom.y - height - 80};
-  Play({{WM_LBUTTONDOWN, bottom}, {WM_MOUSEMOVE, over}, {WM_LBUTTONUP, over, "negative height"}});
-  Click(Id::Undo);
-  ExpectSameAsStraightforward("undone");
+  // Without a tool, presses move the selection, the annotations staying; then its right edge
+  // (handle at 1060,560) goes onto the left one and past it, and its bottom over the top.
+  Run(L"hover 200 160, check text added, Rect, check no tool, press 700 500, move 640 430, "
+      L"check moved up and left, move 760 560, release 760 560, check moved down and right, "
+      L"press 1060 560, move 460 560, check zero width, move 310 560, check negative width, "
+      L"move 860 560, release 860 560, press 660 760, move 660 280, release 660 280, "
+      L"check negative height, Undo, check undone");
+  EXPECT_EQ(Str(g_overlayState.SelectionRect), "460,360,860,280");
 }
 
 // Only the bounds of what changed are repainted, so every pixel an element draws on a plain

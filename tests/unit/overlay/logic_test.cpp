@@ -30,12 +30,10 @@ TEST(SelectionRuleTest, DragsMoveTheirOwnEdgesAndOnlyAUsableSelectionIsRestored)
               state.CustomColors[15] == RGB(4, 5, 6)) << "a reset keeps only the colour choice";
 }
 
-// On 1920 x 1080, for a selection "o" at 100,100,400,300 and others: the column of seven
-// 28-pixel tools, 208 high, starts at the top when its end level with the bottom would lie above
-// it, at 10 when that is above the screen, and flips left once it no longer fits at 1881; the
-// row goes above at 1041, inside along the bottom when the top is 39; it follows a selection off
-// the screen.
-TEST(ToolbarLayoutTest, ColumnBesideAndRowBelowWithTheirFallbacks) {
+// On 1920 x 1080: the column of seven 28-pixel tools, 208 high, starts at the top when its end
+// level with the bottom would lie above it, at 10 above the screen, and flips left at 1881; the
+// row goes above at 1041, inside along the bottom at a top of 39; both follow a selection off it.
+TEST(ToolbarLayoutTest, ColumnBesideRowBelowWithFallbacksAndHandlesOnTheOutlineAnswerHalfOpen) {
   const RECT o = {100, 100, 400, 300}, off = {-500, -300, -200, -100};
   const struct { RECT selection; Id button; const char* rect; } cases[] = {
       {o, Id::Pen, "412,100,440,128"}, {o, Id::Undo, "412,250,440,278"},
@@ -55,9 +53,7 @@ TEST(ToolbarLayoutTest, ColumnBesideAndRowBelowWithTheirFallbacks) {
     EXPECT_EQ(Str(ComputeToolbarLayout(c.selection, 1920, 1080).Button(c.button)), c.rect)
         << Str(c.selection) << " button " << static_cast<int>(c.button);
   }
-}
 
-TEST(ToolbarLayoutTest, HandlesSitOnTheOutlineAndAnswerHalfOpenInNumberOrder) {
   // Midpoints (-7 + 0) / 2 = -3 and (10 + 21) / 2 = 15, truncated toward zero.
   const ToolbarLayout tiny = ComputeToolbarLayout({-7, 10, 0, 21}, 1920, 1080);
   const char* handles[kHandleCount] = {"-11,6,-3,14", "-7,6,1,14", "-4,6,4,14", "-4,11,4,19",
@@ -66,12 +62,12 @@ TEST(ToolbarLayoutTest, HandlesSitOnTheOutlineAndAnswerHalfOpenInNumberOrder) {
   // In a 6 x 6 selection corner and middle handles overlap; the lower number wins.
   const ToolbarLayout open = ComputeToolbarLayout({100, 100, 400, 300}, 1920, 1080);
   const ToolbarLayout small = ComputeToolbarLayout({100, 100, 106, 106}, 1920, 1080);
-  const struct { const ToolbarLayout& layout; POINT at; int handle; } cases[] = {
+  const struct { const ToolbarLayout& layout; POINT at; int handle; } hits[] = {
       {open, {96, 96}, 2},   {open, {103, 103}, 2}, {open, {104, 100}, 0}, {open, {100, 104}, 0},
       {open, {95, 100}, 0},  {open, {250, 300}, 7}, {open, {403, 303}, 6}, {open, {404, 303}, 0},
       {open, {250, 200}, 0}, {small, {103, 101}, 2}, {small, {106, 103}, 3},
       {small, {109, 97}, 4}, {small, {103, 108}, 6}};
-  for (const auto& c : cases) EXPECT_EQ(HitTestHandle(c.layout, c.at), c.handle) << c.at.x;
+  for (const auto& c : hits) EXPECT_EQ(HitTestHandle(c.layout, c.at), c.handle) << c.at.x;
 }
 
 TEST(ToolbarLayoutTest, EveryButtonAnswersWithItsLabelAndOverlapsWithTheEarlierOne) {
