@@ -64,54 +64,6 @@ static void Pump(ULONGLONG ms) {
   }
 }
 static HWND Overlay() { return FindWindowW(L"SnapwrenOverlay", nullptr); }
-static void Select(int x0, int y0, int x1, int y1) {
-  SendMessageW(Overlay(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x0, y0));
-  SendMessageW(Overlay(), WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(x1, y1));
-  SendMessageW(Overlay(), WM_LBUTTONUP, 0, MAKELPARAM(x1, y1)), UpdateWindow(Overlay());
-}
-
-// A green window at (200, 150) of the screen with the pointer over it at (300, 220), showing the
-// crosshair: a cursor of this process, which Wine can draw into a capture.
-class SessionTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    RegisterOverlayClass();
-    g_instance = GetModuleHandleW(nullptr);
-    if (!g_crosshairCursor) g_crosshairCursor.reset(CreateCrosshairCursor());
-    static const UniqueBrush green(CreateSolidBrush(RGB(0, 200, 0)));
-    WNDCLASSEXW windowClass = {};
-    windowClass.cbSize = sizeof windowClass, windowClass.lpfnWndProc = DefWindowProcW;
-    windowClass.hCursor = g_crosshairCursor.get(), windowClass.hbrBackground = green.get();
-    windowClass.lpszClassName = L"SnapwrenCaptureTestWindow";
-    RegisterClassExW(&windowClass);
-    window_.reset(CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, windowClass.lpszClassName,
-                                  L"", WS_POPUP | WS_VISIBLE, origin_.x + 200, origin_.y + 150,
-                                  200, 120, nullptr, nullptr, nullptr, nullptr));
-    SetForegroundWindow(window_.get()), SetCursorPos(origin_.x + 300, origin_.y + 220);
-    AppSettings.RememberSelection = AppSettings.CaptureCursor = false;
-    timer_ = SetTimer(nullptr, 0, 50, RunNextStep);
-  }
-  void TearDown() override {
-    KillTimer(nullptr, timer_), AppSettings = saved_;
-    for (MSG m; PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE);) continue;
-  }
-  // Runs one session once the window shows again; steps left over cancel a session left open.
-  void Session(std::vector<std::function<void()>> steps) {
-    auto green = [] { return Canvas::Of(UniqueBitmap(CaptureScreen(false)).get())->At(200, 150); };
-    for (int i = 0; i < 50 && green() != 0x00C800u; ++i) Pump(100);
-    SetCursor(g_crosshairCursor.get());
-    g_steps = std::move(steps), g_nextStep = 0;
-    g_steps.insert(g_steps.end(), 40, [] { SendMessageW(Overlay(), WM_KEYDOWN, VK_ESCAPE, 1); });
-    StartCapture();
-  }
-
-  const POINT origin_ = {GetSystemMetrics(SM_XVIRTUALSCREEN), GetSystemMetrics(SM_YVIRTUALSCREEN)};
-  const SIZE screen_ = {GetSystemMetrics(SM_CXVIRTUALSCREEN), GetSystemMetrics(SM_CYVIRTUALSCREEN)};
-  const Settings saved_ = AppSettings;
-  UniqueWindow window_;
-  UINT_PTR timer_ = 0;
-};
-
 // The commit charge: Windows reports it in PrivateUsage, Wine 8 only in PagefileUsage.
 static SIZE_T Committed() {
   PROCESS_MEMORY_COUNTERS_EX counters = {};
@@ -121,68 +73,86 @@ static SIZE_T Committed() {
   return counters.PrivateUsage ? counters.PrivateUsage : counters.PagefileUsage;
 }
 
-TEST_F(SessionTest, OverlayCoversTheScreenOnTopCopiesExactlyAndGivesEverythingBack) {
+// Two sessions over a green window at (200, 150) with the pointer at (300, 220), showing the
+// crosshair: a cursor of this process, which Wine can draw into a capture, asked for only the
+// first time. Each opens with the remembered selection, moves and copies it; a second trigger is
+// refused; a quit request is passed on once the session has ended.
+TEST(SessionTest, FreezesAndCoversTheScreenOnTopCopiesExactlyAndGivesEverythingBack) {
+  RegisterOverlayClass();
+  g_instance = GetModuleHandleW(nullptr);
+  g_crosshairCursor.reset(CreateCrosshairCursor());
+  const UniqueBrush green(CreateSolidBrush(RGB(0, 200, 0)));
+  WNDCLASSEXW windowClass = {};
+  windowClass.cbSize = sizeof windowClass, windowClass.lpfnWndProc = DefWindowProcW;
+  windowClass.hCursor = g_crosshairCursor.get(), windowClass.hbrBackground = green.get();
+  windowClass.lpszClassName = L"SnapwrenCaptureTestWindow";
+  RegisterClassExW(&windowClass);
+  const POINT origin = {GetSystemMetrics(SM_XVIRTUALSCREEN), GetSystemMetrics(SM_YVIRTUALSCREEN)};
+  const SIZE screen = {GetSystemMetrics(SM_CXVIRTUALSCREEN), GetSystemMetrics(SM_CYVIRTUALSCREEN)};
+  const UniqueWindow window(CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW,
+                                            windowClass.lpszClassName, L"", WS_POPUP | WS_VISIBLE,
+                                            origin.x + 200, origin.y + 150, 200, 120, nullptr,
+                                            nullptr, nullptr, nullptr));
+  SetForegroundWindow(window.get()), SetCursorPos(origin.x + 300, origin.y + 220);
+  SetTimer(nullptr, 0, 50, RunNextStep);
   // Wine keeps a screen's worth for reading the screen once it has done so twice: the
   // platform's, not the session's.
   for (int i = 0; i < 2; ++i) UniqueBitmap warmUp(CaptureScreen(false));
   const SIZE_T start = Committed();
-  for (int session = 1; session <= 2; ++session) {
-    RECT rect = {};
-    bool onTop = false, secondRefused = false;
-    std::unique_ptr<Canvas> frozen;
-    Session({[&] {
-               GetWindowRect(Overlay(), &rect);
-               const LONG_PTR both = WS_EX_TOPMOST | WS_EX_TOOLWINDOW;  // and no taskbar button
-               onTop = (GetWindowLongPtrW(Overlay(), GWL_EXSTYLE) & both) == both &&
-                       GetForegroundWindow() == Overlay();
-               frozen = Canvas::Of(g_screenBitmap.get());
-               const HBITMAP screen = g_screenBitmap.get();
-               StartCapture();  // a second trigger during the session returns at once
-               secondRefused = g_screenBitmap.get() == screen && Overlay();
-             },
-             [] { Select(150, 100, 750, 500), Select(300, 300, 340, 320); },  // and a move
-             [] { SetCtrl(true), SendMessageW(Overlay(), WM_KEYDOWN, 'C', 1), SetCtrl(false); }});
-    EXPECT_EQ(Str(rect),
-              Str({origin_.x, origin_.y, origin_.x + screen_.cx, origin_.y + screen_.cy}));
-    EXPECT_TRUE(onTop && secondRefused);
-    EXPECT_FALSE(g_capturing || g_screenBitmap || Overlay()) << "nothing of it is held";
-    for (const auto& image : g_toolImages) EXPECT_FALSE(image) << "images freed with the session";
-    EXPECT_TRUE(ClipboardShows(*frozen, {190, 120, 790, 520})) << "with the green window's corner";
-    frozen.reset(), Pump(300);  // what a destroyed window leaves is finished in later messages
-    // The frozen screen, its darkened copy and the back buffer are a screen's worth each.
-    EXPECT_LT(Committed(), start + SIZE_T(screen_.cx) * SIZE_T(screen_.cy) * 2) << session;
-  }
-}
-
-// A quit request posted during a session reaches the main loop once it has ended.
-TEST_F(SessionTest, FrozenScreenHasThePointerOnlyWhenAskedAndARememberedSelectionOpensSelected) {
-  // Clear of the green window, which Session() waits for.
-  AppSettings.RememberSelection = true, AppSettings.Selection = {20, 30, 120, 100};
+  // Clear of 200,150, which is awaited green before each session.
+  AppSettings.RememberSelection = true, AppSettings.Selection = {210, 160, 810, 560};
   for (bool withCursor : {true, false}) {
     AppSettings.CaptureCursor = withCursor;
-    std::unique_ptr<Canvas> frozen;
+    RECT rect = {};
+    bool onTop = false, secondRefused = false, open = false;
     std::string shown;
-    bool open = false;
-    Session({[&] {
-               frozen = Canvas::Of(g_screenBitmap.get());
-               const bool selected = g_overlayState.Phase == OverlayPhase::Selected;
-               shown = selected ? Str(g_overlayState.SelectionRect) : "none";
-               if (!withCursor) PostQuitMessage(7);
-             },
-             [&] { open = Overlay() != nullptr; }});
+    std::unique_ptr<Canvas> frozen;
+    auto pixel = [] { return Canvas::Of(UniqueBitmap(CaptureScreen(false)).get())->At(200, 150); };
+    for (int i = 0; i < 50 && pixel() != 0x00C800u; ++i) Pump(100);
+    SetCursor(g_crosshairCursor.get());
+    g_steps = {[&] {
+                 GetWindowRect(Overlay(), &rect);
+                 const LONG_PTR both = WS_EX_TOPMOST | WS_EX_TOOLWINDOW;  // no taskbar button
+                 onTop = (GetWindowLongPtrW(Overlay(), GWL_EXSTYLE) & both) == both &&
+                         GetForegroundWindow() == Overlay();
+                 frozen = Canvas::Of(g_screenBitmap.get());
+                 shown = g_overlayState.Phase == OverlayPhase::Selected
+                             ? Str(g_overlayState.SelectionRect) : "none";
+                 const HBITMAP screenBitmap = g_screenBitmap.get();
+                 StartCapture();
+                 secondRefused = g_screenBitmap.get() == screenBitmap && Overlay();
+                 if (!withCursor) PostQuitMessage(7);
+               },
+               [&] {
+                 open = Overlay() != nullptr;
+                 SendMessageW(Overlay(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(300, 300));
+                 SendMessageW(Overlay(), WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(340, 320));
+                 SendMessageW(Overlay(), WM_LBUTTONUP, 0, MAKELPARAM(340, 320)), SetCtrl(true);
+                 SendMessageW(Overlay(), WM_KEYDOWN, 'C', 1), SetCtrl(false);
+               }};
+    // Steps left over cancel a session left open.
+    g_steps.insert(g_steps.end(), 40, [] { SendMessageW(Overlay(), WM_KEYDOWN, VK_ESCAPE, 1); });
+    g_nextStep = 0, StartCapture();
     MSG quit = {};
     const bool quitting = PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
     EXPECT_TRUE(open && quitting == !withCursor && quit.wParam == (withCursor ? 0u : 7u));
-    EXPECT_EQ(shown, "20,30,120,100");
-    ASSERT_TRUE(frozen->width == screen_.cx && frozen->height == screen_.cy);
-    EXPECT_TRUE(frozen->At(200, 150) == 0x00C800u && frozen->At(199, 149) != 0x00C800u);
+    EXPECT_EQ(Str(rect), Str({origin.x, origin.y, origin.x + screen.cx, origin.y + screen.cy}));
+    EXPECT_TRUE(onTop && secondRefused && shown == "210,160,810,560") << shown;
+    EXPECT_FALSE(g_capturing || g_screenBitmap || Overlay()) << "nothing of it is held";
+    for (const auto& image : g_toolImages) EXPECT_FALSE(image) << "images freed with the session";
+    ASSERT_TRUE(frozen->width == screen.cx && frozen->height == screen.cy);
+    EXPECT_TRUE(ClipboardShows(*frozen, {250, 180, 850, 580})) << "with the green window's corner";
     // The crosshair with its hotspot on the pointer at (300, 220): two white lines of 32 with
     // a gap of four around the hotspot, the 16th pixel of each line.
     for (int k = -17; k <= 16; ++k) {
       const bool line = withCursor && k >= -16 && k < 16 && (k < -2 || k > 1);
-      const DWORD pixel = line ? 0xFFFFFFu : 0x00C800u;
-      EXPECT_TRUE(frozen->At(300 + k, 220) == pixel && frozen->At(300, 220 + k) == pixel) << k;
+      const DWORD expected = line ? 0xFFFFFFu : 0x00C800u;
+      EXPECT_TRUE(frozen->At(300 + k, 220) == expected && frozen->At(300, 220 + k) == expected)
+          << k;
     }
+    frozen.reset(), Pump(300);  // what a destroyed window leaves is finished in later messages
+    // The frozen screen, its darkened copy and the back buffer are a screen's worth each.
+    EXPECT_LT(Committed(), start + SIZE_T(screen.cx) * SIZE_T(screen.cy) * 2) << withCursor;
   }
   const POINT at = CursorDrawPosition({-1000, 300}, {16, 16}, {-1280, 0});
   EXPECT_TRUE(at.x == 264 && at.y == 284) << "the hotspot on the pointer, left of the origin";
