@@ -119,7 +119,6 @@ class EditorFixture : public ::testing::Test {
     g_sessionScreenBitmap = picture_.get();
     for (int i = 0; i < kToolImageCount; ++i) g_toolImages[i] = LoadPngResource(101 + i);
     ResetOverlayState(g_overlayState);
-    AppSettings.RememberSelection = false;
     g_onSelectionDone = [this](const RECT& rect) {
       ++calls_, doneRect_ = rect;
       if (g_overlayState.ResultBitmap) result_ = Canvas::Of(g_overlayState.ResultBitmap.get());
@@ -150,16 +149,7 @@ class EditorFixture : public ::testing::Test {
   void Send(UINT message, int x, int y, WPARAM keys = MK_LBUTTON) {
     SendMessageW(hwnd_, message, message == WM_LBUTTONUP ? 0 : keys, At(x, y));
   }
-  void Move(int x, int y, bool held = true) { Send(WM_MOUSEMOVE, x, y, held ? MK_LBUTTON : 0); }
-  void Drag(int x0, int y0, int x1, int y1) {
-    Send(WM_LBUTTONDOWN, x0, y0), Move((x0 + x1) / 2, (y0 + y1) / 2), Move(x1, y1);
-    Send(WM_LBUTTONUP, x1, y1);
-  }
-  void Click(int x, int y) { Send(WM_LBUTTONDOWN, x, y), Send(WM_LBUTTONUP, x, y); }
-  void Click(ToolbarButtonId id) {
-    Click(g_toolbarLayout.Button(id).left + 14, g_toolbarLayout.Button(id).top + 14);
-  }
-  // Steps separated by commas: "drag x0 y0 x1 y1", "press|move|hover|release|click|right x y", a
+  // Steps separated by commas: "drag x y u v", "press|move|hover|release|click|right x y", a
   // button's name, a letter or "Esc" as a key, "ctrl+" before either, "check <what>", and for
   // the modal text entry, which takes them from the queue: "type <text>", "post Enter|Back|Esc|C"
   // and "post-press x y".
@@ -168,19 +158,24 @@ class EditorFixture : public ::testing::Test {
     for (std::wstring step; std::getline(steps, step, L',');) {
       std::wistringstream in(step);
       std::wstring verb, word;
-      int x = 0, y = 0, x1 = 0, y1 = 0;
+      int x = 0, y = 0, u = 0, v = 0;
       in >> verb;
       if (verb == L"type" || verb == L"post" || verb == L"check") std::getline(in >> std::ws, word);
-      in >> x >> y >> x1 >> y1;
+      in >> x >> y >> u >> v;
       const bool ctrl = verb.rfind(L"ctrl+", 0) == 0;
       if (SetCtrl(ctrl), ctrl) verb.erase(0, 5);
       const auto button = std::find(std::begin(kButtons), std::end(kButtons), verb);
-      if (verb == L"drag") Drag(x, y, x1, y1);
+      if (button != std::end(kButtons)) {
+        const RECT& b = g_toolbarLayout.Buttons[button - std::begin(kButtons)];
+        verb = L"click", x = b.left + 14, y = b.top + 14;
+      }
+      if (verb == L"drag") Send(WM_LBUTTONDOWN, x, y), Send(WM_MOUSEMOVE, (x + u) / 2, (y + v) / 2);
+      if (verb == L"drag") Send(WM_MOUSEMOVE, u, v), Send(WM_LBUTTONUP, u, v);
       if (verb == L"press" || verb == L"click") Send(WM_LBUTTONDOWN, x, y);
-      if (verb == L"move" || verb == L"hover") Move(x, y, verb == L"move");
+      if (verb == L"move") Send(WM_MOUSEMOVE, x, y);
+      if (verb == L"hover") Send(WM_MOUSEMOVE, x, y, 0);
       if (verb == L"release" || verb == L"click") Send(WM_LBUTTONUP, x, y);
       if (verb == L"right") Send(WM_RBUTTONDOWN, x, y, MK_LBUTTON | MK_RBUTTON);
-      if (button != std::end(kButtons)) Click(ToolbarButtonId(button - std::begin(kButtons)));
       if (verb.size() == 1 || verb == L"Esc") {
         SendMessageW(hwnd_, WM_KEYDOWN, verb == L"Esc" ? VK_ESCAPE : verb.back(), 1);
       }

@@ -114,7 +114,7 @@ TEST_F(EditorTest, ToolbarShowsPanelsWhiteIconsTheChosenToolTintedAndALateToolti
     EXPECT_TRUE(Id(i) == Id::Color || (Id(i) == Id::Arrow ? pink > 20 : white > 10 && !pink)) << i;
   }
   const RECT& copy = Button(Id::Copy);
-  Move(copy.left + 10, copy.top + 10, false);
+  Run(L"hover " + N(copy.left + 10) + L" " + N(copy.top + 10));
   const POINT anchor = g_overlayState.TooltipAnchor;
   const RECT box = {anchor.x - 50, anchor.y + 23, anchor.x + 50, anchor.y + 42};
   frame = Paint();

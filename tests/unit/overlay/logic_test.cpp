@@ -22,9 +22,6 @@ TEST(SelectionRuleTest, DragsMoveTheirOwnEdgesAndOnlyAUsableSelectionIsRestored)
   }
   EXPECT_EQ(FormatSizeLabel({10, 10, 110, 60}) + L" " + FormatSizeLabel({450, 100, 400, 300}),
             L"100 x 50 -50 x 200");
-  OverlayState state;
-  state.Phase = OverlayPhase::Selected, state.CurrentColor = RGB(1, 2, 3), ResetOverlayState(state);
-  EXPECT_TRUE(state.Phase == OverlayPhase::NoSelection && state.CurrentColor == RGB(1, 2, 3));
 }
 
 // On 1920 x 1080: the column of seven 28-pixel tools, 208 high, starts at the top when its end

@@ -76,7 +76,7 @@ class SettingsTest : public ::testing::Test {
   const std::wstring path_ = GetSettingsPath();
 };
 
-TEST_F(SettingsTest, EachLineSetsOnlyAnExactKeyAtItsStartAndTheLastOneWins) {
+TEST_F(SettingsTest, EachLineSetsOnlyAnExactKeyAtItsStartAndTheFileIsWrittenWholeOrNotAtAll) {
   const std::string longLine = std::string(255, 'x') + "Key=80" + std::string(39, 'y');
   const struct { std::string text; const char* fields; } cases[] = {
       {"", "100 0 0,0,0,0 6 83"},  // no file
@@ -95,9 +95,7 @@ TEST_F(SettingsTest, EachLineSetsOnlyAnExactKeyAtItsStartAndTheLastOneWins) {
     EXPECT_EQ(LoadSettingsFrom(path_, loaded), !c.text.empty());
     EXPECT_EQ(Fields(loaded), c.fields) << c.text.substr(0, 60);
   }
-}
-
-TEST_F(SettingsTest, WrittenByteForByteReadBackTheSameAndReplacedWholeOrNotAtAll) {
+  // Written byte for byte, read back the same, and replaced whole or not at all.
   Write(std::string(4000, 'z') + "\n");
   ASSERT_TRUE(SaveSettingsTo(path_, Settings{}));
   EXPECT_EQ(Read(), kDefaults);

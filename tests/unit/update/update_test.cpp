@@ -1,6 +1,7 @@
-// What the update server's answer means: versions, the JSON members, and where the installer goes.
+// What the update server's answer means, the question it leads to, and where the installer goes.
 #include <gtest/gtest.h>
 #include <string>
+#include "app/tray.h"
 #include "update/json_string.h"
 #include "update/update_check.h"
 #include "update/update_download.h"
@@ -18,7 +19,7 @@ TEST(VersionTest, PiecesAreNumbersPaddedToThreeAndOnlyTheFirstThreeDecide) {
               !IsNewerVersion(L"2.0.0", L"1.99.99"));
 }
 
-TEST(UpdateAnswerTest, MembersAreTheTextBetweenTheQuotesAfterTheFirstQuotedKey) {
+TEST(UpdateAnswerTest, MembersAreTheTextBetweenTheQuotesAfterTheFirstQuotedKeyAndMakeTheOffer) {
   const struct { std::string json; const char* key; const wchar_t* value; } cases[] = {
       {"{\n  \"version\": \"1.2.0\",\n  \"url\": \"u\"\n}", "version", L"1.2.0"},
       {"{\"url\": \"x\"}", "version", L""}, {"{\"version\" \"2.0.0\"}", "version", L""},
@@ -33,28 +34,31 @@ TEST(UpdateAnswerTest, MembersAreTheTextBetweenTheQuotesAfterTheFirstQuotedKey) 
       {"{\"changelog\": \"M\xE4rz\"}", "changelog", L"M\uFFFDrz"},  // replaced, not dropped
       {std::string("{\"version\": \"2.0\0.0\"}", 21), "version", L"2.0"}};
   for (const auto& c : cases) EXPECT_EQ(ExtractJsonString(c.json, c.key), c.value) << c.json;
-}
-
-TEST(UpdateAnswerTest, AVersionNewerThanThisOneIsOfferedAndAnUnusableAnswerNamed) {
-  const struct { std::string body; const wchar_t *fetchError, *info; } cases[] = {
+  // A version newer than this one is offered; an unusable answer is named.
+  const struct { std::string body; const wchar_t *fetchError, *info; } answers[] = {
       {R"({"version": "1.0.0", "url": "u", "changelog": ""})", L"", L"0 1.0.0 u  "},
       {"{\"version\": \"1.2.0\", \"url\": \"u\", \"changelog\": \"Sch\xC3\xB6n\"}", L"",
        L"1 1.2.0 u Schön "},
       {"<html>Not found</html>", L"", L"0    Ungültige Serverantwort"},
       {"", L"HTTP Status: 404", L"0    HTTP Status: 404"},
       {"", L"", L"0    Keine Antwort vom Update-Server"}};
-  for (const auto& c : cases) {
+  for (const auto& c : answers) {
     const UpdateInfo i = ReadUpdateInfo(c.body, c.fetchError);
     EXPECT_EQ(std::to_wstring(i.available) + L" " + i.version + L" " + i.url + L" " + i.changelog +
                   L" " + i.error, c.info) << c.body;
   }
 }
 
-TEST(DownloadTest, BesideTheProgramWithoutDownloadsAndOnlyPlainDecimalsAreLengths) {
-  EXPECT_EQ(UpdateFileIn(FolderOf(L"C:\\Programme\\Snapwren\\Snapwren.exe")) + L"|" +
-                FolderOf(L"C:\\S.exe") + L"|" + FolderOf(L"S.exe"),
-            L"C:\\Programme\\Snapwren\\Snapwren_Update.exe|C:|S.exe");
-  // 19 digits always fit, 20 never.
+TEST(UpdateAnswerTest, TheQuestionNamesTheVersionAndThenTheChangeNotes) {
+  UpdateInfo info;
+  info.version = L"1.2.0";
+  const std::wstring question = L"Neue Version verfügbar: 1.2.0\n\nJetzt herunterladen?";
+  EXPECT_EQ(BuildUpdatePrompt(info), question);
+  info.changelog = L"Schneller";
+  EXPECT_EQ(BuildUpdatePrompt(info), question + L"\n\nÄnderungen:\nSchneller");
+}
+
+TEST(DownloadTest, OnlyPlainDecimalsAreLengthsAndNineteenDigitsAlwaysFit) {
   const struct { const wchar_t* value; std::optional<uint64_t> length; } cases[] = {
       {L"0", 0}, {L"9999999999999999999", 9999999999999999999u}, {L"", {}}, {L"+1", {}},
       {L"12 34", {}}, {L"99999999999999999999", {}}};

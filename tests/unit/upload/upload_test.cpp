@@ -1,12 +1,12 @@
-// The bytes of an upload, the link in the reply, the clipboard and progress window, and where the
+// The bytes of an upload, the link in the reply, the clipboard, the balloons, and where the
 // screenshot of a failed upload is kept.
 #include <windows.h>
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include "app/tray.h"
 #include "unit/overlay/editor_fixture.h"
 #include "upload/failed_upload.h"
-#include "upload/progress_view.h"
 #include "upload/upload_format.h"
 #include "upload/upload_worker.h"
 
@@ -63,12 +63,14 @@ TEST(CopyTextTest, LinkReplacesEveryFormatButABusyClipboardStaysAsItWasAndSaysSo
   }
 }
 
-TEST(ProgressViewTest, WindowsStackAboveTheFirstAndStartAgainAtTheBottom) {
-  const struct { int width, height, slot; const char* rect; } cases[] = {
-      {1600, 900, 0, "1230,710,1580,850"}, {1600, 900, 1, "1230,560,1580,700"},
-      {1600, 900, 4, "1230,110,1580,250"}, {1600, 900, 5, "1230,710,1580,850"},
-      {300, 150, 3, "-70,-40,280,100"}};  // too small for one: still the usual place
-  for (const auto& c : cases) EXPECT_EQ(Str(ProgressWindowRect(c.width, c.height, c.slot)), c.rect);
+TEST(BalloonTest, TextsAreCutToTheirFieldsNeverBetweenASurrogatePair) {
+  const std::wstring a62(62, L'a'), flower = L"\U0001F33C";  // two UTF-16 units
+  EXPECT_EQ(TruncateUtf16(a62 + flower, 63), a62);
+  EXPECT_EQ(TruncateUtf16(a62.substr(1) + flower, 63), a62.substr(1) + flower);
+  // No tray window exists here, so the shell call fails quietly; the record is what matters.
+  ShowTrayNotification(std::wstring(100, L'T'), std::wstring(300, L'm'));
+  EXPECT_EQ(std::wstring(g_trayIconData.szInfoTitle) + g_trayIconData.szInfo,
+            std::wstring(63, L'T') + std::wstring(255, L'm'));
 }
 
 TEST(FailedUploadTest, KeptWholeUnderADatedNameNeverOverAnEarlierOneAndNamedInTheBalloon) {
