@@ -5,16 +5,14 @@
 #include <cstring>
 #include <functional>
 #include <optional>
-#include <vector>
 #include "app/app.h"
 #include "app/tray.h"
 #include "capture/crosshair_cursor.h"
 #include "capture/screen_capture.h"
-#include "unit/overlay/editor_fixture.h"
+#include "unit/support.h"
 #include "upload/upload_worker.h"
 
-// Whether the clipboard holds the plain header of a bottom-up 32-bit picture of the region, and
-// then its pixels, opaque, from the bottom row up.
+// Whether the clipboard holds the region as a plain bottom-up 32-bit picture, opaque.
 static bool ClipboardShows(const Canvas& picture, const RECT& r) {
   const ClipboardGuard clipboard(nullptr);
   const HANDLE dib = GetClipboardData(CF_DIB);
@@ -95,8 +93,7 @@ TEST(SessionTest, FreezesAndCoversTheScreenOnTopCopiesExactlyAndGivesEverythingB
                                             nullptr, nullptr, nullptr));
   SetForegroundWindow(window.get()), SetCursorPos(origin.x + 300, origin.y + 220);
   SetTimer(nullptr, 0, 50, RunNextStep);
-  // Wine keeps a screen's worth for reading the screen once it has done so twice: the
-  // platform's, not the session's.
+  // Having read the screen twice, Wine keeps a screen's worth: the platform's, not the session's.
   for (int i = 0; i < 2; ++i) UniqueBitmap warmUp(CaptureScreen(false));
   const SIZE_T start = Committed();
   // Clear of 200,150, which is awaited green before each session.
@@ -127,8 +124,8 @@ TEST(SessionTest, FreezesAndCoversTheScreenOnTopCopiesExactlyAndGivesEverythingB
                  open = Overlay() != nullptr;
                  SendMessageW(Overlay(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(300, 300));
                  SendMessageW(Overlay(), WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(340, 320));
-                 SendMessageW(Overlay(), WM_LBUTTONUP, 0, MAKELPARAM(340, 320)), SetCtrl(true);
-                 SendMessageW(Overlay(), WM_KEYDOWN, 'C', 1), SetCtrl(false);
+                 SendMessageW(Overlay(), WM_LBUTTONUP, 0, MAKELPARAM(340, 320)), SetKeys(true);
+                 SendMessageW(Overlay(), WM_KEYDOWN, 'C', 1), SetKeys(false);
                }};
     // Steps left over cancel a session left open.
     g_steps.insert(g_steps.end(), 40, [] { SendMessageW(Overlay(), WM_KEYDOWN, VK_ESCAPE, 1); });
@@ -142,8 +139,7 @@ TEST(SessionTest, FreezesAndCoversTheScreenOnTopCopiesExactlyAndGivesEverythingB
     for (const auto& image : g_toolImages) EXPECT_FALSE(image) << "images freed with the session";
     ASSERT_TRUE(frozen->width == screen.cx && frozen->height == screen.cy);
     EXPECT_TRUE(ClipboardShows(*frozen, {250, 180, 850, 580})) << "with the green window's corner";
-    // The crosshair with its hotspot on the pointer at (300, 220): two white lines of 32 with
-    // a gap of four around the hotspot, the 16th pixel of each line.
+    // The crosshair's hotspot on the pointer: two white lines of 32 with a gap of four around it.
     for (int k = -17; k <= 16; ++k) {
       const bool line = withCursor && k >= -16 && k < 16 && (k < -2 || k > 1);
       const DWORD expected = line ? 0xFFFFFFu : 0x00C800u;

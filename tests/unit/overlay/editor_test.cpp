@@ -1,9 +1,6 @@
-// The editor through its real window procedure, fed the mouse and key messages of a user's
-// actions, judged by its state, by what it hands to the session and by the pixels it paints.
-#include <fstream>
-#include <iterator>
+// The editor fed a user's messages, judged by its state, what it hands over and what it paints.
 #include "overlay/export.h"
-#include "unit/overlay/editor_fixture.h"
+#include "unit/support.h"
 
 using Id = ToolbarButtonId;
 constexpr const wchar_t* kTools[] = {L"none", L"pen", L"line", L"arrow", L"rect", L"text"};
@@ -17,8 +14,7 @@ class EditorTest : public EditorFixture {
  protected:
   void SetUp() override { EditorFixture::SetUp(), OpenOverlay(false); }
   static const RECT& Button(Id id) { return g_toolbarLayout.Button(id); }
-  // Phase, selection with the pen button's left and the copy button's top, tool, drag mode, the
-  // annotations, and what the session was handed.
+  // Phase, selection, tool, pen button's left and copy button's top, mode, annotations, result.
   void Check(const std::wstring& expected) const {
     const OverlayState& s = g_overlayState;
     std::wstring text = !Alive() ? (s.Result == OverlayResult::Done ? L"done" : L"cancelled")
@@ -76,9 +72,8 @@ TEST_F(EditorTest, EachGestureLeavesTheEditorAsARuleSays) {
       {select + strokes + L", Undo", sel + L"rect [412,312] | pen 200,200 w3 | line 150,150 "
                                      L"180,190 w3 | arrow 150,150 180,190 w3"},
       {select + L"Line, drag 120 120 200 120, Undo, Undo, Undo", sel + L"line [412,312]"},
-      // Text typed into the entry a press starts, without control characters, Back taking a
-      // whole surrogate pair, committed by Enter at the press point in 22-pixel type with the
-      // capture back; empty adds nothing; a press nests an entry that commits first.
+      // Typed text without control characters, Back taking a whole surrogate pair, committed by
+      // Enter at the press in 22-pixel type, capture back; empty adds nothing; a press nests.
       {select + L"Text, type Grüße\t\x7F €\U0001F600, post Back, post Enter, press 150 150, "
                 L"post Back, post Enter, press 150 250", sel + L"text [412,312] | text 150,150 w22 "
                                                           L"Grüße €"},
@@ -178,9 +173,7 @@ TEST_F(ExportTest, OffTheScreenIsBlackNoAreaComposesNothingAndPngAndFileHoldOpaq
   const std::wstring path = folder + std::to_wstring(GetCurrentProcessId()) + L"-export.png";
   ASSERT_TRUE(SavePngFile(composed.get(), path.c_str()));
   EXPECT_FALSE(SavePngFile(composed.get(), L"C:\\snapwren-no-such-folder\\shot.png"));
-  std::ifstream file(path.c_str(), std::ios::binary);
-  EXPECT_EQ(std::vector<BYTE>(std::istreambuf_iterator<char>(file), {}),
-            EncodePng(composed.get()));
+  EXPECT_EQ(FileBytes(path), EncodePng(composed.get()));
   // Laid over opaque black: any pixel that is not opaque comes out darker.
   Gdiplus::GpBitmap* bitmap = nullptr;
   HBITMAP decoded = nullptr;
@@ -188,5 +181,5 @@ TEST_F(ExportTest, OffTheScreenIsBlackNoAreaComposesNothingAndPngAndFileHoldOpaq
   UniqueGpImage image(AsImage(bitmap));
   gp::GdipCreateHBITMAPFromBitmap(bitmap, &decoded, 0xFF000000u);
   EXPECT_TRUE(Canvas::Of(UniqueBitmap(decoded).get())->IsRegion({33, 21, 133, 71}));
-  file.close(), image.reset(), DeleteFileW(path.c_str());
+  image.reset(), DeleteFileW(path.c_str());
 }

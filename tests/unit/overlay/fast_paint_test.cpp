@@ -2,12 +2,11 @@
 // every step what the window shows must equal, pixel for pixel, the frame drawn the plain way.
 #include "overlay/annotations.h"
 #include "overlay/frame_damage.h"
-#include "unit/overlay/editor_fixture.h"
+#include "unit/support.h"
 
 using Id = ToolbarButtonId;
 
-// The whole screen, a fresh black layer blended over it outside the selection, every element on
-// top, from nothing but the state.
+// From the state alone: the screen, a black layer blended outside the selection, every element.
 static void PaintStraightforward(HDC hdc, int width, int height) {
   const OverlayState& state = g_overlayState;
   const HBRUSH black = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
@@ -61,8 +60,7 @@ static void PaintStraightforward(HDC hdc, int width, int height) {
 class FastPaintTest : public EditorFixture {
  protected:
   void SetUp() override { EditorFixture::SetUp(), OpenOverlay(true); }
-  // What the window shows once it has handled its pending paint; the first differing pixel is
-  // named.
+  // What the window shows once it has painted, against the plain frame; the first difference named.
   void Checkpoint(const std::wstring& step) override {
     UpdateWindow(hwnd_);
     Canvas shown(width_, height_), expected(width_, height_);

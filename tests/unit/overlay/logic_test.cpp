@@ -1,5 +1,5 @@
 // The editor's arithmetic without a window: drags, the toolbar's layout and its hit tests.
-#include "unit/overlay/editor_fixture.h"
+#include "unit/support.h"
 
 using Id = ToolbarButtonId;
 

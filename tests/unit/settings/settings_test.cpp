@@ -1,16 +1,10 @@
 // settings.ini, the hotkey's text, and the settings window driven through its window procedure.
-#include <windows.h>
-#include <gtest/gtest.h>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
-#include <string>
 #include "app/app.h"
 #include "app/tray.h"
-#include "app/win_handles.h"
 #include "settings/hotkey_field.h"
-#include "settings/settings.h"
 #include "settings/settings_window.h"
+#include "unit/support.h"
 
 constexpr char kDefaults[] =
     "[General]\r\nAutoCopyLink=1\r\nCaptureCursor=0\r\nRememberSelection=0\r\nLanguage=0\r\n"
@@ -48,20 +42,16 @@ class SettingsTest : public ::testing::Test {
     DeleteFileW(path_.c_str()), RemoveDirectoryW((path_ + L".tmp").c_str());
   }
   std::string Read() const {
-    std::ifstream file(path_.c_str(), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), {});
+    const std::vector<BYTE> bytes = FileBytes(path_);
+    return {bytes.begin(), bytes.end()};
   }
   void Write(const std::string& bytes) { std::ofstream(path_.c_str(), std::ios::binary) << bytes; }
   static HWND Window() { return FindWindowW(L"SnapwrenSettings", nullptr); }
   static HWND List() { return FindWindowExW(Window(), nullptr, L"ComboBox", nullptr); }
   static LRESULT Language() { return SendMessageW(List(), CB_GETCURSEL, 0, 0); }
   static void Click(int x, int y) { SendMessageW(Window(), WM_LBUTTONDOWN, 1, MAKELPARAM(x, y)); }
-  // HeldModifiers reads GetKeyState, the thread's own key state that SetKeyboardState writes.
   static void Key(WPARAM key, bool ctrlShift = false) {
-    BYTE keys[256] = {};
-    keys[VK_CONTROL] = keys[VK_SHIFT] = ctrlShift ? 0x80 : 0;
-    SetKeyboardState(keys), SendMessageW(Window(), WM_KEYDOWN, key, 1);
-    keys[VK_CONTROL] = keys[VK_SHIFT] = 0, SetKeyboardState(keys);
+    SetKeys(ctrlShift, ctrlShift), SendMessageW(Window(), WM_KEYDOWN, key, 1), SetKeys(false);
   }
   HWND Open() { return ShowSettingsWindow(owner_.get()), Window(); }
   // Whether the tray window was told, once, that the settings changed.

@@ -1,11 +1,10 @@
 // What the update server's answer means, the question it leads to, and where the installer goes.
-#include <gtest/gtest.h>
-#include <string>
 #include "app/tray.h"
 #include "update/json_string.h"
 #include "update/update_check.h"
 #include "update/update_download.h"
 #include "update/version.h"
+#include "unit/support.h"
 
 TEST(VersionTest, PiecesAreNumbersPaddedToThreeAndOnlyTheFirstThreeDecide) {
   for (const wchar_t* v : {L"1.0.1", L"1.1", L"2", L"1..1", L"1.2.", L" 2.0.0", L"2.0.0-beta"}) {

@@ -1,9 +1,7 @@
-// UploadPng over real WinHTTP. The cases of UploadServer run only when tests/e2e/test_upload.py
-// starts this executable with its server (tests/e2e/servers.py) up and SNAPWREN_UPLOAD_SERVER
-// set; that side counts the requests: one to the built-in address, then one per mode below.
+// UploadPng over real WinHTTP. UploadServer runs when tests/e2e/test_upload.py starts this with
+// its server up, which counts the requests: one to the built-in address, then one per mode below.
 #include "upload/upload_client.h"
-#include <gtest/gtest.h>
-#include <string>
+#include "unit/support.h"
 
 // Short enough for the stalled answers to fail quickly, long enough for a loaded machine.
 constexpr DWORD kTestTimeoutMs = 3000;
@@ -33,7 +31,6 @@ TEST(UploadPng, RefusesAnEmptyImageBeforeAnyTrafficAndNamesAnAddressThatIsNoUrl)
 }
 
 class UploadServer : public ::testing::Test {
- protected:
   void SetUp() override {
     if (Environment(L"SNAPWREN_UPLOAD_SERVER").empty()) GTEST_SKIP() << "needs the test server";
   }
@@ -55,8 +52,7 @@ TEST_F(UploadServer, EveryKindOfAnswerGivesTheLinkOrItsFailureText) {
       {L"empty", L"failed |Leere Antwort vom Server"}, {L"no-link", noLink},
       {L"limit", linked},  // a reply of one mebibyte and no more
       {L"huge", L"failed |Antwort des Servers zu groß"},
-      // Silent after the request, or part way through the reply: each waits for the receive
-      // time-out, and what arrived before the silence is judged like a whole reply.
+      // Silent after the request or within the reply: the time-out; what came is judged whole.
       {L"stall-head", none}, {L"stall-body", noLink}, {L"drop", none}};
   ULONGLONG stalled = 0;
   for (const auto& c : cases) {
@@ -75,13 +71,9 @@ TEST_F(UploadServer, NamesTheErrorOfARefusedConnectionAndRefusesAnUntrustedServe
   const std::wstring refused = Environment(L"SNAPWREN_UPLOAD_REFUSED_PORT");
   const std::wstring untrusted = Environment(L"SNAPWREN_UPLOAD_UNTRUSTED_PORT");
   ASSERT_FALSE(refused.empty() || untrusted.empty());
-  // ERROR_WINHTTP_CANNOT_CONNECT
-  EXPECT_EQ(To(L":" + refused, L"/upload.php"),
-            L"failed |Senden fehlgeschlagen (Fehlercode: 12029)");
-  // Windows reports ERROR_WINHTTP_SECURE_FAILURE (12175), Wine 8
-  // ERROR_WINHTTP_SECURE_CHANNEL_ERROR (12157); either way the image never leaves, which the
-  // server side checks.
+  const std::wstring failed = L"failed |Senden fehlgeschlagen (Fehlercode: ";
+  EXPECT_EQ(To(L":" + refused, L"/upload.php"), failed + L"12029)");  // cannot connect
+  // A secure failure on Windows, a secure channel error on Wine 8; the server sees no image.
   const std::wstring outcome = To(L":" + untrusted, L"/upload.php");
-  EXPECT_TRUE(outcome == L"failed |Senden fehlgeschlagen (Fehlercode: 12175)" ||
-              outcome == L"failed |Senden fehlgeschlagen (Fehlercode: 12157)") << outcome;
+  EXPECT_TRUE(outcome == failed + L"12175)" || outcome == failed + L"12157)") << outcome;
 }

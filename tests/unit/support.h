@@ -1,13 +1,15 @@
-// The editor as a capture session sets it up, an overlay window of the real class fed the
-// messages of a user's actions, and the pixels of what it paints.
+// What the unit tests share: pixels, canvases, files, a held clipboard, and the editor's fixture.
 #pragma once
 #include <windows.h>
 #include <gtest/gtest.h>
 #include <algorithm>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 #include "app/gdiplus_handles.h"
 #include "capture/capture_session.h"
 #include "overlay/overlay_paint.h"
@@ -24,6 +26,10 @@ inline int Ch(DWORD pixel, int shift) { return static_cast<int>(pixel >> shift &
 inline DWORD PatternAt(int x, int y) {
   return Rgb(20 + x * 7 % 200, 20 + y * 5 % 200, 20 + (x + y) * 3 % 200);
 }
+inline std::vector<BYTE> FileBytes(const std::wstring& path) {
+  std::ifstream file(path.c_str(), std::ios::binary);
+  return std::vector<BYTE>(std::istreambuf_iterator<char>(file), {});
+}
 inline std::string Str(const RECT& r) {
   return std::to_string(r.left) + "," + std::to_string(r.top) + "," + std::to_string(r.right) +
          "," + std::to_string(r.bottom);
@@ -37,8 +43,7 @@ inline HBITMAP MakeDib(int width, int height, DWORD** bits, bool pattern = false
   return bitmap;
 }
 
-// A DIB section selected into a memory DC of its own; its pixels, rows top first, are read once
-// GDI has flushed what it drew.
+// A DIB section in a memory DC of its own; its pixels are read once GDI has flushed its drawing.
 struct Canvas {
   Canvas(int w, int h)
       : width(w), height(h), bitmap(MakeDib(w, h, &pixels)), dc(CreateCompatibleDC(nullptr)),
@@ -76,29 +81,30 @@ struct Canvas {
   SelectGuard select;
 };
 
-// Another thread's window holds the clipboard while this lives. Wine lets a second
-// OpenClipboard(NULL) in while the holder also gave NULL, where Windows refuses any second thread.
-class ClipboardHolder {
- public:
-  ClipboardHolder() { WaitForSingleObject(opened_.get(), 5000); }
+// Another thread's window holds the clipboard while this lives. Opening it may wait for the
+// owner's thread, so that keeps pumping; and Wine lets a second OpenClipboard(NULL) in while the
+// holder also gave NULL, where Windows refuses any second thread.
+struct ClipboardHolder {
+  ClipboardHolder() {
+    for (MSG m; WaitForSingleObject(opened_.get(), 10) == WAIT_TIMEOUT;) {
+      while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&m);
+    }
+  }
   ~ClipboardHolder() { SetEvent(release_.get()), thread_.join(); }
-
- private:
   UniqueHandle opened_{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
   UniqueHandle release_{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
   std::thread thread_{[this] {
     const UniqueWindow owner(CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
                                              nullptr, nullptr, nullptr));
-    const ClipboardGuard clipboard(owner.get());
-    SetEvent(opened_.get()), WaitForSingleObject(release_.get(), 10000);
+    for (int i = 0; i < 500 && !OpenClipboard(owner.get()); ++i) Sleep(10);
+    SetEvent(opened_.get()), WaitForSingleObject(release_.get(), 10000), CloseClipboard();
   }};
 };
 
 // GetKeyState reads the thread's own key state, which SetKeyboardState writes.
-inline void SetCtrl(bool down) {
+inline void SetKeys(bool ctrl, bool shift = false) {
   BYTE keys[256] = {};
-  GetKeyboardState(keys);
-  keys[VK_CONTROL] = keys[VK_LCONTROL] = down ? 0x80 : 0;
+  keys[VK_CONTROL] = keys[VK_LCONTROL] = ctrl ? 0x80 : 0, keys[VK_SHIFT] = shift ? 0x80 : 0;
   SetKeyboardState(keys);
 }
 inline void RegisterOverlayClass() {
@@ -125,7 +131,7 @@ class EditorFixture : public ::testing::Test {
     };
   }
   void TearDown() override {
-    if (SetCtrl(false), Alive()) DestroyWindow(hwnd_);
+    if (SetKeys(false), Alive()) DestroyWindow(hwnd_);
     for (MSG message; PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE);) continue;
     ReleaseOverlayCanvas();
     g_onSelectionDone = nullptr, g_sessionScreenBitmap = nullptr;
@@ -150,9 +156,8 @@ class EditorFixture : public ::testing::Test {
     SendMessageW(hwnd_, message, message == WM_LBUTTONUP ? 0 : keys, At(x, y));
   }
   // Steps separated by commas: "drag x y u v", "press|move|hover|release|click|right x y", a
-  // button's name, a letter or "Esc" as a key, "ctrl+" before either, "check <what>", and for
-  // the modal text entry, which takes them from the queue: "type <text>", "post Enter|Back|Esc|C"
-  // and "post-press x y".
+  // button's name, a letter or "Esc" as a key with "ctrl+" if held, "check <what>", and for the
+  // text entry's own loop, queued: "type <text>", "post Enter|Back|Esc|C", "post-press x y".
   void Run(const std::wstring& script) {
     std::wistringstream steps(script);
     for (std::wstring step; std::getline(steps, step, L',');) {
@@ -163,7 +168,7 @@ class EditorFixture : public ::testing::Test {
       if (verb == L"type" || verb == L"post" || verb == L"check") std::getline(in >> std::ws, word);
       in >> x >> y >> u >> v;
       const bool ctrl = verb.rfind(L"ctrl+", 0) == 0;
-      if (SetCtrl(ctrl), ctrl) verb.erase(0, 5);
+      if (SetKeys(ctrl), ctrl) verb.erase(0, 5);
       const auto button = std::find(std::begin(kButtons), std::end(kButtons), verb);
       if (button != std::end(kButtons)) {
         const RECT& b = g_toolbarLayout.Buttons[button - std::begin(kButtons)];
@@ -179,7 +184,7 @@ class EditorFixture : public ::testing::Test {
       if (verb.size() == 1 || verb == L"Esc") {
         SendMessageW(hwnd_, WM_KEYDOWN, verb == L"Esc" ? VK_ESCAPE : verb.back(), 1);
       }
-      SetCtrl(false);
+      SetKeys(false);
       for (wchar_t c : verb == L"type" ? word : L"") PostMessageW(hwnd_, WM_CHAR, c, 1);
       const WPARAM key = word == L"Enter" ? VK_RETURN : word == L"Back" ? VK_BACK
                          : word == L"Esc" ? VK_ESCAPE : 'C';
