@@ -100,7 +100,6 @@ struct ClipboardHolder {
     SetEvent(opened_.get()), WaitForSingleObject(release_.get(), 10000), CloseClipboard();
   }};
 };
-
 // GetKeyState reads the thread's own key state, which SetKeyboardState writes.
 inline void SetKeys(bool ctrl, bool shift = false) {
   BYTE keys[256] = {};
@@ -113,7 +112,6 @@ inline void RegisterOverlayClass() {
   windowClass.lpszClassName = L"SnapwrenOverlay";
   RegisterClassExW(&windowClass);
 }
-
 constexpr const wchar_t* kButtons[] = {L"Pen", L"Line", L"Arrow", L"Rect", L"Text", L"Undo",
                                        L"Colour", L"Copy", L"Save", L"Upload", L"Close"};
 
@@ -200,7 +198,6 @@ class EditorFixture : public ::testing::Test {
     PaintOverlayFrame(frame->dc.get(), width_, height_);
     return frame;
   }
-
   GdiplusSession gdiplus_;
   const int width_ = GetSystemMetrics(SM_CXVIRTUALSCREEN);
   const int height_ = GetSystemMetrics(SM_CYVIRTUALSCREEN);

@@ -143,7 +143,6 @@ TEST_F(EditorTest, EachKindIsPaintedAndExportedInTheColourOfItsTimeCutAtTheBorde
   auto count = [](const Canvas& in, const RECT& area, COLORREF c) {
     return in.Count(area, [c](DWORD p) { return p == Dib(c); });
   };
-  EXPECT_EQ(count(*frame, {303, 170, 315, 191}, green), 0) << "nothing right of the tip";
   EXPECT_TRUE(count(*frame, {150, 270, 260, 292}, blue) > 40 &&
               count(*composed, {50, 170, 160, 192}, blue) > 40) << "the text";
   EXPECT_EQ(count(*frame, {150, 292, 260, 299}, blue), 0) << "22 pixels high, no more";
@@ -168,9 +167,7 @@ TEST_F(ExportTest, OffTheScreenIsBlackNoAreaComposesNothingAndPngAndFileHoldOpaq
   }
   g_overlayState.SelectionRect = {33, 21, 133, 71};
   const UniqueBitmap composed = ComposeSelection();
-  wchar_t folder[MAX_PATH];
-  GetTempPathW(MAX_PATH, folder);
-  const std::wstring path = folder + std::to_wstring(GetCurrentProcessId()) + L"-export.png";
+  const std::wstring path = std::to_wstring(GetCurrentProcessId()) + L"-export.png";
   ASSERT_TRUE(SavePngFile(composed.get(), path.c_str()));
   EXPECT_FALSE(SavePngFile(composed.get(), L"C:\\snapwren-no-such-folder\\shot.png"));
   EXPECT_EQ(FileBytes(path), EncodePng(composed.get()));

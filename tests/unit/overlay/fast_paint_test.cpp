@@ -83,7 +83,7 @@ class FastPaintTest : public EditorFixture {
   }
 };
 
-TEST_F(FastPaintTest, FirstDragGrowsShrinksTurnsOverAndUncoveredPartsArePaintedAgain) {
+TEST_F(FastPaintTest, EachStepOfDragsHoversStrokesMovesAndResizesAndUncoveredParts) {
   Run(L"check no selection, press 300 200, check pressed, move 700 500, check dragging, "
       L"move 450 320, check smaller, move 100 80, check past the start, move 300 500, "
       L"check zero width, release 305 500, check too narrow, drag 200 200 600 500");
@@ -92,11 +92,9 @@ TEST_F(FastPaintTest, FirstDragGrowsShrinksTurnsOverAndUncoveredPartsArePaintedA
   FillRect(WindowDc(hwnd_).get(), &covered, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
   InvalidateRect(hwnd_, &covered, FALSE);
   Checkpoint(L"uncovered");
-}
-
-// On the tests' 1600 x 900 screen, below the selection 400,300,1000,700, Copy is centred at
-// 896,726 and Save at 926,726.
-TEST_F(FastPaintTest, SelectedHoveredAnnotatedMovedAndResized) {
+  // On the tests' 1600 x 900 screen, below the selection 400,300,1000,700, Copy is centred at
+  // 896,726 and Save at 926,726.
+  OpenOverlay(true);
   Run(L"drag 400 300 1000 700, check selected, hover 926 726, check tooltip not yet due");
   ASSERT_EQ(g_overlayState.TooltipText, L"Speichern (Strg+S)");
   g_overlayState.TooltipTime = GetTickCount() - 1000;

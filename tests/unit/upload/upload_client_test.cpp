@@ -5,12 +5,7 @@
 
 // Short enough for the stalled answers to fail quickly, long enough for a loaded machine.
 constexpr DWORD kTestTimeoutMs = 3000;
-
-static std::wstring Environment(const wchar_t* name) {
-  wchar_t value[64] = {};
-  const DWORD length = GetEnvironmentVariableW(name, value, ARRAYSIZE(value));
-  return length > 0 && length < ARRAYSIZE(value) ? value : L"";
-}
+static std::wstring Env(const wchar_t* name) { return _wgetenv(name) ? _wgetenv(name) : L""; }
 // Every byte value, CR LF and "--" pairs included, so that any re-encoding of the body shows.
 static std::vector<BYTE> PatternPng() {
   std::vector<BYTE> png(70000);
@@ -32,7 +27,7 @@ TEST(UploadPng, RefusesAnEmptyImageBeforeAnyTrafficAndNamesAnAddressThatIsNoUrl)
 
 class UploadServer : public ::testing::Test {
   void SetUp() override {
-    if (Environment(L"SNAPWREN_UPLOAD_SERVER").empty()) GTEST_SKIP() << "needs the test server";
+    if (Env(L"SNAPWREN_UPLOAD_SERVER").empty()) GTEST_SKIP() << "needs the test server";
   }
 };
 
@@ -68,8 +63,8 @@ TEST_F(UploadServer, EveryKindOfAnswerGivesTheLinkOrItsFailureText) {
 }
 
 TEST_F(UploadServer, NamesTheErrorOfARefusedConnectionAndRefusesAnUntrustedServer) {
-  const std::wstring refused = Environment(L"SNAPWREN_UPLOAD_REFUSED_PORT");
-  const std::wstring untrusted = Environment(L"SNAPWREN_UPLOAD_UNTRUSTED_PORT");
+  const std::wstring refused = Env(L"SNAPWREN_UPLOAD_REFUSED_PORT");
+  const std::wstring untrusted = Env(L"SNAPWREN_UPLOAD_UNTRUSTED_PORT");
   ASSERT_FALSE(refused.empty() || untrusted.empty());
   const std::wstring failed = L"failed |Senden fehlgeschlagen (Fehlercode: ";
   EXPECT_EQ(To(L":" + refused, L"/upload.php"), failed + L"12029)");  // cannot connect

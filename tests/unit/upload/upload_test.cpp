@@ -7,7 +7,7 @@
 #include "upload/upload_format.h"
 #include "upload/upload_worker.h"
 
-TEST(MultipartTest, BoundaryRedrawsLowHalvesBelowFourAndTheBodyIsLaidOutByteForByte) {
+TEST(UploadFormatTest, BoundaryRedrawsLowHalvesBelowFourBodyIsExactAndLinkFoundInFixedOrder) {
   // Times 62: 1 gives index 0, 0xFFFFFFFF index 61. Then low halves of 0, 0 and 2 are drawn
   // again, and 0x7BDEF7BE * 62 = 30 * 2^32 + 4 sits on the threshold: kept, index 30.
   const uint32_t values[] = {1u, 0xFFFFFFFFu, 0u, 0x80000000u, 0x3DEF7BDFu, 0x7BDEF7BEu};
@@ -20,9 +20,7 @@ TEST(MultipartTest, BoundaryRedrawsLowHalvesBelowFourAndTheBodyIsLaidOutByteForB
             "----B\r\nContent-Disposition: form-data; name=\"image\"; filename=\"capture.png\"\r\n"
             "Content-Type: image/png\r\n\r\n" + std::string("\x89P\r\n\0--", 7) +
                 "\r\n----B--\r\n");
-}
-
-TEST(MultipartTest, LinkIsFoundByFourSpellingsInTheirFixedOrder) {
+  // The link in the reply is found by four spellings in their fixed order.
   const struct { const char* reply; const wchar_t* link; } cases[] = {
       {R"({"url":"https://i.example/a\/b.png"})", L"https://i.example/a/b.png"},
       {R"({"url": "a\/b"})", L"a/b"}, {R"({"url" :"a\/b"})", L"a/b"}, {R"({"url" : "a"})", L"a"},
@@ -56,7 +54,7 @@ TEST(CopyTextTest, LinkReplacesTheTextButABusyClipboardStaysAsItWasAndSaysSoAtOn
   }
 }
 
-TEST(BalloonTest, TextsAreCutToTheirFieldsNeverBetweenASurrogatePair) {
+TEST(BalloonTest, TextsAreCutNeverBetweenASurrogatePairAndAFailedUploadIsKeptAndNamed) {
   const std::wstring a62(62, L'a'), flower = L"\U0001F33C";  // two UTF-16 units
   EXPECT_EQ(TruncateUtf16(a62 + flower, 63), a62);
   EXPECT_EQ(TruncateUtf16(a62.substr(1) + flower, 63), a62.substr(1) + flower);
@@ -64,15 +62,10 @@ TEST(BalloonTest, TextsAreCutToTheirFieldsNeverBetweenASurrogatePair) {
   ShowTrayNotification(std::wstring(100, L'T'), std::wstring(300, L'm'));
   EXPECT_EQ(std::wstring(g_trayIconData.szInfoTitle) + g_trayIconData.szInfo,
             std::wstring(63, L'T') + std::wstring(255, L'm'));
-}
-
-TEST(FailedUploadTest, KeptWholeUnderADatedNameNeverOverAnEarlierOneAndNamedInTheBalloon) {
-  const SYSTEMTIME time = {2024, 1, 0, 5, 9, 5, 7, 0};
-  EXPECT_EQ(FailedUploadFileName(time, 1) + FailedUploadFileName(time, 12),
-            L"Snapwren_2024-01-05_09-05-07.pngSnapwren_2024-01-05_09-05-07_12.png");
-  wchar_t temp[MAX_PATH];
-  GetTempPathW(MAX_PATH, temp);
-  const std::wstring folder = temp + std::to_wstring(GetTickCount64()) + L"-kept";
+  // A failed upload is kept whole under a dated name, never over an earlier one, and named.
+  EXPECT_EQ(FailedUploadFileName({2024, 1, 0, 5, 9, 5, 7, 0}, 12),
+            L"Snapwren_2024-01-05_09-05-07_12.png");
+  const std::wstring folder = std::to_wstring(GetTickCount64()) + L"-kept";
   const std::vector<BYTE> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 1, 2};
   SYSTEMTIME now = {}, then = {};
   GetLocalTime(&now);
