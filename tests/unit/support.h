@@ -112,6 +112,7 @@ inline void RegisterOverlayClass() {
   windowClass.lpszClassName = L"SnapwrenOverlay";
   RegisterClassExW(&windowClass);
 }
+using Id = ToolbarButtonId;
 constexpr const wchar_t* kButtons[] = {L"Pen", L"Line", L"Arrow", L"Rect", L"Text", L"Undo",
                                        L"Colour", L"Copy", L"Save", L"Upload", L"Close"};
 

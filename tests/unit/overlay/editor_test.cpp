@@ -1,8 +1,6 @@
-// The editor fed a user's messages, judged by its state, what it hands over and what it paints.
 #include "overlay/export.h"
 #include "unit/support.h"
 
-using Id = ToolbarButtonId;
 constexpr const wchar_t* kTools[] = {L"none", L"pen", L"line", L"arrow", L"rect", L"text"};
 static std::wstring N(long value) { return std::to_wstring(value); }
 static std::wstring Wide(const RECT& r) {
@@ -116,8 +114,6 @@ TEST_F(EditorTest, ToolbarShowsPanelsWhiteIconsTheChosenToolTintedAndALateToolti
   EXPECT_TRUE(frame->Count(copy, tinted) > 10 && !frame->Count(box, light)) << "hovered, no tip";
   g_overlayState.TooltipTime = GetTickCount() - 400;
   EXPECT_GT(Paint()->Count(box, light), 20) << "the tooltip's white text after 300 ms";
-  Run(L"hover 600 600");
-  EXPECT_TRUE(g_overlayState.TooltipText.empty());
 }
 
 TEST_F(EditorTest, EachKindIsPaintedAndExportedInTheColourOfItsTimeCutAtTheBorder) {
@@ -144,17 +140,15 @@ TEST_F(EditorTest, EachKindIsPaintedAndExportedInTheColourOfItsTimeCutAtTheBorde
     return in.Count(area, [c](DWORD p) { return p == Dib(c); });
   };
   EXPECT_TRUE(count(*frame, {150, 270, 260, 292}, blue) > 40 &&
-              count(*composed, {50, 170, 160, 192}, blue) > 40) << "the text";
-  EXPECT_EQ(count(*frame, {150, 292, 260, 299}, blue), 0) << "22 pixels high, no more";
-  EXPECT_EQ(frame->At(50, 225), Dib(magenta)) << "drawn over the darkened area too";
-  EXPECT_EQ(frame->At(200, 225), PatternAt(200, 225)) << "a rectangle is hollow";
+              count(*composed, {50, 170, 160, 192}, blue) > 40 &&
+              !count(*frame, {150, 292, 260, 299}, blue)) << "the text, 22 pixels high";
+  EXPECT_TRUE(frame->At(50, 225) == Dib(magenta) && frame->At(200, 225) == PatternAt(200, 225))
+      << "drawn over the darkened area too, and hollow";
   EXPECT_TRUE(composed->At(0, 100) == Dib(magenta) && composed->At(0, 125) == PatternAt(100, 225))
       << "the rectangle runs to the edge, its left side cut off";
 }
 
-using ExportTest = EditorFixture;
-
-TEST_F(ExportTest, OffTheScreenIsBlackNoAreaComposesNothingAndPngAndFileHoldOpaquePixels) {
+TEST_F(EditorTest, ExportOffTheScreenIsBlackNoAreaComposesNothingPngAndFileHoldOpaquePixels) {
   g_overlayState.SelectionRect = {-20, height_ - 20, 30, height_ + 20};
   const auto edge = Canvas::Of(ComposeSelection().get());
   EXPECT_TRUE(edge->At(19, 19) + edge->At(20, 20) == 0u &&

@@ -1,10 +1,7 @@
-// The overlay repaints only what a change touches, from a darkened screen and a back buffer; after
-// every step what the window shows must equal, pixel for pixel, the frame drawn the plain way.
+// The overlay repaints only what changed; after each step it must show the plain frame exactly.
 #include "overlay/annotations.h"
 #include "overlay/frame_damage.h"
 #include "unit/support.h"
-
-using Id = ToolbarButtonId;
 
 // From the state alone: the screen, a black layer blended outside the selection, every element.
 static void PaintStraightforward(HDC hdc, int width, int height) {

@@ -1,9 +1,6 @@
-// The editor's arithmetic without a window: drags, the toolbar's layout and its hit tests.
 #include "unit/support.h"
 
-using Id = ToolbarButtonId;
-
-TEST(SelectionRuleTest, DragsMoveTheirOwnEdgesAndSizesAreSigned) {
+TEST(EditorRuleTest, DragsMoveTheirOwnEdgesButtonsHandlesAndLabelsSitAndAnswerAsRulesSay) {
   using D = DragMode;
   const struct { DragMode mode; const char* rect; } drags[] = {{D::Move, "110,95,410,295"},
       {D::TopLeft, "110,95,400,300"}, {D::Top, "100,95,400,300"}, {D::TopRight, "100,95,410,300"},
@@ -13,14 +10,9 @@ TEST(SelectionRuleTest, DragsMoveTheirOwnEdgesAndSizesAreSigned) {
   for (const auto& c : drags) {
     EXPECT_EQ(Str(ApplyDrag(c.mode, {100, 100, 400, 300}, 10, -5)), c.rect);
   }
-  EXPECT_EQ(FormatSizeLabel({10, 10, 110, 60}) + L" " + FormatSizeLabel({450, 100, 400, 300}),
-            L"100 x 50 -50 x 200");
-}
-
-// On 1920 x 1080: the column of seven 28-pixel tools, 208 high, starts at the top when its end
-// level with the bottom would lie above it, at 10 above the screen, and flips left at 1881; the
-// row goes above at 1041, inside along the bottom at a top of 39; both follow a selection off it.
-TEST(ToolbarLayoutTest, ButtonsBesideAndBelowWithFallbacksAndHandlesAndLabelsAnswerHalfOpen) {
+  // On 1920 x 1080: the column of seven 28-pixel tools, 208 high, starts at the top when its
+  // end level with the bottom would lie above it, at 10 above the screen, and flips left at 1881;
+  // the row goes above at 1041, inside along the bottom at a top of 39; both follow off screen.
   const RECT o = {100, 100, 400, 300}, off = {-500, -300, -200, -100};
   const struct { RECT selection; Id button; const char* rect; } cases[] = {
       {o, Id::Pen, "412,100,440,128"}, {o, Id::Undo, "412,250,440,278"},

@@ -1,4 +1,3 @@
-// What the update server's answer means, the question it leads to, and where the installer goes.
 #include "app/tray.h"
 #include "update/json_string.h"
 #include "update/update_check.h"
@@ -18,7 +17,7 @@ TEST(VersionTest, PiecesAreNumbersPaddedToThreeAndOnlyTheFirstThreeDecide) {
               !IsNewerVersion(L"2.0.0", L"1.99.99"));
 }
 
-TEST(UpdateAnswerTest, MembersAreTheTextBetweenQuotesAfterTheFirstQuotedKeyAndMakeTheQuestion) {
+TEST(UpdateAnswerTest, MembersQuotedAfterTheFirstKeyMakeTheQuestionAndLengthsArePlainDecimals) {
   const struct { std::string json; const char* key; const wchar_t* value; } cases[] = {
       {"{\n  \"version\": \"1.2.0\",\n  \"url\": \"u\"\n}", "version", L"1.2.0"},
       {"{\"url\": \"x\"}", "version", L""}, {"{\"version\" \"2.0.0\"}", "version", L""},
@@ -50,11 +49,9 @@ TEST(UpdateAnswerTest, MembersAreTheTextBetweenQuotesAfterTheFirstQuotedKeyAndMa
   EXPECT_EQ(BuildUpdatePrompt(info), question);
   info.changelog = L"Schneller";
   EXPECT_EQ(BuildUpdatePrompt(info), question + L"\n\nÄnderungen:\nSchneller");
-}
-
-TEST(DownloadTest, OnlyPlainDecimalsAreLengthsAndNineteenDigitsAlwaysFit) {
-  const struct { const wchar_t* value; std::optional<uint64_t> length; } cases[] = {
+  // The download's length: only plain decimals, of which 19 digits always fit.
+  const struct { const wchar_t* value; std::optional<uint64_t> length; } lengths[] = {
       {L"0", 0}, {L"9999999999999999999", 9999999999999999999u}, {L"", {}}, {L"+1", {}},
       {L"12 34", {}}, {L"99999999999999999999", {}}};
-  for (const auto& c : cases) EXPECT_EQ(ParseContentLength(c.value), c.length) << c.value;
+  for (const auto& c : lengths) EXPECT_EQ(ParseContentLength(c.value), c.length) << c.value;
 }
