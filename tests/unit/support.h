@@ -81,9 +81,8 @@ struct Canvas {
   SelectGuard select;
 };
 
-// Another thread's window holds the clipboard while this lives. Opening it may wait for the
-// owner's thread, so that keeps pumping; and Wine lets a second OpenClipboard(NULL) in while the
-// holder also gave NULL, where Windows refuses any second thread.
+// Another thread's window holds the clipboard while this lives; the owner's thread keeps pumping
+// meanwhile. Wine lets a second OpenClipboard(NULL) in, where Windows refuses any second thread.
 struct ClipboardHolder {
   ClipboardHolder() {
     for (MSG m; WaitForSingleObject(opened_.get(), 10) == WAIT_TIMEOUT;) {

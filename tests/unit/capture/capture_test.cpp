@@ -69,10 +69,8 @@ static SIZE_T Committed() {
   return counters.PrivateUsage ? counters.PrivateUsage : counters.PagefileUsage;
 }
 
-// Two sessions over a green window at (200, 150) with the pointer at (300, 220), showing the
-// crosshair: a cursor of this process, which Wine can draw into a capture, asked for only the
-// first time. Each opens with the remembered selection, moves and copies it; a second trigger is
-// refused; a quit request is passed on once the session has ended.
+// Two sessions over a green window with the pointer on it showing the crosshair, which Wine can
+// draw into a capture, asked for the first time only; each restores a selection, moves, copies.
 TEST(SessionTest, FreezesAndCoversTheScreenOnTopCopiesExactlyAndGivesEverythingBack) {
   RegisterOverlayClass();
   g_instance = GetModuleHandleW(nullptr);

@@ -3,10 +3,7 @@
 
 constexpr const wchar_t* kTools[] = {L"none", L"pen", L"line", L"arrow", L"rect", L"text"};
 static std::wstring N(long value) { return std::to_wstring(value); }
-static std::wstring Wide(const RECT& r) {
-  const std::string text = Str(r);
-  return {text.begin(), text.end()};
-}
+static std::wstring Wide(const RECT& r) { const auto s = Str(r); return {s.begin(), s.end()}; }
 
 class EditorTest : public EditorFixture {
  protected:

@@ -26,7 +26,6 @@ static void PaintStraightforward(HDC hdc, int width, int height) {
     UniquePen pen(CreatePen(PS_SOLID, 2, RGB(255, 182, 193)));
     SelectGuard selectPen(hdc, pen.get()), selectBrush(hdc, GetStockObject(NULL_BRUSH));
     Rectangle(hdc, shown.left, shown.top, shown.right, shown.bottom);
-    // The size in the DC's default font, 20 pixels above the selection.
     const std::wstring label = FormatSizeLabel(shown);
     SetBkMode(hdc, TRANSPARENT), SetTextColor(hdc, RGB(255, 255, 255));
     TextOutW(hdc, shown.left + 5, shown.top - 20, label.c_str(), static_cast<int>(label.size()));
@@ -57,14 +56,12 @@ static void PaintStraightforward(HDC hdc, int width, int height) {
 class FastPaintTest : public EditorFixture {
  protected:
   void SetUp() override { EditorFixture::SetUp(), OpenOverlay(true); }
-  // What the window shows once it has painted, against the plain frame; the first difference named.
   void Checkpoint(const std::wstring& step) override {
     UpdateWindow(hwnd_);
     Canvas shown(width_, height_), expected(width_, height_);
     const WindowDc window(hwnd_);
     BitBlt(shown.dc.get(), 0, 0, width_, height_, window.get(), 0, 0, SRCCOPY);
-    // Drawn into a bitmap compatible with the window, as a repaint does: GDI+ takes another way
-    // into a DIB section, and its antialiased edges come out a little different.
+    // Into a bitmap like the window's, as a repaint: GDI+ antialiases otherwise in DIB sections.
     const UniqueBitmap frame(CreateCompatibleBitmap(window.get(), width_, height_));
     const UniqueMemoryDc frameDc(CreateCompatibleDC(window.get()));
     const SelectGuard select(frameDc.get(), frame.get());
@@ -89,8 +86,7 @@ TEST_F(FastPaintTest, EachStepOfDragsHoversStrokesMovesAndResizesAndUncoveredPar
   FillRect(WindowDc(hwnd_).get(), &covered, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
   InvalidateRect(hwnd_, &covered, FALSE);
   Checkpoint(L"uncovered");
-  // On the tests' 1600 x 900 screen, below the selection 400,300,1000,700, Copy is centred at
-  // 896,726 and Save at 926,726.
+  // On the tests' 1600 x 900 screen, below 400,300,1000,700, Copy is at 896,726, Save at 926,726.
   OpenOverlay(true);
   Run(L"drag 400 300 1000 700, check selected, hover 926 726, check tooltip not yet due");
   ASSERT_EQ(g_overlayState.TooltipText, L"Speichern (Strg+S)");
@@ -99,21 +95,20 @@ TEST_F(FastPaintTest, EachStepOfDragsHoversStrokesMovesAndResizesAndUncoveredPar
       L"check off the toolbar, Pen, press 450 350, move 510 440, move 580 390, release 580 390, "
       L"Line, press 570 390, move 630 480, move 700 430, release 700 430, Arrow, press 690 430, "
       L"move 750 520, move 820 470, check arrow being drawn, release 820 470, Rect, press 810 470, "
-      L"move 870 560, move 940 510, release 940 510, check four strokes");
-  g_overlayState.Annotations.push_back(
-      {Tool::Text, RGB(30, 200, 90), kTextSize, {{520, 600}}, L"Größe ändern"});
+      L"move 870 560, move 940 510, release 940 510, check four strokes, Text, "
+      L"type Größe ändern, post Enter, press 520 600, check text added");
   // Without a tool, presses move the selection, the annotations staying; then its right edge
   // (handle at 1060,560) goes onto the left one and past it, and its bottom over the top.
-  Run(L"hover 200 160, check text added, Rect, check no tool, press 700 500, move 640 430, "
+  Run(L"Text, check no tool, press 700 500, move 640 430, "
       L"check moved up and left, move 760 560, release 760 560, check moved down and right, "
       L"press 1060 560, move 460 560, check zero width, move 310 560, check negative width, "
       L"move 860 560, release 860 560, press 660 760, move 660 280, release 660 280, "
       L"check negative height, Undo, check undone");
-  EXPECT_EQ(Str(g_overlayState.SelectionRect), "460,360,860,280");
+  const OverlayState& s = g_overlayState;
+  EXPECT_EQ(Str(s.SelectionRect) + " " + std::to_string(s.Annotations.size()), "460,360,860,280 4");
 }
 
-// Only the bounds of what changed are repainted, so every pixel an element draws on a plain
-// canvas must lie inside the bounds given for it, or its old pixels would linger on the screen.
+// Only changed bounds are repainted: an element drawing outside its bounds would linger there.
 template <typename Draw>
 static void ExpectInside(const RECT& bounds, const std::string& what, bool draws, Draw draw) {
   Canvas canvas(800, 800);
@@ -149,7 +144,6 @@ TEST(ElementBoundsTest, StrokesAndTextStayInsideTheirBounds) {
     const Annotation annotation{Tool::Text, RGB(250, 250, 250), kTextSize, {{100, 100}}, text};
     auto draw = [&](HDC hdc) { DrawAnnotation(hdc, annotation, {0, 0}); };
     ExpectInside(AnnotationBounds(annotation), "text", true, draw);
-    // The text entry's preview: the same text with the caret after it.
     ExpectInside(TextPreviewBounds({100, 100}, annotation.Text.size(), kTextSize), "preview",
                  true, draw);
   }

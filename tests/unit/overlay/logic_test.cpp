@@ -10,9 +10,8 @@ TEST(EditorRuleTest, DragsMoveTheirOwnEdgesButtonsHandlesAndLabelsSitAndAnswerAs
   for (const auto& c : drags) {
     EXPECT_EQ(Str(ApplyDrag(c.mode, {100, 100, 400, 300}, 10, -5)), c.rect);
   }
-  // On 1920 x 1080: the column of seven 28-pixel tools, 208 high, starts at the top when its
-  // end level with the bottom would lie above it, at 10 above the screen, and flips left at 1881;
-  // the row goes above at 1041, inside along the bottom at a top of 39; both follow off screen.
+  // On 1920 x 1080 the column of seven 28-pixel tools, 208 high, starts at the top or 10, flips
+  // left at 1881; the row goes above at 1041 and inside at a top of 39; both follow off screen.
   const RECT o = {100, 100, 400, 300}, off = {-500, -300, -200, -100};
   const struct { RECT selection; Id button; const char* rect; } cases[] = {
       {o, Id::Pen, "412,100,440,128"}, {o, Id::Undo, "412,250,440,278"},

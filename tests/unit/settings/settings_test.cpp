@@ -9,7 +9,6 @@ constexpr char kDefaults[] =
     "[General]\r\nAutoCopyLink=1\r\nCaptureCursor=0\r\nRememberSelection=0\r\nLanguage=0\r\n"
     "\r\n[Selection]\r\nLeft=0\r\nTop=0\r\nRight=0\r\nBottom=0\r\n"
     "\r\n[Hotkeys]\r\nModifiers=6\r\nKey=83\r\n";
-// Switches, language, selection, modifiers and key.
 static std::string Fields(const Settings& s) {
   char text[96];
   snprintf(text, sizeof text, "%d%d%d %d %ld,%ld,%ld,%ld %u %u", s.AutoCopyLink, s.CaptureCursor,
@@ -32,10 +31,7 @@ class SettingsTest : public ::testing::Test {
     AppSettings = saved_, g_trayWnd = nullptr;
     DeleteFileW(path_.c_str()), RemoveDirectoryW((path_ + L".tmp").c_str());
   }
-  std::string Read() const {
-    const std::vector<BYTE> bytes = FileBytes(path_);
-    return {bytes.begin(), bytes.end()};
-  }
+  std::string Read() const { const auto b = FileBytes(path_); return {b.begin(), b.end()}; }
   void Write(const std::string& bytes) { std::ofstream(path_.c_str(), std::ios::binary) << bytes; }
   static HWND Window() { return FindWindowW(L"SnapwrenSettings", nullptr); }
   static HWND List() { return FindWindowExW(Window(), nullptr, L"ComboBox", nullptr); }
@@ -45,7 +41,6 @@ class SettingsTest : public ::testing::Test {
     SetKeys(ctrlShift, ctrlShift), SendMessageW(Window(), WM_KEYDOWN, key, 1), SetKeys(false);
   }
   HWND Open() { return ShowSettingsWindow(owner_.get()), Window(); }
-  // Whether the tray window was told, once, that the settings changed.
   bool Announced() {
     MSG m;
     return PeekMessageW(&m, owner_.get(), WM_SETTINGS_CHANGED, WM_SETTINGS_CHANGED, PM_REMOVE);

@@ -6,12 +6,10 @@
 #include "unit/support.h"
 
 TEST(VersionTest, PiecesAreNumbersPaddedToThreeAndOnlyTheFirstThreeDecide) {
-  for (const wchar_t* v : {L"1.0.1", L"1.1", L"2", L"1..1", L"1.2.", L" 2.0.0", L"2.0.0-beta"}) {
-    EXPECT_TRUE(IsNewerVersion(L"1.0.0", v)) << v;
-  }
-  for (const wchar_t* v : {L"1.0.0", L"0.9.9", L"1.0.0.5", L".5", L"v2.0.0", L"", L"1.-1.0"}) {
-    EXPECT_FALSE(IsNewerVersion(L"1.0.0", v)) << v;
-  }
+  const wchar_t* newer[] = {L"1.0.1", L"1.1", L"2", L"1..1", L"1.2.", L" 2.0.0", L"2.0.0-beta"};
+  const wchar_t* older[] = {L"1.0.0", L"0.9.9", L"1.0.0.5", L".5", L"v2.0.0", L"", L"1.-1.0"};
+  for (const wchar_t* v : newer) EXPECT_TRUE(IsNewerVersion(L"1.0.0", v)) << v;
+  for (const wchar_t* v : older) EXPECT_FALSE(IsNewerVersion(L"1.0.0", v)) << v;
   // Numbers, not text, and the earlier piece decides.
   EXPECT_TRUE(IsNewerVersion(L"1.9.0", L"1.10.0") && !IsNewerVersion(L"1.10.0", L"1.9.0") &&
               !IsNewerVersion(L"2.0.0", L"1.99.99"));
@@ -42,7 +40,6 @@ TEST(UpdateAnswerTest, MembersQuotedAfterTheFirstKeyMakeTheQuestionAndLengthsAre
     EXPECT_EQ(std::to_wstring(i.available) + L" " + i.version + L" " + i.url + L" " + i.changelog +
                   L" " + i.error, c.info) << c.body;
   }
-  // The question names the version and then the change notes.
   UpdateInfo info;
   info.version = L"1.2.0";
   const std::wstring question = L"Neue Version verfügbar: 1.2.0\n\nJetzt herunterladen?";
