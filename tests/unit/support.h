@@ -119,8 +119,7 @@ class EditorFixture : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(gdiplus_.started());
-    RegisterOverlayClass();
-    g_sessionScreenBitmap = picture_.get();
+    RegisterOverlayClass(), g_sessionScreenBitmap = picture_.get();
     for (int i = 0; i < kToolImageCount; ++i) g_toolImages[i] = LoadPngResource(101 + i);
     ResetOverlayState(g_overlayState);
     g_onSelectionDone = [this](const RECT& rect) {
@@ -131,8 +130,7 @@ class EditorFixture : public ::testing::Test {
   void TearDown() override {
     if (SetKeys(false), Alive()) DestroyWindow(hwnd_);
     for (MSG message; PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE);) continue;
-    ReleaseOverlayCanvas();
-    g_onSelectionDone = nullptr, g_sessionScreenBitmap = nullptr;
+    ReleaseOverlayCanvas(), g_onSelectionDone = nullptr, g_sessionScreenBitmap = nullptr;
     for (auto& image : g_toolImages) image.reset();
     ResetOverlayState(g_overlayState);
     AppSettings = saved_, DeleteFileW(GetSettingsPath().c_str());

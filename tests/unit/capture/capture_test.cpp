@@ -62,11 +62,11 @@ static void Pump(ULONGLONG ms) {
 static HWND Overlay() { return FindWindowW(L"SnapwrenOverlay", nullptr); }
 // The commit charge: Windows reports it in PrivateUsage, Wine 8 only in PagefileUsage.
 static SIZE_T Committed() {
-  PROCESS_MEMORY_COUNTERS_EX counters = {};
-  counters.cb = sizeof counters;
-  K32GetProcessMemoryInfo(GetCurrentProcess(),
-                          reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof counters);
-  return counters.PrivateUsage ? counters.PrivateUsage : counters.PagefileUsage;
+  PROCESS_MEMORY_COUNTERS_EX c = {};
+  c.cb = sizeof c;
+  K32GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&c),
+                          c.cb);
+  return c.PrivateUsage ? c.PrivateUsage : c.PagefileUsage;
 }
 
 // Two sessions over a green window with the pointer on it showing the crosshair, which Wine can

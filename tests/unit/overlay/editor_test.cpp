@@ -37,6 +37,7 @@ TEST_F(EditorTest, EachGestureLeavesTheEditorAsARuleSays) {
   const std::wstring select = L"drag 100 100 400 300, ", strokes = L"Pen, click 200 200, Line, "
       L"press 150 150, move 160 151, move 180 190, release 180 190, Arrow, drag 150 150 180 190, "
       L"Rect, drag 150 150 180 190", sel = L"selected 100,100,400,300 ";
+  const std::wstring text = sel + L"text [412,312] | text ";
   const struct { std::wstring script, summary; } cases[] = {
       // Larger than 10 x 10 either way round; Ctrl shortcuts, even Ctrl+X, wait for it.
       {L"drag 100 100 110 300", L"none 100,100,110,300 none"},
@@ -56,7 +57,6 @@ TEST_F(EditorTest, EachGestureLeavesTheEditorAsARuleSays) {
       {select + L"press 200 200, right 200 200", L"cancelled 100,100,400,300 none"},
       {select + L"Close", L"cancelled 100,100,400,300 none"},
       {L"drag 1560 100 1571 111, click 1543 130", L"cancelled 1560,100,1571,111 none"},
-      // Ctrl+C and the copy button hand the exact region to the session.
       {L"drag 10 10 110 60, ctrl+C", L"done 10,10,110,60 none | copied 1 10,10,110,60 exactly"},
       {L"drag 200 150 500 400, Copy", L"done 200,150,500,400 none | copied 1 200,150,500,400 "
                                       L"exactly"},
@@ -70,11 +70,9 @@ TEST_F(EditorTest, EachGestureLeavesTheEditorAsARuleSays) {
       // Typed text without control characters, Back taking a whole surrogate pair, committed by
       // Enter at the press in 22-pixel type, capture back; empty adds nothing; a press nests.
       {select + L"Text, type Grüße\t\x7F €\U0001F600, post Back, post Enter, press 150 150, "
-                L"post Back, post Enter, press 150 250", sel + L"text [412,312] | text 150,150 w22 "
-                                                          L"Grüße €"},
+                L"post Back, post Enter, press 150 250", text + L"150,150 w22 Grüße €"},
       {select + L"Text, type a, post-press 200 250, type b, post Enter, type c, post Enter, "
-                L"press 150 150", sel + L"text [412,312] | text 200,250 w22 b | text 150,150 w22 "
-                                        L"ac"},
+                L"press 150 150", text + L"200,250 w22 b | text 150,150 w22 ac"},
       {select + L"Text, type weg, post Esc, press 150 150", L"cancelled 100,100,400,300 text"},
       {select + L"Text, type abc, post C, ctrl+press 150 150",  // Ctrl+C copies and ends it
        L"done 100,100,400,300 text | copied 1 100,100,400,300 exactly"}};

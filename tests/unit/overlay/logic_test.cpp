@@ -50,8 +50,7 @@ TEST(EditorRuleTest, DragsMoveTheirOwnEdgesButtonsHandlesAndLabelsSitAndAnswerAs
       L"Stift", L"Linie", L"Pfeil", L"Rechteck", L"Text", L"Rückgängig", L"Farbe",
       L"Kopieren (Strg+C)", L"Speichern (Strg+S)", L"Hochladen (Strg+D)", L"Schließen (Strg+X)"};
   auto label = [](const ToolbarLayout& at, LONG x, LONG y) {
-    const wchar_t* text = GetToolbarLabel(at, {x, y});
-    return std::wstring(text ? text : L"-");
+    return std::wstring(GetToolbarLabel(at, {x, y}) ? GetToolbarLabel(at, {x, y}) : L"-");
   };
   for (int i = 0; i < kToolbarButtonCount; ++i) {
     const RECT& b = open.Buttons[i];

@@ -27,7 +27,6 @@ TEST(UpdateAnswerTest, MembersQuotedAfterTheFirstKeyMakeTheQuestionAndLengthsAre
       {"{\"changelog\": \"M\xE4rz\"}", "changelog", L"M\uFFFDrz"},  // replaced, not dropped
       {std::string("{\"version\": \"2.0\0.0\"}", 21), "version", L"2.0"}};
   for (const auto& c : cases) EXPECT_EQ(ExtractJsonString(c.json, c.key), c.value) << c.json;
-  // A version newer than this one is offered; an unusable answer is named.
   const struct { std::string body; const wchar_t *fetchError, *info; } answers[] = {
       {R"({"version": "1.0.0", "url": "u", "changelog": ""})", L"", L"0 1.0.0 u  "},
       {"{\"version\": \"1.2.0\", \"url\": \"u\", \"changelog\": \"Sch\xC3\xB6n\"}", L"",
