@@ -105,6 +105,7 @@ TEST_F(EditorTest, ToolbarShowsPanelsWhiteIconsTheChosenToolTintedAndALateToolti
   Run(L"hover " + N(copy.left + 10) + L" " + N(copy.top + 10));
   const POINT anchor = g_overlayState.TooltipAnchor;
   const RECT box = {anchor.x - 50, anchor.y + 23, anchor.x + 50, anchor.y + 42};
+  g_overlayState.TooltipTime = GetTickCount() - 250;
   frame = Paint();
   EXPECT_TRUE(frame->Count(copy, tinted) > 10 && !frame->Count(box, light)) << "hovered, no tip";
   g_overlayState.TooltipTime = GetTickCount() - 400;
