@@ -1,11 +1,6 @@
-// The editor's arithmetic without a window: drags, cursors, the toolbar's layout and hit tests,
-// arrow heads and the text entry's keys.
-#include "overlay/annotations.h"
-#include "unit/overlay/editor_fixture.h"
+#include "unit/support.h"
 
-using Id = ToolbarButtonId;
-
-TEST(SelectionRuleTest, DragsMoveTheirOwnEdgesAndCursorsFollowHandleThenToolThenPlace) {
+TEST(EditorRuleTest, DragsMoveTheirOwnEdgesButtonsHandlesAndLabelsSitAndAnswerAsRulesSay) {
   using D = DragMode;
   const struct { DragMode mode; const char* rect; } drags[] = {{D::Move, "110,95,410,295"},
       {D::TopLeft, "110,95,400,300"}, {D::Top, "100,95,400,300"}, {D::TopRight, "100,95,410,300"},
@@ -15,57 +10,9 @@ TEST(SelectionRuleTest, DragsMoveTheirOwnEdgesAndCursorsFollowHandleThenToolThen
   for (const auto& c : drags) {
     EXPECT_EQ(Str(ApplyDrag(c.mode, {100, 100, 400, 300}, 10, -5)), c.rect);
   }
-  using C = OverlayCursor;
-  const struct { Tool tool; int handle; bool inside; C cursor; } cursors[] = {
-      {Tool::Pen, 6, 1, C::SizeNWSE}, {Tool::None, 7, 0, C::SizeNS},
-      {Tool::None, 4, 0, C::SizeNESW}, {Tool::Text, 9, 1, C::SizeWE},
-      {Tool::None, 0, 1, C::SizeAll}, {Tool::None, 0, 0, C::Arrow},
-      {Tool::Rectangle, 0, 1, C::Crosshair}};
-  for (const auto& c : cursors) {
-    EXPECT_EQ(ChooseOverlayCursor(OverlayPhase::Selected, c.tool, c.handle, c.inside), c.cursor);
-  }
-  EXPECT_EQ(ChooseOverlayCursor(OverlayPhase::NoSelection, Tool::None, 0, true), C::Crosshair);
-}
-
-TEST(SelectionRuleTest, RememberedSelectionMustBeAcceptableAndPartlyOnTheScreen) {
-  const struct { RECT remembered; bool usable; } cases[] = {{{100, 100, 400, 300}, true},
-      {{-100, -100, 1, 1}, true}, {{-100, -100, 0, 0}, false}, {{1600, 100, 1800, 300}, false},
-      {{100, 900, 400, 1000}, false}, {{0, 0, 0, 0}, false}, {{100, 100, 110, 400}, false},
-      {{400, 100, 100, 300}, false}};
-  for (const auto& c : cases) {
-    EXPECT_EQ(CanRestoreSelection(c.remembered, 1600, 900), c.usable) << Str(c.remembered);
-  }
-}
-
-TEST(SelectionRuleTest, CoordinatesAndSizesAreSignedAndAResetKeepsOnlyTheColourChoice) {
-  const POINT left = PointFromLParam(MAKELPARAM(static_cast<WORD>(-1280), 45));
-  const POINT high = PointFromLParam(MAKELPARAM(3199, static_cast<WORD>(-3)));
-  EXPECT_TRUE(left.x == -1280 && left.y == 45 && high.x == 3199 && high.y == -3);
-  EXPECT_EQ(FormatSizeLabel({10, 10, 110, 60}) + L" " + FormatSizeLabel({450, 100, 400, 300}),
-            L"100 x 50 -50 x 200");
-  OverlayState state;
-  state.Phase = OverlayPhase::Selected, state.SelectionRect = {1, 2, 3, 4};
-  state.DragMode = DragMode::Draw, state.IsDrawing = state.IsSelecting = state.SessionDone = true;
-  state.Annotations.resize(1), state.PenPoints.resize(1), state.CurrentTool = Tool::Arrow;
-  state.Result = OverlayResult::Done, state.TooltipText = L"Stift";
-  state.CurrentColor = RGB(1, 2, 3), state.CustomColors[15] = RGB(4, 5, 6);
-  state.ResultBitmap.reset(CreateBitmap(1, 1, 1, 32, nullptr));
-  ResetOverlayState(state);
-  EXPECT_TRUE(state.Phase == OverlayPhase::NoSelection && Str(state.SelectionRect) == "0,0,0,0" &&
-              state.DragMode == DragMode::None && state.CurrentTool == Tool::None &&
-              state.Result == OverlayResult::Cancelled);
-  EXPECT_FALSE(state.IsDrawing || state.IsSelecting || state.SessionDone || state.ResultBitmap);
-  EXPECT_TRUE(state.Annotations.empty() && state.PenPoints.empty() && state.TooltipText.empty());
-  EXPECT_TRUE(state.CurrentColor == RGB(1, 2, 3) && state.CustomColors[15] == RGB(4, 5, 6));
-}
-
-// On 1920 x 1080, for a selection "o" at 100,100,400,300 and others: the column of seven
-// 28-pixel tools, 208 high, starts at the top when its end level with the bottom would lie above
-// it, at 10 when that is above the screen, and flips left once it no longer fits at 1881; the
-// row goes above at 1041, inside along the bottom when the top is 39; it follows a selection off
-// the screen.
-TEST(ToolbarLayoutTest, ColumnBesideAndRowBelowWithTheirFallbacks) {
-  const RECT o = {100, 100, 400, 300};
+  // On 1920 x 1080 the column of seven 28-pixel tools, 208 high, starts at the top or 10, flips
+  // left at 1881; the row goes above at 1041 and inside at a top of 39; both follow off screen.
+  const RECT o = {100, 100, 400, 300}, off = {-500, -300, -200, -100};
   const struct { RECT selection; Id button; const char* rect; } cases[] = {
       {o, Id::Pen, "412,100,440,128"}, {o, Id::Undo, "412,250,440,278"},
       {o, Id::Color, "412,280,440,308"}, {o, Id::Copy, "282,312,310,340"},
@@ -78,16 +25,12 @@ TEST(ToolbarLayoutTest, ColumnBesideAndRowBelowWithTheirFallbacks) {
       {{100, 500, 400, 1040}, Id::Copy, "282,1052,310,1080"},
       {{100, 500, 400, 1041}, Id::Copy, "282,460,310,488"},
       {{100, 39, 400, 1050}, Id::Copy, "282,1018,310,1046"},
-      {{100, 40, 400, 1050}, Id::Copy, "282,0,310,28"},
-      {{-500, -300, -200, -100}, Id::Pen, "-188,10,-160,38"},
-      {{-500, -300, -200, -100}, Id::Close, "-228,-88,-200,-60"}};
+      {{100, 40, 400, 1050}, Id::Copy, "282,0,310,28"}, {off, Id::Pen, "-188,10,-160,38"},
+      {off, Id::Close, "-228,-88,-200,-60"}};
   for (const auto& c : cases) {
     EXPECT_EQ(Str(ComputeToolbarLayout(c.selection, 1920, 1080).Button(c.button)), c.rect)
         << Str(c.selection) << " button " << static_cast<int>(c.button);
   }
-}
-
-TEST(ToolbarLayoutTest, HandlesSitOnTheOutlineAndAnswerHalfOpenInNumberOrder) {
   // Midpoints (-7 + 0) / 2 = -3 and (10 + 21) / 2 = 15, truncated toward zero.
   const ToolbarLayout tiny = ComputeToolbarLayout({-7, 10, 0, 21}, 1920, 1080);
   const char* handles[kHandleCount] = {"-11,6,-3,14", "-7,6,1,14", "-4,6,4,14", "-4,11,4,19",
@@ -96,66 +39,27 @@ TEST(ToolbarLayoutTest, HandlesSitOnTheOutlineAndAnswerHalfOpenInNumberOrder) {
   // In a 6 x 6 selection corner and middle handles overlap; the lower number wins.
   const ToolbarLayout open = ComputeToolbarLayout({100, 100, 400, 300}, 1920, 1080);
   const ToolbarLayout small = ComputeToolbarLayout({100, 100, 106, 106}, 1920, 1080);
-  const struct { const ToolbarLayout& layout; POINT at; int handle; } cases[] = {
+  const struct { const ToolbarLayout& layout; POINT at; int handle; } hits[] = {
       {open, {96, 96}, 2},   {open, {103, 103}, 2}, {open, {104, 100}, 0}, {open, {100, 104}, 0},
       {open, {95, 100}, 0},  {open, {250, 300}, 7}, {open, {403, 303}, 6}, {open, {404, 303}, 0},
       {open, {250, 200}, 0}, {small, {103, 101}, 2}, {small, {106, 103}, 3},
       {small, {109, 97}, 4}, {small, {103, 108}, 6}};
-  for (const auto& c : cases) EXPECT_EQ(HitTestHandle(c.layout, c.at), c.handle) << c.at.x;
-}
-
-TEST(ToolbarLayoutTest, EveryButtonAnswersWithItsLabelAndOverlapsWithTheEarlierOne) {
-  const ToolbarLayout layout = ComputeToolbarLayout({100, 100, 400, 300}, 1920, 1080);
+  for (const auto& c : hits) EXPECT_EQ(HitTestHandle(c.layout, c.at), c.handle) << c.at.x;
+  // Every button answers with its label, half-open, and overlaps with the earlier one.
   const wchar_t* labels[kToolbarButtonCount] = {
       L"Stift", L"Linie", L"Pfeil", L"Rechteck", L"Text", L"Rückgängig", L"Farbe",
       L"Kopieren (Strg+C)", L"Speichern (Strg+S)", L"Hochladen (Strg+D)", L"Schließen (Strg+X)"};
   auto label = [](const ToolbarLayout& at, LONG x, LONG y) {
-    const wchar_t* text = GetToolbarLabel(at, {x, y});
-    return std::wstring(text ? text : L"-");
+    return std::wstring(GetToolbarLabel(at, {x, y}) ? GetToolbarLabel(at, {x, y}) : L"-");
   };
   for (int i = 0; i < kToolbarButtonCount; ++i) {
-    const RECT& b = layout.Buttons[i];
-    EXPECT_EQ(label(layout, b.left, b.top) + label(layout, b.right - 1, b.bottom - 1) +
-                  label(layout, b.right, b.top) + label(layout, b.left, b.bottom),
+    const RECT& b = open.Buttons[i];
+    EXPECT_EQ(label(open, b.left, b.top) + label(open, b.right - 1, b.bottom - 1) +
+                  label(open, b.right, b.top) + label(open, b.left, b.bottom),
               std::wstring(labels[i]) + labels[i] + L"--");
   }
   // Near the right edge the column flips onto the action row: Linie over Schließen.
   const ToolbarLayout flipped = ComputeToolbarLayout({1880, 100, 1891, 111}, 1920, 1080);
   EXPECT_TRUE(RectContains(flipped.Button(Id::Close), {1865, 140}));
   EXPECT_EQ(label(flipped, 1865, 140), L"Linie");
-}
-
-TEST(AnnotationRuleTest, ArrowBarbsLieTwelveBackOnEitherSideTruncatedTowardZero) {
-  const struct { POINT from, to; const char* corners; } cases[] = {
-      {{0, 0}, {100, 0}, "100,0 90,5 90,-5"}, {{50, 50}, {50, 50}, "50,50 40,55 40,45"},
-      {{100, 0}, {0, 0}, "0,0 10,-5 10,5"}, {{0, 0}, {0, 100}, "0,100 -5,90 5,90"}};
-  for (const auto& c : cases) {  // no length points right; -10.8 becomes -10, not -11
-    std::string text;
-    for (POINT p : ArrowHeadCorners(c.from, c.to)) {
-      text += (text.empty() ? "" : " ") + std::to_string(p.x) + "," + std::to_string(p.y);
-    }
-    EXPECT_EQ(text, c.corners);
-  }
-}
-
-TEST(AnnotationRuleTest, EachTextEntryMessageChangesTextCaretAndStep) {
-  // After the step: C(ontinue), E(nter commits) or D(iscard), then the caret, then the text.
-  const struct { UINT message; WPARAM wParam; const wchar_t *before, *after; } cases[] = {
-      {WM_CHAR, L'ä', L"A", L"C1Aä"}, {WM_CHAR, L'ß', L"", L"C1ß"}, {WM_CHAR, L'€', L"", L"C1€"},
-      {WM_CHAR, L' ', L"a", L"C1a "}, {WM_CHAR, 9, L"a", L"C1a"}, {WM_CHAR, 8, L"a", L"C1a"},
-      {WM_CHAR, 13, L"a", L"C1a"}, {WM_CHAR, 27, L"a", L"C1a"}, {WM_CHAR, 3, L"a", L"C1a"},
-      {WM_CHAR, 0x7F, L"a", L"C1a"}, {WM_KEYDOWN, VK_BACK, L"ab", L"C1a"},
-      {WM_KEYDOWN, VK_BACK, L"x\U0001F600", L"C1x"}, {WM_KEYDOWN, VK_BACK, L"", L"C1"},
-      {WM_KEYDOWN, VK_RETURN, L"abc", L"E1abc"}, {WM_KEYDOWN, VK_ESCAPE, L"abc", L"D1"},
-      {WM_TIMER, 999, L"a", L"C0a"}, {WM_TIMER, 1, L"a", L"C1a"}};  // only the caret's timer
-  for (const auto& c : cases) {
-    MSG message = {};
-    message.message = c.message, message.wParam = c.wParam;
-    std::wstring text = c.before;
-    bool caret = true;
-    const int step = static_cast<int>(ApplyTextEntryMessage(message, text, caret));
-    EXPECT_EQ(L"CED"[step] + std::wstring(caret ? L"1" : L"0") + text, c.after) << c.wParam;
-    ApplyTextEntryMessage(message, text, caret);
-    EXPECT_TRUE(caret || c.message != WM_TIMER) << "a second tick shows the caret again";
-  }
 }
