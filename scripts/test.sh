@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Snapwren against loopback test servers and runs every test
-# under Wine on a private X server: the unit tests through CTest, then the end-to-end tests
-# through pytest. Everything it starts is stopped when it ends. BUILD_DIR chooses the build
-# directory (default build/); screenshots land in $BUILD_DIR/test-artifacts/.
-#
+# under Wine on a private X server (unit tests through CTest, then end-to-end tests through
+# pytest), and stops all it started. BUILD_DIR: the build directory (build/), with screenshots in
+# $BUILD_DIR/test-artifacts/.
 #   bash scripts/test.sh                      every test
 #   bash scripts/test.sh -k menu -x           only the end-to-end tests, with pytest's arguments
 #   bash scripts/test.sh --unit [-R overlay]  only the unit tests, with CTest's arguments

@@ -1,20 +1,13 @@
-// snapwren_bench: how fast a capture session is on the virtual screen it runs on.
-//
-//   snapwren_bench --out <file> [--repeats n]
-//
-// Runs real capture sessions through StartCapture with the real overlay window procedure, and
-// writes one "key<TAB>value" line per figure to <file> (scripts/bench.sh turns the files of
-// several screen sizes into one table). Times are medians in milliseconds:
-//   blit          one full-frame BitBlt from the screen into a compatible bitmap: the
-//                 reference the other times are compared with
-//   start         StartCapture until the overlay's first WM_PAINT has returned
-//   repaint       one repaint of the whole overlay in phase Selected: an 800 x 600 selection,
-//                 toolbar, pointer resting on a button with its tooltip, 20 annotations
-//   move          one pointer move that drags that selection, with the repaint it causes
-//   hover         one pointer move across a toolbar button, with the repaint it causes
-//   mem_start     private bytes before the first capture
-//   mem_before / mem_session / mem_after   private bytes before, during and after a session
-//   png_ms / png_bytes   EncodePng of a 1920 x 1080 picture full of text
+// snapwren_bench --out <file> [--repeats n]: how fast a capture session is on the virtual screen
+// it runs on. Real sessions through StartCapture and the real overlay procedure; one
+// "key<TAB>value" line per figure (scripts/bench.sh makes one table of several screen sizes).
+// Times are medians in milliseconds: blit (one full-frame BitBlt from the screen, the reference),
+// start (StartCapture until the first WM_PAINT has returned), repaint (the whole overlay in phase
+// Selected: an 800 x 600 selection, toolbar, pointer resting on a button with its tooltip, 20
+// annotations), move (a pointer move dragging that selection, with its repaint), hover (a pointer
+// move across a toolbar button, with its repaint), png_ms (EncodePng of 1920 x 1080 of text, its
+// size png_bytes). mem_start, mem_before, mem_session, mem_after: private bytes before the first
+// capture, and before, during and after a session.
 #include <windows.h>
 #include <psapi.h>
 
@@ -43,28 +36,30 @@ constexpr int kSelectionHeight = 600;
 constexpr int kAnnotationCount = 20;
 
 double Now() {
-  static LARGE_INTEGER frequency = [] {
-    LARGE_INTEGER f;
-    QueryPerformanceFrequency(&f);
-    return f;
-  }();
-  LARGE_INTEGER counter;
+  LARGE_INTEGER counter, frequency;
   QueryPerformanceCounter(&counter);
+  QueryPerformanceFrequency(&frequency);
   return static_cast<double>(counter.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
 }
 
-// The median of `repeats` timings of step(i), in milliseconds, each ended by GdiFlush.
+// The median of `repeats` results of measure(i).
+template <typename Measure>
+double Median(int repeats, Measure measure) {
+  std::vector<double> values;
+  for (int i = 0; i < repeats; ++i) values.push_back(measure(i));
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+// The median time of step(i) in milliseconds, each ended by GdiFlush.
 template <typename Step>
 double MedianMs(int repeats, Step step) {
-  std::vector<double> times;
-  for (int i = 0; i < repeats; ++i) {
+  return Median(repeats, [&](int i) {
     const double start = Now();
     step(i);
     GdiFlush();
-    times.push_back(Now() - start);
-  }
-  std::sort(times.begin(), times.end());
-  return times[times.size() / 2];
+    return Now() - start;
+  });
 }
 
 SIZE_T PrivateBytes() {
@@ -107,7 +102,7 @@ bool RegisterOverlay() {
   return RegisterClassExW(&windowClass) != 0;
 }
 
-// Runs one session; afterFirstPaint gets the overlay and must end the session.
+// One session, ended by afterFirstPaint; the time to its first frame.
 double RunSession(std::function<void(HWND)> afterFirstPaint) {
   g_afterFirstPaint = std::move(afterFirstPaint);
   g_painted = false;
@@ -121,11 +116,9 @@ void EndSession(HWND overlay) { PostMessageW(overlay, WM_KEYDOWN, VK_ESCAPE, 0);
 // Lets the system finish what a destroyed window leaves behind, as the tray's message loop
 // would while Snapwren waits.
 void Settle() {
-  const double until = Now() + 500;
-  while (Now() < until) {
+  for (const double until = Now() + 500; Now() < until; Sleep(10)) {
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
-    Sleep(10);
   }
 }
 
@@ -181,48 +174,38 @@ void PrepareSelected(HWND overlay) {
   }
 }
 
-POINT Centre(const RECT& rect) {
-  return {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
-}
-
-struct SelectedFigures {
-  double repaint = 0;
-  double move = 0;
-  double hover = 0;
-  SIZE_T memSession = 0;
-};
-
-SelectedFigures MeasureSelected(int repeats) {
-  SelectedFigures figures;
+// Writes repaint, hover and move; the private bytes at the session's height.
+SIZE_T MeasureSelected(FILE* out, int repeats) {
+  SIZE_T during = 0;
   RunSession([&](HWND overlay) {
     PrepareSelected(overlay);
-    const POINT button = Centre(g_toolbarLayout.Button(ToolbarButtonId::Save));
+    const RECT& save = g_toolbarLayout.Button(ToolbarButtonId::Save);
+    const POINT button = {(save.left + save.right) / 2, (save.top + save.bottom) / 2};
     // Rest on the button long enough for its tooltip to be due.
     Move(overlay, button, false);
     g_overlayState.TooltipTime = GetTickCount() - 1000;
     Move(overlay, {button.x + 1, button.y}, false);
 
-    figures.repaint = MedianMs(repeats, [&](int) {
-      InvalidateRect(overlay, nullptr, FALSE);
-      UpdateWindow(overlay);
-    });
-    figures.hover = MedianMs(repeats, [&](int i) {
-      Move(overlay, {button.x + (i % 2 == 0 ? 2 : -2), button.y + (i % 3) - 1}, false);
-    });
+    fprintf(out, "repaint\t%.2f\n", MedianMs(repeats, [&](int) {
+              InvalidateRect(overlay, nullptr, FALSE);
+              UpdateWindow(overlay);
+            }));
+    fprintf(out, "hover\t%.2f\n", MedianMs(repeats, [&](int i) {
+              Move(overlay, {button.x + (i % 2 == 0 ? 2 : -2), button.y + (i % 3) - 1}, false);
+            }));
 
     // Drag the selection by its inside, a few pixels per move, as a hand does.
-    const RECT& selection = g_overlayState.SelectionRect;
-    POINT grip = {selection.left + 200, selection.top + 150};
+    POINT grip = {g_overlayState.SelectionRect.left + 200, g_overlayState.SelectionRect.top + 150};
     SendMessageW(overlay, WM_LBUTTONDOWN, MK_LBUTTON, At(grip));
-    figures.move = MedianMs(repeats, [&](int) {
-      grip = {grip.x + 3, grip.y + 2};
-      Move(overlay, grip, true);
-    });
+    fprintf(out, "move\t%.2f\n", MedianMs(repeats, [&](int) {
+              grip = {grip.x + 3, grip.y + 2};
+              Move(overlay, grip, true);
+            }));
     SendMessageW(overlay, WM_LBUTTONUP, 0, At(grip));
-    figures.memSession = PrivateBytes();
+    during = PrivateBytes();
     EndSession(overlay);
   });
-  return figures;
+  return during;
 }
 
 // A 1920 x 1080 picture of lines of text, as a screenshot of documents or code looks.
@@ -262,16 +245,11 @@ int wmain(int argc, wchar_t** argv) {
   std::wstring outPath;
   int repeats = 15;
   for (int i = 1; i + 1 < argc; i += 2) {
-    const std::wstring name = argv[i];
-    if (name == L"--out") outPath = argv[i + 1];
-    if (name == L"--repeats") repeats = std::max(3, _wtoi(argv[i + 1]));
+    if (wcscmp(argv[i], L"--out") == 0) outPath = argv[i + 1];
+    if (wcscmp(argv[i], L"--repeats") == 0) repeats = std::max(3, _wtoi(argv[i + 1]));
   }
-  if (outPath.empty()) {
-    fprintf(stderr, "usage: snapwren_bench --out <file> [--repeats n]\n");
-    return 64;
-  }
-  FILE* out = _wfopen(outPath.c_str(), L"w");
-  if (!out) return 1;
+  FILE* out = outPath.empty() ? nullptr : _wfopen(outPath.c_str(), L"w");
+  if (!out) return fprintf(stderr, "usage: snapwren_bench --out <file> [--repeats n]\n"), 64;
 
   g_instance = GetModuleHandleW(nullptr);
   GdiplusSession gdiplus;
@@ -289,23 +267,17 @@ int wmain(int argc, wchar_t** argv) {
 
   // One session to warm up GDI+, the icons' decoder and the window class.
   RunSession(EndSession);
-  std::vector<double> starts;
-  for (int i = 0; i < repeats; ++i) starts.push_back(RunSession(EndSession));
-  std::sort(starts.begin(), starts.end());
-  fprintf(out, "start\t%.2f\n", starts[starts.size() / 2]);
+  fprintf(out, "start\t%.2f\n", Median(repeats, [](int) { return RunSession(EndSession); }));
 
   // Wine keeps about a screen's worth of memory once it has read the screen twice in a row;
   // that is the platform's, and settled before the session's own share is measured.
   for (int i = 0; i < 2; ++i) UniqueBitmap warmUp(CaptureScreen(false));
   Settle();
   const SIZE_T before = PrivateBytes();
-  const SelectedFigures selected = MeasureSelected(repeats);
+  const SIZE_T during = MeasureSelected(out, repeats);
   Settle();
-  const SIZE_T after = PrivateBytes();
-  fprintf(out, "repaint\t%.2f\nmove\t%.2f\nhover\t%.2f\n", selected.repaint, selected.move,
-          selected.hover);
   fprintf(out, "mem_start\t%zu\nmem_before\t%zu\nmem_session\t%zu\nmem_after\t%zu\n", atStart,
-          before, selected.memSession, after);
+          before, during, PrivateBytes());
 
   MeasurePng(out, repeats);
   fclose(out);

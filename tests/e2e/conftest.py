@@ -18,7 +18,7 @@ import pytest
 
 CTRL_SHIFT = 6  # MOD_CONTROL | MOD_SHIFT
 IDOK, IDCANCEL, IDRETRY, IDYES, IDNO = 1, 2, 4, 6, 7
-PINK, PANEL, WHITE = (255, 182, 193), (50, 50, 50), (255, 255, 255)
+PINK, PANEL = (255, 182, 193), (50, 50, 50)
 OVERLAY = "SnapwrenOverlay"
 REPO = Path(__file__).resolve().parents[2]
 BUILD, TEMPLATE, PREFIXES, CERTS, ARTIFACTS = (Path(os.environ.get(f"SNAPWREN_{name}", "/-")) for
@@ -79,7 +79,6 @@ def near(actual, expected, tolerance=2):
 
 class Picture:
     """RGB or RGBA pixels, top row first."""
-
     def __init__(self, width, height, data, channels):
         self.width, self.height, self.data, self.channels = width, height, data, channels
 
@@ -93,8 +92,7 @@ class Picture:
                    if predicate(self.pixel(x, y)))
 
     def mismatches(self, origin, size=None):
-        """The wrong size, or pixels that differ from the test picture at `origin` or whose
-        alpha is not 255."""
+        """The wrong size, or the pixels unlike the test picture at `origin` or not opaque."""
         if size and size != (self.width, self.height):
             return [("size", self.width, self.height)]
         return [(x, y, self.pixel(x, y)) for y in range(self.height) for x in range(self.width)
@@ -174,19 +172,17 @@ class Desktop:
         self.processes, self.shots = [], 0
 
     def start(self, *args, stdout=subprocess.DEVNULL):
-        popen = subprocess.Popen(["wine", *map(str, args)], env=self.env, stdin=subprocess.DEVNULL,
-                                 stdout=stdout, stderr=subprocess.DEVNULL)
-        self.processes.append(popen)
-        return popen
+        self.processes.append(subprocess.Popen(["wine", *map(str, args)], env=self.env,
+                                               stdin=subprocess.DEVNULL, stdout=stdout,
+                                               stderr=subprocess.DEVNULL))
+        return self.processes[-1]
 
-    def call(self, *args, timeout=60):
-        """snaptool's exit code and its JSON lines."""
-        code, out = run(["wine", exe("snaptool.exe"), *args], self.env, timeout)
-        assert code in (0, 1), f"snaptool {args} exited {code}"
-        return code, [json.loads(line) for line in out.splitlines()]
-
-    def tool(self, *args):
-        return self.call(*args)[1]
+    def tool(self, *args, code=False):
+        """snaptool's JSON lines (with code=True, and its exit code before them)."""
+        status, out = run(["wine", exe("snaptool.exe"), *args], self.env)
+        assert status in (0, 1), f"snaptool {args} exited {status}"
+        lines = [json.loads(line) for line in out.splitlines()]
+        return (status, lines) if code else lines
 
     def tool_start(self, *args):
         """A snaptool command that keeps running until the desktop ends; its first line."""
@@ -206,13 +202,23 @@ class Desktop:
         return next(iter(self.windows(wait, **filters)), None)
 
     def gone(self, hwnd, wait=5.0):
-        return self.call("gone", hwnd, "--wait", int(wait * 1000))[0] == 0
+        return self.tool("gone", hwnd, "--wait", int(wait * 1000), code=True)[0] == 0
 
     def message_box(self, wait=10.0, **filters):
         args = [word for key, value in filters.items() for word in (f"--{key}", value)]
         found = self.tool("msgbox", *args, "--wait", int(wait * 1000))
         assert found, f"no message box {filters} within {wait:g} s"
         return found[0]
+
+    def dialog_edits(self, ids, **filters):
+        """A visible dialog box with edit fields of all `ids`, and {id: field's hwnd}."""
+        def find():
+            for window in self.windows(cls="#32770", visible=True, **filters):
+                edits = {c["id"]: c["hwnd"] for c in self.tool("children", window["hwnd"])
+                         if c["class"] == "Edit"}
+                if set(ids) <= edits.keys():
+                    return window, edits
+        return poll(find, 10, f"a dialog with the fields {ids}")
 
     def answer(self, box, button):
         """Presses a button of a message box or dialog; waits until it has closed."""
@@ -239,8 +245,8 @@ class Desktop:
             start[1] + (end[1] - start[1]) * i // steps)], "mouseup", 1)
 
     def screenshot(self, name):
-        """The X screen, kept as <artifacts>/<nn>-<name>.png. (It shows Wine's message boxes
-        black; `import`, which shows them, fails now and then on a window that goes meanwhile.)"""
+        """The X screen, kept as <artifacts>/<nn>-<name>.png. (Wine's message boxes show black;
+        `import` shows them, but fails now and then on a window that goes meanwhile.)"""
         self.artifacts.mkdir(parents=True, exist_ok=True)
         self.shots += 1
         ppm = subprocess.run(["convert", "x:root", "-write", self.artifacts /
@@ -282,9 +288,6 @@ class Desktop:
     def clipboard_text(self):
         return (self.clipboard() or b"").decode() or None
 
-    def set_clipboard(self, text):
-        self.tool("clip-set", text)
-
     def clipboard_picture(self):
         """The BMP Wine makes of CF_DIB: the header's fields, and the pixels with every byte as
         stored, the fourth read as alpha, as a program that pastes it may do."""
@@ -296,11 +299,11 @@ class Desktop:
         return (size, height, bits, compression), Picture(width, height, b"".join(reversed(rows)),
                                                           4)
 
-    def hotkey_free(self, modifiers, key):
+    def hotkey_free(self, modifiers, key, hold=False):
+        """Whether the combination was free; with `hold`, it is taken until the desktop ends."""
+        if hold:
+            return self.tool_start("hotkey", modifiers, key, "--hold")[1]["registered"]
         return self.tool("hotkey", modifiers, key)[0]["registered"]
-
-    def hold_hotkey(self, modifiers, key):
-        assert self.tool_start("hotkey", modifiers, key, "--hold")[1]["registered"]
 
     def pattern(self, rect):
         self.tool_start("pattern", rect[0], rect[1], rect[2] - rect[0], rect[3] - rect[1])
@@ -327,9 +330,9 @@ class Snapwren:
         assert self.tray and self.popen.poll() is None, "Snapwren did not come up"
 
     def choose(self, icon, item):
-        """Right-clicks the tray icon and chooses the menu's item with arrow keys and Enter,
-        posted to the menu (which the keyboard does not reach under Wine): 0 "Screenshot",
-        1 "Einstellungen", 2 "Nach Updates suchen...", 3 "Beenden" (after the separator)."""
+        """Chooses an item of the icon's menu by its place, with arrow keys and Enter posted to
+        the menu (Wine's keyboard does not reach it): 0 "Screenshot", 1 "Einstellungen",
+        2 "Nach Updates suchen...", 3 "Beenden". So every choice checks the menu's order."""
         self.desktop.click(*icon, button=3)
         menu = self.desktop.window(10, cls="#32768", visible=True)
         for key in [0x28] * (item + 1) + [0x0D]:  # VK_DOWN, VK_RETURN

@@ -2,10 +2,9 @@
 prefixes trust. POSTs are uploads, answered as `mode` says (or /t/<mode>/upload.php): ok,
 ok-space-after, ok-space-before, ok-spaces (the link's key in one of its four spellings), utf8,
 status-<n>, empty, no-link, limit (1 MiB), huge (2 MiB), stall-head (no answer), stall-body (part
-of one), drop (closed at once), hold (answered once the test allows that upload, as `later`
-says for its number, else ok). Links
-are https://img.example/<n>.png in the order uploads arrive. GETs are answered from `routes`:
-path -> (status, body[, bytes sent before the connection drops])."""
+of one), drop (closed at once), hold (answered once the test allows that upload, as `later` says
+for its number, else ok), with links https://img.example/<n>.png in the order uploads arrive.
+GETs are answered from `routes`: path -> (status, body[, bytes sent before the line drops])."""
 
 import http.server
 import re
@@ -58,9 +57,7 @@ class Server:
     def stop(self):
         if self.thread:
             self.released.set()  # stalled and held answers end, so that the server can
-            self.httpd.shutdown()
-            self.httpd.server_close()
-            self.thread.join(10)
+            self.httpd.shutdown(), self.httpd.server_close(), self.thread.join(10)
             self.thread = None
 
     def uploads(self, count, timeout=20.0):
@@ -131,9 +128,9 @@ class Server:
 
             def answer(self, status, body, send=None):
                 self.send_response(status)
-                for name, value in (("Content-Type", "application/json"), ("Connection", "close"),
-                                    ("Content-Length", str(len(body)))):
-                    self.send_header(name, value)
+                for header in (("Content-Type", "application/json"), ("Connection", "close"),
+                               ("Content-Length", str(len(body)))):
+                    self.send_header(*header)
                 self.end_headers()
                 self.wfile.write(body[:send])
 

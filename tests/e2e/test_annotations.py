@@ -5,7 +5,7 @@ font family "Segoe UI" is missing, as on some Windows installations."""
 
 import pytest
 
-from conftest import IDCANCEL, IDOK, center, poll
+from conftest import IDCANCEL, IDOK, center
 
 SELECTION = (300, 250, 700, 550)
 RED, BLUE = (255, 0, 0), (0, 0, 255)
@@ -15,12 +15,7 @@ CHANGED = [(315, 275, 425, 325), (315, 345, 465, 356), (325, 415, 420, 450)]
 
 def pick_colour(desktop, app, rgb):
     """The colour dialog's Red, Green and Blue fields set, then OK; Cancel when rgb is None."""
-    def find():
-        for window in desktop.windows(cls="#32770", pid=app.pid, visible=True):
-            edits = {c["id"]: c["hwnd"] for c in desktop.tool("children", window["hwnd"])}
-            if {706, 707, 708} <= edits.keys():
-                return window, edits
-    window, edits = poll(find, 10, "the colour dialog")
+    window, edits = desktop.dialog_edits([706, 707, 708], pid=app.pid)
     for edit, value in zip((706, 707, 708), rgb or (0, 0, 0)):
         desktop.tool("settext", edits[edit], value)
     desktop.answer(window, IDOK if rgb else IDCANCEL)

@@ -5,8 +5,8 @@ copied or saved pixel can be checked against what the screen showed."""
 
 import time
 
-from conftest import IDCANCEL, IDOK, IDYES, PINK, center, darkened, decode, near, pattern_at, poll
-from conftest import winpath
+from conftest import (IDCANCEL, IDOK, IDYES, PINK, center, darkened, decode, near, pattern_at,
+                      winpath)
 
 PATTERN = (100, 100, 1000, 700)
 
@@ -30,15 +30,10 @@ def test_hotkey_drag_and_ctrl_c_copy_exactly_the_region(desktop, snapwren):
 
 def save_as(desktop, app, path, overwrite=False):
     """Types the path into the open save dialog's file-name field."""
-    def field():
-        for window in desktop.windows(cls="#32770", pid=app.pid, visible=True):
-            for child in desktop.tool("children", window["hwnd"]):
-                if child["class"] == "Edit" and child["id"] == 1148:
-                    return window, child["hwnd"]
-    dialog, edit = poll(field, 10, "the save dialog")
+    dialog, edits = desktop.dialog_edits([1148], pid=app.pid)
     if path is None:
         return desktop.answer(dialog, IDCANCEL)
-    desktop.tool("settext", edit, winpath(path))
+    desktop.tool("settext", edits[1148], winpath(path))
     desktop.key("Return")
     if overwrite:
         desktop.answer(desktop.message_box(pid=app.pid), IDYES)
@@ -46,7 +41,7 @@ def save_as(desktop, app, path, overwrite=False):
 
 def test_toolbar_save_through_the_dialog_and_when_it_fails(desktop, snapwren, tmp_path):
     desktop.pattern(PATTERN)
-    desktop.set_clipboard("unberührt")
+    desktop.tool("clip-set", "unberührt")
     overlay = snapwren.capture()
     buttons = snapwren.select((410, 330, 710, 530))
     desktop.click(*center(buttons["Speichern"]))

@@ -25,7 +25,7 @@ def record(desktop, app, keys, hold=None):
         desktop.click(left + x, top + y)
     desktop.key(keys)
     if hold:  # only now: a combination held elsewhere never reaches the window
-        desktop.hold_hotkey(CTRL_SHIFT, ord(hold))
+        assert desktop.hotkey_free(CTRL_SHIFT, ord(hold), hold=True)
     desktop.click(left + SAVE[0], top + SAVE[1])
     return window
 

@@ -1,6 +1,5 @@
 """Snapwren's shell as a user meets it: the flower in the tray with its tooltip and menu, the
-single instance, the global hotkey, quitting, and the icon's return after the shell restarts.
-(What the menu holds is checked in the unit tests.)"""
+single instance, the global hotkey, quitting, and the icon's return after the shell restarts."""
 
 from conftest import CTRL_SHIFT, IDOK, OVERLAY
 
@@ -28,7 +27,7 @@ def test_tray_icon_menu_single_instance_and_quit(desktop, snapwren):
 
 def test_hotkey_of_the_file_taken_elsewhere_warns_and_the_tray_still_works(desktop):
     desktop.prefix.write_settings("[Hotkeys]\nModifiers=6\nKey=80\n")
-    desktop.hold_hotkey(CTRL_SHIFT, ord("P"))
+    assert desktop.hotkey_free(CTRL_SHIFT, ord("P"), hold=True)
     app = desktop.start_snapwren(wait=False)
     box = desktop.message_box(title="Snapwren")
     assert box["text"] == TAKEN_AT_START

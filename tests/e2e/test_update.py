@@ -37,8 +37,7 @@ def no_box(desktop, app, seconds=2):
 
 
 def check_from_menu(desktop, app):
-    icon = desktop.tray_icon()
-    app.choose(icon, 2)
+    app.choose(desktop.tray_icon(), 2)
 
 
 def test_offer_no_then_yes_cancel_then_a_newer_download_and_ok(desktop, server, downloads,
@@ -104,17 +103,16 @@ def test_the_menus_check_and_failed_downloads_say_what_went_wrong(desktop, downl
         answer("Update-Fehler", "Ungültige Serverantwort")
         # version.json may take up to 64 KiB; one byte more is not a version document.
         head = b'{"version": "1.0.0", "changelog": "'
-        server.routes["/version.json"] = (200, head.ljust(2**16 - 2, b"x") + b'"}')
-        answer("Kein Update", "Du hast bereits die neueste Version!")
-        server.routes["/version.json"] = (200, head.ljust(2**16 - 1, b"x") + b'"}')
-        answer("Update-Fehler", "Ungültige Serverantwort")
+        for size, caption, text in [(2**16, "Kein Update", "Du hast bereits die neueste Version!"),
+                                    (2**16 + 1, "Update-Fehler", "Ungültige Serverantwort")]:
+            server.routes["/version.json"] = (200, head.ljust(size - 2, b"x") + b'"}')
+            answer(caption, text)
 
         server.version_json("1.2.0", URL)
-        answer("Update-Fehler", "Download fehlgeschlagen", True)  # 404
-        server.routes[PATH] = (200, installer, len(installer) // 3)  # the server dies on the way
-        answer("Update-Fehler", "Download fehlgeschlagen", True)
-        server.routes[PATH] = (200, b"")
-        answer("Update-Fehler", "Download fehlgeschlagen", True)
+        # Not there, the server gone on the way, nothing in it.
+        for route in (None, (200, installer, len(installer) // 3), (200, b"")):
+            server.routes[PATH] = route or (404, b"")
+            answer("Update-Fehler", "Download fehlgeschlagen", True)
         server.version_json("1.2.0", "")
         answer("Update-Fehler", "Ungültige Download-URL", True)
 

@@ -38,11 +38,10 @@ def test_upload_png_against_every_answer_and_an_untrusted_server(prefix, server,
     first = server.requests[0]
     assert (first.path, first.headers["user-agent"]) == ("/upload.php", "Snapwren/1.0")
     assert first.image() == bytes((i * 7 + i // 256) & 0xFF for i in range(70000))
-    boundaries = [r.boundary for r in server.requests]
-    assert all(r.method == "POST" for r in server.requests)
+    boundaries = {r.boundary for r in server.requests}
+    assert len(boundaries) == len(server.requests), "a new boundary for every upload"
     assert all(re.fullmatch(r"----SnapwrenBoundary[0-9A-Za-z]{16}", b) for b in boundaries)
-    assert len(set(boundaries)) == len(boundaries), "a new boundary for every upload"
-    assert all(int(r.headers["content-length"]) == len(r.body) and
+    assert all(r.method == "POST" and int(r.headers["content-length"]) == len(r.body) and
                "transfer-encoding" not in r.headers for r in server.requests)
 
 
@@ -87,7 +86,7 @@ def shows_the_selection(png, rect):
 
 def start(desktop):
     desktop.pattern(PATTERN)
-    desktop.set_clipboard(BEFORE)
+    desktop.tool("clip-set", BEFORE)
     return desktop.start_snapwren()
 
 

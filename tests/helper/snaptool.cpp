@@ -210,42 +210,44 @@ int CmdMessageBox(Args args) {
   return 0;
 }
 
+int Done(BOOL ok) { return ok ? 0 : 2; }
+
 // click <dialog> <id>: BM_CLICK on a button, posted: the click may end the dialog.
 int CmdClick(const Args& args) {
-  return PostMessageW(GetDlgItem(args.Window(), static_cast<int>(args.Number(1))), BM_CLICK, 0, 0)
-             ? 0
-             : 2;
+  return Done(PostMessageW(GetDlgItem(args.Window(), static_cast<int>(args.Number(1))), BM_CLICK,
+                           0, 0));
 }
 
 int CmdSetText(const Args& args) {
   DWORD_PTR result = 0;
-  return SendMessageTimeoutW(args.Window(), WM_SETTEXT, 0,
-                             reinterpret_cast<LPARAM>(args.words.at(1).c_str()), SMTO_ABORTIFHUNG,
-                             2000, &result)
-             ? 0
-             : 2;
+  return Done(SendMessageTimeoutW(args.Window(), WM_SETTEXT, 0,
+                                  reinterpret_cast<LPARAM>(args.words.at(1).c_str()),
+                                  SMTO_ABORTIFHUNG, 2000, &result) != 0);
 }
 
 // post <hwnd> <message> [wparam] [lparam]
 int CmdPost(const Args& args) {
-  return PostMessageW(args.Window(), static_cast<UINT>(args.Number(1)), args.Number(2),
-                      static_cast<LPARAM>(args.Number(3)))
-             ? 0
-             : 2;
+  return Done(PostMessageW(args.Window(), static_cast<UINT>(args.Number(1)), args.Number(2),
+                           static_cast<LPARAM>(args.Number(3))));
 }
 
 // --- staying around: keepalive, hotkeys, the test picture, a locked file --------------------
 
-// Top-level, not message-only: it is what keeps the virtual desktop alive.
-HWND HiddenWindow() {
+HWND MakeWindow(const wchar_t* name, WNDPROC procedure, DWORD exStyle, DWORD style, RECT rect) {
   WNDCLASSEXW windowClass = {};
   windowClass.cbSize = sizeof windowClass;
   windowClass.hInstance = GetModuleHandleW(nullptr);
-  windowClass.lpszClassName = L"SnaptoolHidden";
-  windowClass.lpfnWndProc = DefWindowProcW;
+  windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  windowClass.lpszClassName = name;
+  windowClass.lpfnWndProc = procedure;
   RegisterClassExW(&windowClass);
-  return CreateWindowExW(WS_EX_TOOLWINDOW, L"SnaptoolHidden", L"snaptool", WS_POPUP, 0, 0, 1, 1,
-                         nullptr, nullptr, windowClass.hInstance, nullptr);
+  return CreateWindowExW(exStyle, name, name, style, rect.left, rect.top, rect.right - rect.left,
+                         rect.bottom - rect.top, nullptr, nullptr, windowClass.hInstance, nullptr);
+}
+
+// Top-level, not message-only: it is what keeps the virtual desktop alive.
+HWND HiddenWindow() {
+  return MakeWindow(L"SnaptoolHidden", DefWindowProcW, WS_EX_TOOLWINDOW, WS_POPUP, {0, 0, 1, 1});
 }
 
 int Pump() {
@@ -277,12 +279,7 @@ int CmdPattern(const Args& args) {
   g_pattern = {static_cast<LONG>(args.Number(0)), static_cast<LONG>(args.Number(1)),
                static_cast<LONG>(args.Number(0) + args.Number(2)),
                static_cast<LONG>(args.Number(1) + args.Number(3))};
-  WNDCLASSEXW windowClass = {};
-  windowClass.cbSize = sizeof windowClass;
-  windowClass.hInstance = GetModuleHandleW(nullptr);
-  windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-  windowClass.lpszClassName = L"SnaptoolPattern";
-  windowClass.lpfnWndProc = [](HWND hwnd, UINT message, WPARAM w, LPARAM l) -> LRESULT {
+  const WNDPROC painter = [](HWND hwnd, UINT message, WPARAM w, LPARAM l) -> LRESULT {
     if (message == WM_ERASEBKGND) return 1;
     if (message != WM_PAINT) return DefWindowProcW(hwnd, message, w, l);
     const int width = g_pattern.right - g_pattern.left;
@@ -304,12 +301,8 @@ int CmdPattern(const Args& args) {
     EndPaint(hwnd, &paint);
     return 0;
   };
-  RegisterClassExW(&windowClass);
   // A plain popup: its client area is exactly the rectangle asked for.
-  HWND hwnd = CreateWindowExW(0, L"SnaptoolPattern", L"Testbild", WS_POPUP | WS_VISIBLE,
-                              g_pattern.left, g_pattern.top, g_pattern.right - g_pattern.left,
-                              g_pattern.bottom - g_pattern.top, nullptr, nullptr,
-                              windowClass.hInstance, nullptr);
+  HWND hwnd = MakeWindow(L"SnaptoolPattern", painter, 0, WS_POPUP | WS_VISIBLE, g_pattern);
   if (!hwnd || !UpdateWindow(hwnd)) return 2;
   Json().Hwnd("hwnd", hwnd).Print();
   return Pump();
@@ -349,32 +342,16 @@ int CmdTrayDelete(const Args& args) {
   data.cbSize = sizeof data;
   data.hWnd = args.Window();
   data.uID = static_cast<UINT>(args.Number(1));
-  return Shell_NotifyIconW(NIM_DELETE, &data) ? 0 : 2;
+  return Done(Shell_NotifyIconW(NIM_DELETE, &data));
 }
 
 // broadcast <name>: what a restarted shell does with "TaskbarCreated".
 int CmdBroadcast(const Args& args) {
   const UINT message = RegisterWindowMessageW(args.words.at(0).c_str());
-  return SendNotifyMessageW(HWND_BROADCAST, message, 0, 0) ? 0 : 2;
+  return Done(SendNotifyMessageW(HWND_BROADCAST, message, 0, 0));
 }
 
 // --- clipboard -------------------------------------------------------------------------------
-
-// Another program may hold the clipboard for a moment.
-bool OpenClipboardSoon(HWND owner) {
-  return Poll(2000, [&] { return OpenClipboard(owner) != FALSE; });
-}
-
-// The clipboard must be open.
-std::wstring ClipboardText(bool& present) {
-  const HANDLE data = GetClipboardData(CF_UNICODETEXT);
-  const auto* text = static_cast<const wchar_t*>(data ? GlobalLock(data) : nullptr);
-  present = text != nullptr;
-  if (!text) return L"";
-  std::wstring copy(text, wcsnlen(text, GlobalSize(data) / 2));
-  GlobalUnlock(data);
-  return copy;
-}
 
 // clip-set <text>
 int CmdClipSet(const Args& args) {
@@ -383,7 +360,9 @@ int CmdClipSet(const Args& args) {
   HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes);
   memcpy(GlobalLock(memory), text.c_str(), bytes);
   GlobalUnlock(memory);
-  if (!OpenClipboardSoon(HiddenWindow())) return 2;
+  // Another program may hold the clipboard for a moment.
+  const HWND owner = HiddenWindow();
+  if (!Poll(2000, [&] { return OpenClipboard(owner) != FALSE; })) return 2;
   const bool set = EmptyClipboard() && SetClipboardData(CF_UNICODETEXT, memory);
   CloseClipboard();
   return set ? 0 : 2;
@@ -404,8 +383,11 @@ int CmdClipWatch(const Args& args) {
   for (;; Sleep(10)) {
     // Under Wine the sequence number can move with the text unchanged: only the text counts.
     if (OpenClipboard(nullptr)) {
-      bool present = false;
-      const std::wstring text = ClipboardText(present);
+      const HANDLE data = GetClipboardData(CF_UNICODETEXT);
+      const auto* locked = static_cast<const wchar_t*>(data ? GlobalLock(data) : nullptr);
+      const std::wstring text = locked ? std::wstring(locked, wcsnlen(locked, GlobalSize(data) / 2))
+                                       : L"";
+      if (locked) GlobalUnlock(data);
       CloseClipboard();
       if (!first && text != last) event(Json().Text("text", text), L"clipboard");
       last = text, first = false;
