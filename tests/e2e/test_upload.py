@@ -1,15 +1,11 @@
 """Uploading as a user meets it: Ctrl+D or the toolbar's "Hochladen (Strg+D)" closes the overlay,
 a progress window turns at the bottom right, the link reaches the clipboard and a balloon says so;
 a failure keeps the screenshot under Pictures\\Snapwren and says where. The server is the test
-server on 127.0.0.1:443; `snaptool clip-watch` reports the progress windows and the clipboard
-every 10 ms from inside the prefix. First, UploadPng itself against every answer the server can
-give: the upload unit tests' server cases, run here with the server up."""
+server on 127.0.0.1:443. First, UploadPng itself against every answer the server can give: the
+upload unit tests' server cases, run here with the server up."""
 
-import json
-import queue
 import re
 import socket
-import threading
 import time
 
 import pytest
@@ -21,6 +17,7 @@ PATTERN = (100, 100, 900, 600)
 FIRST, SECOND = (300, 200, 620, 440), (640, 300, 860, 420)
 BEFORE = "vorher im Clipboard – bleibt"
 COPIED, FAILED = "Link in Zwischenablage kopiert!", "Upload fehlgeschlagen!"
+LINK = "https://img.example/1.png"
 
 
 def test_upload_png_against_every_answer_and_an_untrusted_server(prefix, server, tmp_path):
@@ -45,29 +42,10 @@ def test_upload_png_against_every_answer_and_an_untrusted_server(prefix, server,
                "transfer-encoding" not in r.headers for r in server.requests)
 
 
-class Watch:
-    """`snaptool clip-watch` for the progress windows; its events gathered as they come."""
-
-    def __init__(self, desktop):
-        popen, _ = desktop.tool_start("clip-watch", "--class", "SnapwrenProgress")
-        self.events, self.queue = [], queue.Queue()
-        threading.Thread(target=lambda: [self.queue.put(json.loads(line))
-                                         for line in popen.stdout], daemon=True).start()
-
-    def all(self, event, **fields):
-        while not self.queue.empty():
-            self.events.append(self.queue.get())
-        return [e for e in self.events
-                if e["event"] == event and all(e.get(k) == v for k, v in fields.items())]
-
-    def new_window(self, *known):
-        """The first progress window other than those known."""
-        return poll(lambda: [e for e in self.all("window") if e not in known], 10,
-                    "another progress window")[0]
-
-    def wait(self, event, timeout=15.0, **fields):
-        return poll(lambda: self.all(event, **fields), timeout, f"{event} {fields}",
-                    interval=0.05)[0]
+def new_window(desktop, *known):
+    """A progress window (shown or hidden) other than those known."""
+    return poll(lambda: [w for w in desktop.windows(cls="SnapwrenProgress")
+                         if w["hwnd"] not in [k["hwnd"] for k in known]], 10, "a new window")[0]
 
 
 def upload(desktop, app, rect, button=False):
@@ -110,9 +88,8 @@ def kept_screenshot(desktop, known, sent, rect):
 def test_uploads_each_with_a_window_of_its_own_their_outcomes_and_closing_early(desktop, server,
                                                                                app):
     server.mode, server.later = "hold", {2: "status-500"}
-    watch = Watch(desktop)
     upload(desktop, app, FIRST)
-    first = watch.wait("window")
+    first = new_window(desktop)
     assert (first["rect"], first["title"], first["pid"]) == ([1230, 710, 1580, 850], "Snapwren",
                                                              app.pid)
     assert first["style"] & 0x80C80000 == 0x80C80000, "popup with caption and close box"
@@ -124,45 +101,44 @@ def test_uploads_each_with_a_window_of_its_own_their_outcomes_and_closing_early(
 
     # The second one through the button, and its window closed while it runs.
     upload(desktop, app, SECOND, button=True)
-    second = watch.new_window(first)
+    second = new_window(desktop, first)
     assert second["rect"] == [1230, 560, 1580, 700], "stacked above the first"
     desktop.tool("post", second["hwnd"], 0x10)  # WM_CLOSE, as from its close box
-    watch.wait("hidden", hwnd=second["hwnd"])
+    poll(lambda: [w["hwnd"] for w in desktop.windows(cls="SnapwrenProgress", visible=True)] ==
+         [first["hwnd"]], 5, "the closed window to hide")
     requests = server.uploads(2)
     assert shows_the_selection(requests[0].image(), FIRST)
     assert shows_the_selection(requests[1].image(), SECOND)
-    assert watch.all("clipboard") == []
+    assert desktop.clipboard_text() == BEFORE
 
     server.allowed = 1
-    copied = watch.wait("clipboard")
-    assert copied["text"] == "https://img.example/1.png"
-    gone = watch.wait("gone", hwnd=first["hwnd"])
-    assert 750 <= gone["t"] - copied["t"] <= 2500, "shows its success for 800 ms"
-    assert not watch.all("gone", hwnd=second["hwnd"]), "the other upload runs on"
+    poll(lambda: desktop.clipboard_text() == LINK, 15, "the link", interval=0.02)
+    copied = time.monotonic()
+    assert desktop.gone(first["hwnd"]) and 0.6 <= time.monotonic() - copied <= 2.5, \
+        "shows its success for 800 ms"
+    assert new_window(desktop)["hwnd"] == second["hwnd"], "the other upload runs on"
     desktop.balloon(COPIED)
     # Failed after it was closed: the balloon still says where the screenshot is.
     server.allowed = 2
-    watch.wait("gone", hwnd=second["hwnd"])
+    assert desktop.gone(second["hwnd"], 15)
     kept = kept_screenshot(desktop, (), requests[1].image(), SECOND)
 
     # Closed early and then successful: nothing changes for the user.
     upload(desktop, app, FIRST)
-    third = watch.new_window(first, second)
-    desktop.tool("post", third["hwnd"], 0x10)
+    desktop.tool("post", new_window(desktop)["hwnd"], 0x10)
     server.allowed = 3
-    watch.wait("gone", hwnd=third["hwnd"])
+    poll(lambda: not desktop.windows(cls="SnapwrenProgress"), 15, "the window to go")
     time.sleep(1.5)
-    assert [e["text"] for e in watch.all("clipboard")] == ["https://img.example/1.png"]
+    assert desktop.clipboard_text() == LINK
 
     server.stop()  # no server at all: the connection is refused, and that one is kept too
     upload(desktop, app, FIRST)
     kept_screenshot(desktop, (kept,), None, FIRST)
-    assert desktop.clipboard_text() == "https://img.example/1.png"
+    assert desktop.clipboard_text() == LINK
 
 
 def test_without_auto_copy_the_balloon_shows_the_link(desktop, server):
     desktop.prefix.write_settings("[General]\nAutoCopyLink=0\n")
     upload(desktop, start(desktop), FIRST)
-    assert desktop.balloon(lambda t: "img.example" in t) == \
-        "Upload erfolgreich:\nhttps://img.example/1.png"
+    assert desktop.balloon(lambda t: "img.example" in t) == "Upload erfolgreich:\n" + LINK
     assert desktop.clipboard_text() == BEFORE

@@ -1,14 +1,11 @@
 // snaptool: the end-to-end tests' hands and eyes inside the Wine prefix. It finds windows, reads
-// message boxes, presses buttons, posts messages, reads and writes the clipboard, holds hotkeys, shows
+// message boxes, presses buttons, posts messages, sets the clipboard, holds hotkeys, shows
 // a test picture and plays the shell, always through the real Win32 calls, and prints what it
 // sees as UTF-8 JSON, one object per line. Copied to Snapwren_Update.exe it stands in for a
 // downloaded installer. Exit codes: 0 done, 1 nothing found in time, 2 failed, 64 bad usage.
 #include <windows.h>
 #include <shellapi.h>
 #include <wincrypt.h>
-
-#include <fcntl.h>
-#include <io.h>
 
 #include <cstdio>
 #include <functional>
@@ -368,49 +365,6 @@ int CmdClipSet(const Args& args) {
   return set ? 0 : 2;
 }
 
-// clip-watch [filters]: every change of the clipboard's text, and every matching window that
-// appears, hides or goes, with milliseconds since the start, until killed: polled every 10 ms
-// from inside the prefix, where the test's own polling would be far too slow.
-int CmdClipWatch(const Args& args) {
-  const ULONGLONG start = GetTickCount64();
-  auto event = [start](Json json, const wchar_t* name) {
-    json.Num("t", static_cast<long long>(GetTickCount64() - start)).Text("event", name).Print();
-  };
-  std::map<HWND, bool> shown;
-  std::wstring last;
-  bool first = true;
-  event(Json(), L"ready");
-  for (;; Sleep(10)) {
-    // Under Wine the sequence number can move with the text unchanged: only the text counts.
-    if (OpenClipboard(nullptr)) {
-      const HANDLE data = GetClipboardData(CF_UNICODETEXT);
-      const auto* locked = static_cast<const wchar_t*>(data ? GlobalLock(data) : nullptr);
-      const std::wstring text = locked ? std::wstring(locked, wcsnlen(locked, GlobalSize(data) / 2))
-                                       : L"";
-      if (locked) GlobalUnlock(data);
-      CloseClipboard();
-      if (!first && text != last) event(Json().Text("text", text), L"clipboard");
-      last = text, first = false;
-    }
-    for (HWND hwnd : Windows(args)) {
-      const bool visible = IsWindowVisible(hwnd);
-      if (!shown.count(hwnd)) event(Describe(hwnd), L"window");
-      if (shown.count(hwnd) && shown[hwnd] != visible) {
-        event(Json().Hwnd("hwnd", hwnd), visible ? L"shown" : L"hidden");
-      }
-      shown[hwnd] = visible;
-    }
-    for (auto it = shown.begin(); it != shown.end();) {
-      if (IsWindow(it->first)) {
-        ++it;
-      } else {
-        event(Json().Hwnd("hwnd", it->first), L"gone");
-        it = shown.erase(it);
-      }
-    }
-  }
-}
-
 // --- the system ------------------------------------------------------------------------------
 
 // trust-ca <file.der>: adds a certificate authority to the machine's trusted roots, so that
@@ -446,15 +400,13 @@ const std::pair<const wchar_t*, std::function<int(const Args&)>> kCommands[] = {
     {L"post", CmdPost},            {L"keepalive", CmdKeepalive},
     {L"hotkey", CmdHotkey},        {L"pattern", CmdPattern},    {L"lock", CmdLock},
     {L"tray", CmdTray},            {L"tray-delete", CmdTrayDelete},
-    {L"broadcast", CmdBroadcast},  {L"clip-set", CmdClipSet},   {L"clip-watch", CmdClipWatch},
+    {L"broadcast", CmdBroadcast},  {L"clip-set", CmdClipSet},
     {L"trust-ca", CmdTrustCa},
 };
 
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  // In text mode msvcrt would turn every "\n" of a clipboard text into "\r\n".
-  _setmode(_fileno(stdout), _O_BINARY);
   wchar_t self[MAX_PATH] = {};
   GetModuleFileNameW(nullptr, self, MAX_PATH);
   if (_wcsicmp(wcsrchr(self, L'\\') + 1, L"Snapwren_Update.exe") == 0) {
