@@ -31,8 +31,7 @@
 namespace {
 
 constexpr UINT WM_BENCH_MEASURE = WM_APP + 40;
-constexpr int kSelectionWidth = 800;
-constexpr int kSelectionHeight = 600;
+constexpr SIZE kSelection = {800, 600};
 constexpr int kAnnotationCount = 20;
 
 double Now() {
@@ -146,10 +145,9 @@ void Move(HWND overlay, POINT point, bool held) {
 
 // Phase Selected with an 800 x 600 selection in the middle and 20 annotations in it.
 void PrepareSelected(HWND overlay) {
-  const int width = GetSystemMetrics(SM_CXVIRTUALSCREEN);
-  const int height = GetSystemMetrics(SM_CYVIRTUALSCREEN);
-  const POINT from = {(width - kSelectionWidth) / 2, (height - kSelectionHeight) / 2};
-  const POINT to = {from.x + kSelectionWidth, from.y + kSelectionHeight};
+  const POINT from = {(GetSystemMetrics(SM_CXVIRTUALSCREEN) - kSelection.cx) / 2,
+                      (GetSystemMetrics(SM_CYVIRTUALSCREEN) - kSelection.cy) / 2};
+  const POINT to = {from.x + kSelection.cx, from.y + kSelection.cy};
   SendMessageW(overlay, WM_LBUTTONDOWN, MK_LBUTTON, At(from));
   Move(overlay, to, true);
   SendMessageW(overlay, WM_LBUTTONUP, 0, At(to));
@@ -159,8 +157,7 @@ void PrepareSelected(HWND overlay) {
     Annotation annotation;
     annotation.Kind = kinds[i % 5];
     annotation.Color = RGB(40 * (i % 6), 255 - 10 * i, 60);
-    const LONG x = from.x + 30 + 35 * i;
-    const LONG y = from.y + 40 + 25 * i;
+    const LONG x = from.x + 30 + 35 * i, y = from.y + 40 + 25 * i;
     if (annotation.Kind == Tool::Pen) {
       for (int k = 0; k < 40; ++k) annotation.Points.push_back({x + 3 * k, y + (k * k) % 37});
     } else if (annotation.Kind == Tool::Text) {
@@ -214,8 +211,7 @@ UniqueBitmap TextPicture() {
   UniqueBitmap bitmap(CreateCompatibleBitmap(screen.get(), 1920, 1080));
   UniqueMemoryDc memory(CreateCompatibleDC(screen.get()));
   SelectGuard select(memory.get(), bitmap.get());
-  const RECT all = {0, 0, 1920, 1080};
-  FillRect(memory.get(), &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+  PatBlt(memory.get(), 0, 0, 1920, 1080, WHITENESS);
   UniqueFont font(CreateFontW(-15, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                               OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY,
                               DEFAULT_PITCH, L"Liberation Sans"));
@@ -254,8 +250,7 @@ int wmain(int argc, wchar_t** argv) {
   g_instance = GetModuleHandleW(nullptr);
   GdiplusSession gdiplus;
   AppSettings = Settings();
-  AppSettings.RememberSelection = false;
-  AppSettings.CaptureCursor = false;
+  AppSettings.RememberSelection = AppSettings.CaptureCursor = false;
   if (!RegisterOverlay()) return 1;
 
   Settle();

@@ -54,8 +54,7 @@ def center(rect):
 
 
 def run(args, env, timeout=60):
-    """(exit code, stdout), through a file: the Wine server a program may start would hold a
-    pipe open for ever."""
+    """(exit code, stdout), through a file: a Wine server it starts would hold a pipe open."""
     with tempfile.TemporaryFile() as out:
         code = subprocess.run([str(a) for a in args], env=env, stdin=subprocess.DEVNULL,
                               stdout=out, stderr=subprocess.DEVNULL, timeout=timeout).returncode
@@ -287,6 +286,14 @@ class Desktop:
 
     def clipboard_text(self):
         return (self.clipboard() or b"").decode() or None
+
+    def set_clipboard(self, text):
+        """Copied by another program (xclip, which serves it until someone else copies)."""
+        xclip = subprocess.Popen(["xclip", "-selection", "clipboard", "-quiet"], env=self.env,
+                                 stdin=subprocess.PIPE, stdout=subprocess.DEVNULL)
+        self.processes.append(xclip)
+        xclip.stdin.write(text.encode()), xclip.stdin.close()
+        poll(lambda: self.clipboard_text() == text, 5, "the copied text")
 
     def clipboard_picture(self):
         """The BMP Wine makes of CF_DIB: the header's fields, and the pixels with every byte as

@@ -41,7 +41,7 @@ def save_as(desktop, app, path, overwrite=False):
 
 def test_toolbar_save_through_the_dialog_and_when_it_fails(desktop, snapwren, tmp_path):
     desktop.pattern(PATTERN)
-    desktop.tool("clip-set", "unberührt")
+    desktop.set_clipboard("unberührt")
     overlay = snapwren.capture()
     buttons = snapwren.select((410, 330, 710, 530))
     desktop.click(*center(buttons["Speichern"]))

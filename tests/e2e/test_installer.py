@@ -57,10 +57,9 @@ class Kit:
 
     def running(self, other_than=None, timeout=30.0):
         """The Snapwren of the installation whose tray window appears."""
-        tray = poll(lambda: [w for w in self.desktop.windows(message=True,
-                                                             cls="SnapwrenTrayClass")
-                             if w["pid"] != other_than], timeout, "a running Snapwren")[0]
-        return Snapwren(self.desktop, tray=tray)
+        trays = lambda: self.desktop.windows(message=True, cls="SnapwrenTrayClass")  # noqa: E731
+        return Snapwren(self.desktop, tray=poll(lambda: [w for w in trays() if w["pid"] !=
+                                                         other_than], timeout, "Snapwren")[0])
 
     def check_installed(self, version, autostart=True):
         assert sorted(p.name for p in self.folder.iterdir()) == ["Snapwren.exe", "Uninstall.exe"]
@@ -76,8 +75,7 @@ class Kit:
         assert (self.registry(RUN) or {}).get("Snapwren") == (f'"{target}"' if autostart else None)
 
     def uninstalled(self):
-        """The uninstaller runs from a copy in the temporary folder and removes the entry among
-        the installed programs last: only then is it done."""
+        """Waits for the uninstaller's last step, the entry among the installed programs."""
         poll(lambda: not self.folder.exists() and self.registry(UNINSTALL) is None, 30,
              "the uninstaller to finish")
 
@@ -94,9 +92,8 @@ def kit(desktop):
 
 
 def wizard(desktop, caption):
-    return poll(lambda: next((w for w in desktop.windows(cls="#32770", visible=True)
-                              if w["title"].strip() == caption and w["owner"] == "0x0"), None),
-                15, f"the window {caption!r}")
+    return poll(lambda: [w for w in desktop.windows(cls="#32770", visible=True)
+                         if w["title"].strip() == caption and w["owner"] == "0x0"], 15, caption)[0]
 
 
 def control(desktop, window, id=None, title=None, press=False):

@@ -57,8 +57,7 @@ def screens(tmp_path_factory):
         number = b""
         while not number.endswith(b"\n") and (chunk := os.read(read, 32)):
             number += chunk
-        display = f":{number.decode().strip()}"
-        env = dict(os.environ, DISPLAY=display)
+        env = dict(os.environ, DISPLAY=f":{number.decode().strip()}")
         for args in (["--addmode", "DUMMY1", "1280x1024"],
                      ["--output", "DUMMY0", "--mode", "1920x1080", "--pos", "1280x0", "--primary",
                       "--output", "DUMMY1", "--mode", "1280x1024", "--pos", "0x0"],
@@ -67,7 +66,7 @@ def screens(tmp_path_factory):
                      ["--query"]):
             subprocess.run(["xrandr", *args], env=env, check=True, capture_output=True,
                            timeout=30)
-        prefix = Prefix(PREFIXES / f"monitors-{os.getpid()}", display)
+        prefix = Prefix(PREFIXES / f"monitors-{os.getpid()}", env["DISPLAY"])
         prefix.reg("delete", r"HKCU\Software\Wine\Explorer", "/v", "Desktop", "/f")
         yield prefix
         prefix.kill()
@@ -87,25 +86,21 @@ def desktop(screens, request):
     screens.kill()
 
 
-def x(windows_x):
-    return windows_x + 1280
-
-
 def test_overlay_covers_both_monitors_and_copies_across_the_seam(desktop):
     desktop.pattern((-400, 200, 400, 600))
     app = desktop.start_snapwren()
     # Without a desktop, keys reach Wine and its hotkeys only while a Wine window has the focus.
-    desktop.click(x(0), 400)
+    desktop.click(1280, 400)
     overlay = app.capture()
     assert overlay["rect"] == [-1280, 0, 1920, 1080]
     frozen = desktop.screenshot("frozen")
     for wx, wy in [(-300, 250), (300, 550)]:
-        assert near(frozen.pixel(x(wx), wy), darkened(pattern_at(wx, wy))), (wx, wy)
+        assert near(frozen.pixel(wx + 1280, wy), darkened(pattern_at(wx, wy))), (wx, wy)
 
     app.select((-200, 300, 200, 500), screen=(3200, 1080), offset=1280)
     shot = desktop.screenshot("selected")
-    assert shot.pixel(x(-100), 400) == pattern_at(-100, 400), "clear on the left monitor"
-    assert shot.pixel(x(100), 400) == pattern_at(100, 400), "clear on the primary"
+    assert shot.pixel(1180, 400) == pattern_at(-100, 400), "clear on the left monitor"
+    assert shot.pixel(1380, 400) == pattern_at(100, 400), "clear on the primary"
     desktop.key("ctrl+c")
     app.closed(overlay)
     _, picture = desktop.clipboard_picture()

@@ -7,7 +7,7 @@ TAKEN_AT_START = ("Hotkey konnte nicht registriert werden.\n"
                   "Möglicherweise wird er bereits von einer anderen Anwendung verwendet.")
 
 
-def test_tray_icon_menu_single_instance_and_quit(desktop, snapwren):
+def test_tray_icon_single_instance_the_shells_restart_and_quit(desktop, snapwren):
     icon = desktop.tray_icon()
     desktop.move(*icon)
     desktop.balloon("Snapwren")  # the icon's tooltip
@@ -17,6 +17,17 @@ def test_tray_icon_menu_single_instance_and_quit(desktop, snapwren):
     assert (box["text"], box["buttons"]) == ("Snapwren läuft bereits!", [IDOK])
     desktop.answer(box, IDOK)
     assert second.popen.wait(10) == 0 and snapwren.popen.poll() is None
+
+    # The shell restarts without the icon and says so to every window: the icon is back.
+    desktop.tool("tray-delete", snapwren.tray["hwnd"], 1)
+    desktop.tray_icon(False)
+    desktop.tool("broadcast", "TaskbarCreated")
+    icon = desktop.tray_icon()
+    desktop.click(*icon, repeat=2)
+    overlay = snapwren.overlay()
+    assert overlay["rect"] == [0, 0, 1600, 900] and overlay["exstyle"] & 0x88 == 0x88, overlay
+    desktop.key("Escape")
+    assert desktop.gone(overlay["hwnd"]) and desktop.window(0, cls=OVERLAY) is None
 
     assert not desktop.hotkey_free(CTRL_SHIFT, ord("S")), "Ctrl+Shift+S by default"
     snapwren.choose(icon, 3)
@@ -40,15 +51,3 @@ def test_hotkey_of_the_file_taken_elsewhere_warns_and_the_tray_still_works(deskt
     desktop.key("Escape")
     assert desktop.gone(overlay["hwnd"]) and app.popen.poll() is None
 
-
-def test_icon_returns_after_the_shell_restarts_and_answers(desktop, snapwren):
-    desktop.tray_icon()
-    desktop.tool("tray-delete", snapwren.tray["hwnd"], 1)
-    desktop.tray_icon(False)
-    desktop.tool("broadcast", "TaskbarCreated")
-    icon = desktop.tray_icon()
-    desktop.click(*icon, repeat=2)
-    overlay = snapwren.overlay()
-    assert overlay["rect"] == [0, 0, 1600, 900] and overlay["exstyle"] & 0x88 == 0x88, overlay
-    desktop.key("Escape")
-    assert desktop.gone(overlay["hwnd"]) and desktop.window(0, cls=OVERLAY) is None

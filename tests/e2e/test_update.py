@@ -17,10 +17,9 @@ READY = "Download abgeschlossen!\n\nSnapwren wird jetzt beendet und das Update g
 
 @pytest.fixture
 def downloads(prefix):
-    folder = prefix.user / "Downloads"
-    for file in folder.iterdir():
+    for file in (prefix.user / "Downloads").iterdir():
         file.unlink()
-    return folder
+    return prefix.user / "Downloads"
 
 
 @pytest.fixture

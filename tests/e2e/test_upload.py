@@ -64,7 +64,7 @@ def shows_the_selection(png, rect):
 
 def start(desktop):
     desktop.pattern(PATTERN)
-    desktop.tool("clip-set", BEFORE)
+    desktop.set_clipboard(BEFORE)
     return desktop.start_snapwren()
 
 

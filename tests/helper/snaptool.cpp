@@ -1,7 +1,7 @@
 // snaptool: the end-to-end tests' hands and eyes inside the Wine prefix. It finds windows, reads
-// message boxes, presses buttons, posts messages, sets the clipboard, holds hotkeys, shows
-// a test picture and plays the shell, always through the real Win32 calls, and prints what it
-// sees as UTF-8 JSON, one object per line. Copied to Snapwren_Update.exe it stands in for a
+// message boxes, presses buttons, posts messages, holds hotkeys, shows a test picture and plays
+// the shell, always through the real Win32 calls, and prints what it sees as UTF-8 JSON, one
+// object per line. Copied to Snapwren_Update.exe it stands in for a
 // downloaded installer. Exit codes: 0 done, 1 nothing found in time, 2 failed, 64 bad usage.
 #include <windows.h>
 #include <shellapi.h>
@@ -86,10 +86,8 @@ struct Args {
 
 // Polls instead of sleeping for a guessed time: a window counts as soon as it exists.
 bool Poll(DWORD timeoutMs, const std::function<bool()>& attempt) {
-  const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-  while (!attempt()) {
+  for (const ULONGLONG deadline = GetTickCount64() + timeoutMs; !attempt(); Sleep(50)) {
     if (GetTickCount64() >= deadline) return false;
-    Sleep(50);
   }
   return true;
 }
@@ -123,18 +121,13 @@ Json Describe(HWND hwnd) {
   GetWindowRect(hwnd, &rect);
   POINT client = {0, 0};
   ClientToScreen(hwnd, &client);
-  return Json()
-      .Hwnd("hwnd", hwnd)
-      .Num("pid", ProcessOf(hwnd))
-      .Text("class", ClassOf(hwnd))
-      .Text("title", TextOf(hwnd))
-      .Bool("visible", IsWindowVisible(hwnd))
-      .Rect("rect", rect)
-      .Raw("client", "[" + std::to_string(client.x) + "," + std::to_string(client.y) + "]")
-      .Num("id", GetDlgCtrlID(hwnd))
-      .Num("style", GetWindowLongW(hwnd, GWL_STYLE) & 0xFFFFFFFFLL)
-      .Num("exstyle", GetWindowLongW(hwnd, GWL_EXSTYLE) & 0xFFFFFFFFLL)
-      .Hwnd("owner", GetWindow(hwnd, GW_OWNER));
+  Json json;
+  json.Hwnd("hwnd", hwnd).Num("pid", ProcessOf(hwnd)).Text("class", ClassOf(hwnd));
+  json.Text("title", TextOf(hwnd)).Bool("visible", IsWindowVisible(hwnd)).Rect("rect", rect);
+  json.Raw("client", "[" + std::to_string(client.x) + "," + std::to_string(client.y) + "]");
+  json.Num("id", GetDlgCtrlID(hwnd)).Hwnd("owner", GetWindow(hwnd, GW_OWNER));
+  json.Num("style", GetWindowLongW(hwnd, GWL_STYLE) & 0xFFFFFFFFLL);
+  return json.Num("exstyle", GetWindowLongW(hwnd, GWL_EXSTYLE) & 0xFFFFFFFFLL);
 }
 
 // The top-level windows when parent is null (EnumChildWindows of null finds none in Wine).
@@ -348,23 +341,6 @@ int CmdBroadcast(const Args& args) {
   return Done(SendNotifyMessageW(HWND_BROADCAST, message, 0, 0));
 }
 
-// --- clipboard -------------------------------------------------------------------------------
-
-// clip-set <text>
-int CmdClipSet(const Args& args) {
-  const std::wstring& text = args.words.at(0);
-  const size_t bytes = (text.size() + 1) * sizeof(wchar_t);
-  HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes);
-  memcpy(GlobalLock(memory), text.c_str(), bytes);
-  GlobalUnlock(memory);
-  // Another program may hold the clipboard for a moment.
-  const HWND owner = HiddenWindow();
-  if (!Poll(2000, [&] { return OpenClipboard(owner) != FALSE; })) return 2;
-  const bool set = EmptyClipboard() && SetClipboardData(CF_UNICODETEXT, memory);
-  CloseClipboard();
-  return set ? 0 : 2;
-}
-
 // --- the system ------------------------------------------------------------------------------
 
 // trust-ca <file.der>: adds a certificate authority to the machine's trusted roots, so that
@@ -395,13 +371,11 @@ int StandInForInstaller(const std::wstring& self) {
 }
 
 const std::pair<const wchar_t*, std::function<int(const Args&)>> kCommands[] = {
-    {L"windows", CmdWindows},      {L"gone", CmdGone},          {L"children", CmdChildren},
-    {L"msgbox", CmdMessageBox},    {L"click", CmdClick},        {L"settext", CmdSetText},
-    {L"post", CmdPost},            {L"keepalive", CmdKeepalive},
-    {L"hotkey", CmdHotkey},        {L"pattern", CmdPattern},    {L"lock", CmdLock},
-    {L"tray", CmdTray},            {L"tray-delete", CmdTrayDelete},
-    {L"broadcast", CmdBroadcast},  {L"clip-set", CmdClipSet},
-    {L"trust-ca", CmdTrustCa},
+    {L"windows", CmdWindows},     {L"gone", CmdGone},         {L"children", CmdChildren},
+    {L"msgbox", CmdMessageBox},   {L"click", CmdClick},       {L"settext", CmdSetText},
+    {L"post", CmdPost},           {L"keepalive", CmdKeepalive}, {L"hotkey", CmdHotkey},
+    {L"pattern", CmdPattern},     {L"lock", CmdLock},         {L"tray", CmdTray},
+    {L"tray-delete", CmdTrayDelete}, {L"broadcast", CmdBroadcast}, {L"trust-ca", CmdTrustCa},
 };
 
 }  // namespace
