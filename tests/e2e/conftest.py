@@ -1,8 +1,7 @@
-"""The end-to-end test bed: the real Snapwren.exe in a Wine virtual desktop on a private X server,
-driven like a user with xdotool and observed through snaptool (tests/helper/snaptool.cpp), the
-clipboard and screenshots. scripts/test.sh hands over the build, a booted template prefix, the
-test certificates and DISPLAY. Each module works in its own copy of the template; each test gets
-a fresh virtual desktop in it (ending the Wine server ends every process of the prefix)."""
+"""The real Snapwren.exe in a Wine virtual desktop on a private X server, driven with xdotool and
+observed through snaptool (tests/helper/snaptool.cpp), the clipboard and screenshots. Each module
+works in a copy of the template prefix that scripts/test.sh boots; each test gets a fresh desktop
+in it (ending the Wine server ends every process of the prefix)."""
 
 import json
 import os
@@ -262,7 +261,6 @@ class Desktop:
         """The centre of the pink flower at the taskbar's right end once it shows, or None once
         it has gone (Wine puts the first icon there)."""
         rect = self.tool("tray")[0]["rect"]
-
         def look():
             shot = self.screenshot("tray")
             xs = [x for x in range(rect[2] - 60, rect[2]) for y in range(rect[1], rect[3])

@@ -1,8 +1,6 @@
 """The reference server of server/ as a self-hoster deploys it: nginx with TLS in front of PHP-FPM,
-both configured from the examples in server/deploy/ with only the machine's own strings replaced,
-on 127.0.0.1:443 as localhost. Uploads in Snapwren's form are stored and served byte for byte;
-every way of sending the wrong thing gets a 4xx with a JSON error and stores nothing; only the
-stored PNGs and the update files are ever served."""
+configured from the examples in server/deploy/ with only the machine's own strings replaced, on
+127.0.0.1:443 as localhost."""
 
 import concurrent.futures
 import glob
