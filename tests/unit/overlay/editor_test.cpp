@@ -89,17 +89,32 @@ TEST_F(EditorTest, OnlyTheFirstAcceptedSelectionIsRemembered) {
   EXPECT_EQ(Str(onDisk.Selection), "120,130,420,330");
 }
 
-TEST_F(EditorTest, ToolbarShowsPanelsWhiteIconsTheChosenToolTintedAndALateTooltip) {
+// Black blended at 128 of 255 over the frozen screen leaves each channel about half.
+static bool Dimmed(DWORD shown, DWORD screen) {
+  auto half = [&](int shift) { return std::abs(2 * Ch(shown, shift) - Ch(screen, shift)) <= 3; };
+  return half(0) && half(8) && half(16);
+}
+
+TEST_F(EditorTest, FrameShowsTheSelectionOnTheDimmedScreenWithItsFrameToolbarAndALateTooltip) {
   // The pink tint is clearly redder than green; white icons on the grey panel are not.
   auto tinted = [](DWORD p) { return Ch(p, 16) - Ch(p, 8) >= 30; };
   auto light = [](DWORD p) { return Ch(p, 0) > 200 && Ch(p, 8) > 200 && Ch(p, 16) > 200; };
-  Run(L"drag 100 100 400 300, Arrow, hover 600 600");  // only being chosen tints
+  Run(L"press 400 300, move 100 100");  // shown while the first drag goes on
   auto frame = Paint();
+  EXPECT_TRUE(Dimmed(frame->At(width_ - 1, height_ - 1), PatternAt(width_ - 1, height_ - 1)) &&
+              frame->At(100, 200) == 0xFFB6C1u && frame->At(250, 200) == PatternAt(250, 200))
+      << "bright inside a pink border on the dimmed screen";
+  Run(L"release 100 100, Arrow, hover 600 600");  // only being chosen tints
+  frame = Paint();
+  EXPECT_TRUE(frame->At(96, 96) == 0 && frame->At(98, 98) == 0xFFFFFFu) << "a handle";
+  EXPECT_GT(frame->Count({105, 80, 200, 100}, light), 20) << "the size label above";
   EXPECT_EQ(frame->At(411, 130), 0x323232u) << "the panel between button and edge";
   for (int i = 0; i < kToolbarButtonCount; ++i) {
-    const int white = frame->Count(Button(Id(i)), light);
-    const int pink = frame->Count(Button(Id(i)), tinted);
-    EXPECT_TRUE(Id(i) == Id::Color || (Id(i) == Id::Arrow ? pink > 20 : white > 10 && !pink)) << i;
+    const RECT& b = Button(Id(i));
+    const int white = frame->Count(b, light), pink = frame->Count(b, tinted);
+    const bool swatch = frame->At(b.left + 14, b.top + 14) == Dib(g_overlayState.CurrentColor);
+    EXPECT_TRUE(Id(i) == Id::Color ? swatch : Id(i) == Id::Arrow ? pink > 20 : white > 10 && !pink)
+        << i;
   }
   const RECT& copy = Button(Id::Copy);
   Run(L"hover " + N(copy.left + 10) + L" " + N(copy.top + 10));
@@ -110,6 +125,8 @@ TEST_F(EditorTest, ToolbarShowsPanelsWhiteIconsTheChosenToolTintedAndALateToolti
   EXPECT_TRUE(frame->Count(copy, tinted) > 10 && !frame->Count(box, light)) << "hovered, no tip";
   g_overlayState.TooltipTime = GetTickCount() - 400;
   EXPECT_GT(Paint()->Count(box, light), 20) << "the tooltip's white text after 300 ms";
+  Run(L"Arrow, drag 250 300 250 50");  // no tool: the bottom goes over the top
+  EXPECT_EQ(Paint()->At(250, 75), PatternAt(250, 75)) << "bright the other way round too";
 }
 
 TEST_F(EditorTest, EachKindIsPaintedAndExportedInTheColourOfItsTimeCutAtTheBorder) {
