@@ -56,7 +56,6 @@ TEST(BalloonTest, TextsAreCutNeverBetweenASurrogatePairAndAFailedUploadIsKeptAnd
   const std::wstring a62(62, L'a'), flower = L"\U0001F33C";  // two UTF-16 units
   EXPECT_EQ(TruncateUtf16(a62 + flower, 63), a62);
   EXPECT_EQ(TruncateUtf16(a62.substr(1) + flower, 63), a62.substr(1) + flower);
-  // A failed upload is kept whole under a dated name, never over an earlier one, and named.
   const std::wstring folder = std::to_wstring(GetTickCount64()) + L"-kept";
   const std::vector<BYTE> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 1, 2};
   SYSTEMTIME now = {}, then = {};
