@@ -1,13 +1,11 @@
-// snapwren_bench --out <file> [--repeats n]: how fast a capture session is on the virtual screen
-// it runs on. Real sessions through StartCapture and the real overlay procedure; one
-// "key<TAB>value" line per figure (scripts/bench.sh makes one table of several screen sizes).
-// Times are medians in milliseconds: blit (one full-frame BitBlt from the screen, the reference),
-// start (StartCapture until the first WM_PAINT has returned), repaint (the whole overlay in phase
-// Selected: an 800 x 600 selection, toolbar, pointer resting on a button with its tooltip, 20
-// annotations), move (a pointer move dragging that selection, with its repaint), hover (a pointer
-// move across a toolbar button, with its repaint), png_ms (EncodePng of 1920 x 1080 of text, its
-// size png_bytes). mem_start, mem_before, mem_session, mem_after: private bytes before the first
-// capture, and before, during and after a session.
+// snapwren_bench --out <file> [--repeats n]: real capture sessions through StartCapture and the
+// real overlay procedure on the virtual screen it runs on; one "key<TAB>value" line per figure
+// (scripts/bench.sh tabulates them). Medians in ms: blit (one full-frame BitBlt from the screen,
+// the reference), start (StartCapture to the first WM_PAINT's return), repaint (the whole overlay
+// in phase Selected: an 800 x 600 selection, toolbar, a tooltip, 20 annotations), move and hover
+// (a pointer move dragging that selection or across a button, with its repaint), png_ms (EncodePng
+// of 1920 x 1080 of text; png_bytes its size). mem_*: private bytes before the first capture, and
+// before, during and after a session.
 #include <windows.h>
 #include <psapi.h>
 
@@ -91,13 +89,9 @@ LRESULT CALLBACK BenchOverlayProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM
 }
 
 bool RegisterOverlay() {
-  WNDCLASSEXW windowClass = {};
-  windowClass.cbSize = sizeof windowClass;
-  windowClass.style = CS_HREDRAW | CS_VREDRAW;
-  windowClass.lpfnWndProc = BenchOverlayProc;
-  windowClass.hInstance = g_instance;
-  windowClass.hCursor = LoadCursorW(nullptr, IDC_CROSS);
-  windowClass.lpszClassName = L"SnapwrenOverlay";
+  const WNDCLASSEXW windowClass = {sizeof windowClass, CS_HREDRAW | CS_VREDRAW, BenchOverlayProc,
+                                   0, 0, g_instance, nullptr, LoadCursorW(nullptr, IDC_CROSS),
+                                   nullptr, nullptr, L"SnapwrenOverlay", nullptr};
   return RegisterClassExW(&windowClass) != 0;
 }
 

@@ -294,15 +294,11 @@ class Desktop:
         poll(lambda: self.clipboard_text() == text, 5, "the copied text")
 
     def clipboard_picture(self):
-        """The BMP Wine makes of CF_DIB: the header's fields, and the pixels with every byte as
-        stored, the fourth read as alpha, as a program that pastes it may do."""
+        """The BMP Wine makes of CF_DIB: its header's size, height, bits and compression, and its
+        pixels."""
         bmp = self.clipboard("image/bmp")
-        size, width, height, planes, bits, compression = struct.unpack_from("<IiiHHI", bmp, 14)
-        rows = [b"".join(bytes((r, g, b, a)) for b, g, r, a in struct.iter_unpack("4B", bmp[
-            14 + size + row * width * 4:14 + size + (row + 1) * width * 4]))
-            for row in range(height)]
-        return (size, height, bits, compression), Picture(width, height, b"".join(reversed(rows)),
-                                                          4)
+        size, _, height, _, bits, compression = struct.unpack_from("<IiiHHI", bmp, 14)
+        return (size, height, bits, compression), decode("bmp", bmp)
 
     def hotkey_free(self, modifiers, key, hold=False):
         """Whether the combination was free; with `hold`, it is taken until the desktop ends."""

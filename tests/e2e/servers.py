@@ -1,6 +1,5 @@
 """The test server: HTTPS on 127.0.0.1 with the test CA's localhost certificate, which the test
-prefixes trust. POSTs are uploads, answered as `mode` says (or /t/<mode>/upload.php): ok,
-ok-space-after, ok-space-before, ok-spaces (the link's key in one of its four spellings), utf8,
+prefixes trust. POSTs are uploads, answered as `mode` says (or /t/<mode>/upload.php): ok, utf8,
 status-<n>, empty, no-link, limit (1 MiB), huge (2 MiB), stall-head (no answer), stall-body (part
 of one), drop (closed at once), hold (answered once the test allows that upload, as `later` says
 for its number, else ok), with links https://img.example/<n>.png in the order uploads arrive.
@@ -105,8 +104,7 @@ class Server:
 
             def upload(self, mode, number):
                 link = f"https://img.example/{number}.png".replace("/", "\\/")
-                spacing = {"ok-space-after": ": ", "ok-space-before": " :", "ok-spaces": " : "}
-                reply = f'{{"success":true,"url"{spacing.get(mode, ":")}"{link}"}}'.encode()
+                reply = f'{{"success":true,"url":"{link}"}}'.encode()
                 if mode == "hold":
                     while server.allowed < number and not server.released.wait(0.05):
                         pass

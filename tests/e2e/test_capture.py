@@ -1,7 +1,6 @@
-"""A capture session as a user meets it: the hotkey freezes the screen into the overlay, a drag
-selects, Ctrl+C puts exactly that region on the clipboard for any other program, and the toolbar
-saves it through the real save dialog. The scenery is snaptool's test picture, so that every
-copied or saved pixel can be checked against what the screen showed."""
+"""A capture session as a user meets it: the hotkey freezes the screen, a drag selects, Ctrl+C puts
+exactly that region on the clipboard for any other program, and the toolbar saves it through the
+real save dialog. Every copied or saved pixel is checked against snaptool's test picture."""
 
 import time
 

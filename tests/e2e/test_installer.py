@@ -1,8 +1,6 @@
-"""The Windows installer (installer/snapwren.nsi, built by scripts/build-installer.sh) as a user
-meets it under Wine: the wizard, the Start-menu entry, the start at sign-in, the entry among the
-installed programs, the uninstaller, and Snapwren's own update, which the installer carries out
-once Snapwren has quit. Each test starts and ends without an installation. The installers are
-built from the build's Snapwren.exe (1.0.0) and from tests/snapwren_next.exe (1.0.1)."""
+"""The installer (installer/snapwren.nsi) as a user meets it: the wizard, the Start-menu entry, the
+start at sign-in, the uninstaller, and Snapwren's own update to the build's snapwren_next.exe
+(1.0.1). Each test starts and ends without an installation."""
 
 import subprocess
 
@@ -10,7 +8,6 @@ import pytest
 
 from conftest import (IDCANCEL, IDOK, IDRETRY, IDYES, PREFIXES, REPO, Snapwren, center, exe,
                       poll, winpath)
-from servers import Server
 
 UNINSTALL = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Snapwren"
 RUN = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Run"
@@ -141,28 +138,25 @@ def test_wizard_start_menu_entry_and_uninstall_while_running(desktop, kit, insta
     assert kit.mentions() == registry
 
 
-def test_sign_in_start_and_snapwrens_own_update_keep_the_settings(desktop, kit, installers):
+def test_sign_in_start_and_snapwrens_own_update_keep_the_settings(desktop, kit, installers,
+                                                                   server):
     kept = desktop.prefix.write_settings("[General]\nLanguage=1\n").read_bytes()
     assert desktop.start(installers["1.0.0"], "/S").wait(60) == 0
     assert not desktop.window(2, message=True, cls="SnapwrenTrayClass"), "it started nothing"
     kit.check_installed("1.0.0")
-    server = Server()
-    try:
-        server.version_json("1.0.1", "https://localhost/Setup.exe")
-        server.routes["/Setup.exe"] = (200, open(installers["1.0.1"], "rb").read())
-        desktop.start("wineboot")  # a sign-in: it starts what the user's Run key names
-        app = kit.running()
-        desktop.answer(desktop.message_box(15, pid=app.pid, title="Update verfügbar"), IDYES)
-        desktop.answer(desktop.message_box(30, pid=app.pid, title="Update bereit"), IDOK)
-        assert desktop.gone(app.tray["hwnd"])
-        # The downloaded installer waits for Snapwren to be gone, installs over it, starts it.
-        updated = kit.running(other_than=app.pid, timeout=60)
-        kit.check_installed("1.0.1")
-        poll(lambda: not desktop.windows(cls="#32770", visible=True), 10, "the wizard to close")
-        poll(lambda: server.paths().count("/version.json") == 2, 15, "the new version's check")
-        assert not desktop.tool("msgbox", "--wait", 2000), "it is up to date"
-    finally:
-        server.stop()
+    server.version_json("1.0.1", "https://localhost/Setup.exe")
+    server.routes["/Setup.exe"] = (200, open(installers["1.0.1"], "rb").read())
+    desktop.start("wineboot")  # a sign-in: it starts what the user's Run key names
+    app = kit.running()
+    desktop.answer(desktop.message_box(15, pid=app.pid, title="Update verfügbar"), IDYES)
+    desktop.answer(desktop.message_box(30, pid=app.pid, title="Update bereit"), IDOK)
+    assert desktop.gone(app.tray["hwnd"])
+    # The downloaded installer waits for Snapwren to be gone, installs over it, starts it.
+    updated = kit.running(other_than=app.pid, timeout=60)
+    kit.check_installed("1.0.1")
+    poll(lambda: not desktop.windows(cls="#32770", visible=True), 10, "the wizard to close")
+    poll(lambda: server.paths().count("/version.json") == 2, 15, "the new version's check")
+    assert not desktop.tool("msgbox", "--wait", 2000), "it is up to date"
     desktop.tool("post", updated.tray["hwnd"], 0x10)  # WM_CLOSE
     assert desktop.gone(updated.tray["hwnd"])
     desktop.start(kit.folder / "Uninstall.exe", "/S").wait(30)

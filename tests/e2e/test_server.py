@@ -176,14 +176,11 @@ BAD_REQUESTS = [
 @pytest.mark.parametrize("what, request_, status", BAD_REQUESTS, ids=[r[0] for r in BAD_REQUESTS])
 def test_a_bad_request_gets_4xx_json_and_stores_nothing(reference, what, request_, status):
     before = reference.stored()
-    if isinstance(request_, list):
-        reply = reference.post(request_)
-    else:
-        kind = {"a form without parts": "multipart/form-data; boundary=x",
-                "url-encoded": "application/x-www-form-urlencoded"}.get(what, "image/png")
-        reply = reference.request(what if what in ("GET", "PUT") else "POST", "/upload.php",
-                                  request_, {"Content-Type": kind} if request_ else {})
-    got, headers, body = reply
+    kind = {"a form without parts": "multipart/form-data; boundary=x",
+            "url-encoded": "application/x-www-form-urlencoded"}.get(what, "image/png")
+    got, headers, body = reference.post(request_) if isinstance(request_, list) else \
+        reference.request(what if what in ("GET", "PUT") else "POST", "/upload.php", request_,
+                          {"Content-Type": kind} if request_ else {})
     assert got == status and headers["content-type"].startswith("application/json"), body
     assert set(json.loads(body)) <= {"error", "limit"} and json.loads(body)["error"]
     assert status != 405 or headers["allow"] == "POST"

@@ -24,7 +24,7 @@ def downloads(prefix):
 
 @pytest.fixture
 def installer():
-    return exe("snaptool.exe").read_bytes()
+    return exe("snaptool.exe").read_bytes()  # its stand-in mode when named Snapwren_Update.exe
 
 
 def box(desktop, app, caption):
@@ -33,10 +33,6 @@ def box(desktop, app, caption):
 
 def no_box(desktop, app, seconds=2):
     return not desktop.tool("msgbox", "--pid", app.pid, "--wait", seconds * 1000)
-
-
-def check_from_menu(desktop, app):
-    app.choose(desktop.tray_icon(), 2)
 
 
 def test_offer_no_then_yes_cancel_then_a_newer_download_and_ok(desktop, server, downloads,
@@ -54,7 +50,7 @@ def test_offer_no_then_yes_cancel_then_a_newer_download_and_ok(desktop, server, 
     assert no_box(desktop, app) and server.paths() == ["/version.json"]
     assert list(downloads.iterdir()) == []
 
-    check_from_menu(desktop, app)
+    app.choose(desktop.tray_icon(), 2)
     desktop.answer(box(desktop, app, "Update verfügbar"), IDYES)
     ready = box(desktop, app, "Update bereit")
     assert (ready["text"], ready["buttons"]) == (READY, [IDOK, IDCANCEL])
@@ -65,7 +61,7 @@ def test_offer_no_then_yes_cancel_then_a_newer_download_and_ok(desktop, server, 
         ("Snapwren_Update.exe", installer)]
 
     server.routes[PATH] = (200, installer + bytes(4096))
-    check_from_menu(desktop, app)
+    app.choose(desktop.tray_icon(), 2)
     desktop.answer(box(desktop, app, "Update verfügbar"), IDYES)
     desktop.answer(box(desktop, app, "Update bereit"), IDOK)
     assert app.popen.wait(15) == 0
@@ -82,7 +78,7 @@ def test_the_menus_check_and_failed_downloads_say_what_went_wrong(desktop, downl
     assert no_box(desktop, app, 3), "a failed check at start-up says nothing"
 
     def answer(caption, text, download=False):
-        check_from_menu(desktop, app)
+        app.choose(desktop.tray_icon(), 2)
         if download:
             desktop.answer(box(desktop, app, "Update verfügbar"), IDYES)
         shown = box(desktop, app, caption)
@@ -118,7 +114,7 @@ def test_the_menus_check_and_failed_downloads_say_what_went_wrong(desktop, downl
         # Something (a virus scanner, the user) removes the download while the question waits.
         server.routes[PATH] = (200, installer)
         server.version_json("1.2.0", URL)
-        check_from_menu(desktop, app)
+        app.choose(desktop.tray_icon(), 2)
         desktop.answer(box(desktop, app, "Update verfügbar"), IDYES)
         ready = box(desktop, app, "Update bereit")
         (downloads / "Snapwren_Update.exe").unlink()

@@ -8,7 +8,9 @@
 #include <wincrypt.h>
 
 #include <cstdio>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
@@ -91,8 +93,6 @@ bool Poll(DWORD timeoutMs, const std::function<bool()>& attempt) {
   }
   return true;
 }
-
-// --- windows ---------------------------------------------------------------------------------
 
 std::wstring ClassOf(HWND hwnd) {
   wchar_t name[256] = {};
@@ -180,9 +180,8 @@ int CmdChildren(const Args& args) {
   return 0;
 }
 
-// --- message boxes: caption, text (the Static with id 0xFFFF) and buttons --------------------
-
-// msgbox [--pid N] [--title T] [--wait ms]: the first visible dialog box.
+// msgbox [--pid N] [--title T] [--wait ms]: the first visible dialog box, with its text (the
+// Static of id 0xFFFF) and buttons.
 int CmdMessageBox(Args args) {
   args.options[L"class"] = L"#32770";
   args.options[L"visible"] = L"1";
@@ -221,15 +220,10 @@ int CmdPost(const Args& args) {
                            static_cast<LPARAM>(args.Number(3))));
 }
 
-// --- staying around: keepalive, hotkeys, the test picture, a locked file --------------------
-
 HWND MakeWindow(const wchar_t* name, WNDPROC procedure, DWORD exStyle, DWORD style, RECT rect) {
-  WNDCLASSEXW windowClass = {};
-  windowClass.cbSize = sizeof windowClass;
-  windowClass.hInstance = GetModuleHandleW(nullptr);
-  windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-  windowClass.lpszClassName = name;
-  windowClass.lpfnWndProc = procedure;
+  const WNDCLASSEXW windowClass = {sizeof windowClass, 0, procedure, 0, 0,
+                                   GetModuleHandleW(nullptr), nullptr,
+                                   LoadCursorW(nullptr, IDC_ARROW), nullptr, nullptr, name, nullptr};
   RegisterClassExW(&windowClass);
   return CreateWindowExW(exStyle, name, name, style, rect.left, rect.top, rect.right - rect.left,
                          rect.bottom - rect.top, nullptr, nullptr, windowClass.hInstance, nullptr);
@@ -305,11 +299,8 @@ int CmdLock(const Args& args) {
     return 2;
   }
   Json().Num("pid", GetCurrentProcessId()).Print();
-  Sleep(INFINITE);
-  return 0;
+  return Pump();
 }
-
-// --- the shell's notification area -----------------------------------------------------------
 
 // tray: the taskbar, then each tooltip window it owns: under Wine 8 the icons' tooltips and
 // balloons.
@@ -341,16 +332,11 @@ int CmdBroadcast(const Args& args) {
   return Done(SendNotifyMessageW(HWND_BROADCAST, message, 0, 0));
 }
 
-// --- the system ------------------------------------------------------------------------------
-
 // trust-ca <file.der>: adds a certificate authority to the machine's trusted roots, so that
 // WinHTTP accepts the tests' HTTPS servers.
 int CmdTrustCa(const Args& args) {
-  FILE* in = _wfopen(args.words.at(0).c_str(), L"rb");
-  if (!in) return 2;
-  std::vector<BYTE> der(8192);
-  der.resize(fread(der.data(), 1, der.size(), in));
-  fclose(in);
+  std::ifstream in(args.words.at(0).c_str(), std::ios::binary);
+  const std::vector<BYTE> der((std::istreambuf_iterator<char>(in)), {});
   HCERTSTORE store =
       CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
   const BOOL added = store && CertAddEncodedCertificateToStore(
