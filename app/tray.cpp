@@ -201,7 +201,7 @@ void ShowUpdatePrompt(HWND owner, const UpdateInfo& info) {
   const std::wstring text = BuildUpdatePrompt(info);
   if (MessageBoxW(owner, text.c_str(), L"Update verfügbar", MB_YESNO | MB_ICONINFORMATION) ==
       IDYES) {
-    DownloadAndInstallUpdate(info.url, owner);
+    DownloadAndInstallUpdate(info, owner);
   }
 }
 

@@ -1,30 +1,40 @@
 #!/usr/bin/env bash
-# Builds Snapwren's Windows installer, Snapwren-Setup-<version>.exe, with NSIS (makensis).
+# Builds Snapwren's Windows installer, Snapwren-Setup-<version>.exe, with NSIS (makensis), and
+# signs it for Snapwren's own update when given the private key.
 #
 #   bash scripts/build-installer.sh                    builds Snapwren.exe, then its installer
 #   bash scripts/build-installer.sh --exe <Snapwren.exe> [--outdir <folder>]
 #                                                      packs an exe that is already built
+#   ... --sign <key.pem> --url <address of the installer> [--changelog <text or @file>]
+#                                                      also writes Snapwren-Setup-<version>.json
 #
 # Without --exe, Snapwren is built as scripts/run.sh builds it: in BUILD_DIR (default build/),
 # against SNAPWREN_UPLOAD_URL and SNAPWREN_UPDATE_HOST when they are set, else the built-in
-# servers. The installer lands in --outdir (default: the build directory); its version is the
-# version resource of the Snapwren.exe it packs. The last line printed is the installer's path.
+# servers, trusting the updates of SNAPWREN_UPDATE_KEY (none when unset). The installer lands in
+# --outdir (default: the build directory); its version is the version resource of the
+# Snapwren.exe it packs. With --sign, the .json beside it is the signed version.json that offers
+# it (scripts/sign-update.sh). The last line printed is the installer's path.
 set -euo pipefail
 
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-cd "$repo"
+usage() { sed -n '2,17p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//' >&2; exit 64; }
 
-usage() { sed -n '2,11p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//' >&2; exit 64; }
-
-exe=""
-outdir=""
+exe="" outdir="" key="" url="" changelog=""
 while [ $# -gt 0 ]; do
+  [ $# -ge 2 ] || usage
   case "$1" in
-    --exe) [ $# -ge 2 ] || usage; exe="$2"; shift 2 ;;
-    --outdir) [ $# -ge 2 ] || usage; outdir="$2"; shift 2 ;;
+    # Paths are the caller's, taken before the script moves to the repository.
+    --exe) exe="$(realpath -m "$2")" ;;
+    --outdir) outdir="$(realpath -m "$2")" ;;
+    --sign) key="$(realpath -m "$2")" ;;
+    --url) url="$2" ;;
+    --changelog) changelog="$2" && [ "${2:0:1}" != @ ] || changelog="@$(realpath -m "${2:1}")" ;;
     *) usage ;;
   esac
+  shift 2
 done
+[ -z "$key" ] || [ -n "$url" ] || usage
+cd "$repo"
 
 if [ -z "$exe" ]; then
   bash scripts/setup.sh
@@ -56,4 +66,13 @@ then
   exit 1
 fi
 # makensis names the file it wrote as: Output: "<path>"
-sed -n 's/^Output: "\(.*\)"$/\1/p' "$log"
+installer="$(sed -n 's/^Output: "\(.*\)"$/\1/p' "$log")"
+if [ -n "$key" ]; then
+  version="$(basename "$installer" .exe)" && version="${version#Snapwren-Setup-}"
+  json="${installer%.exe}.json"
+  bash scripts/sign-update.sh "$installer" "$version" "$url" "$key" "$changelog" >"$json.part" ||
+    { rm -f "$json.part"; exit 1; }
+  mv "$json.part" "$json"
+  echo "build-installer.sh: signed $json, to be served as version.json" >&2
+fi
+echo "$installer"

@@ -8,6 +8,8 @@ packages=(
   g++-mingw-w64-x86-64-posix mingw-w64-tools googletest cmake make
   # running the program and driving it like a user
   wine wine64 xvfb xdotool x11-utils imagemagick xclip
+  # Wine's bcrypt.dll loads it at run time for ECDSA, which checks the updates' signatures
+  libgnutls30
   # fonts that the test prefix substitutes for Segoe UI, Microsoft Sans Serif and Tahoma
   fonts-liberation fonts-dejavu-core
   # end-to-end tests, their HTTPS servers and the private network namespace they run in

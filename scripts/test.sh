@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds Snapwren against loopback test servers and runs every test
-# under Wine on a private X server (unit tests through CTest, then end-to-end tests through
-# pytest), and stops all it started. BUILD_DIR: the build directory (build/), with screenshots in
-# $BUILD_DIR/test-artifacts/.
+# Installs what is missing, builds Snapwren against loopback test servers (trusting updates signed
+# with the test key tests/keys/update-test-key.pem), runs every test under Wine on a private X
+# server (unit tests through CTest, then end-to-end tests through pytest), and stops all it
+# started. BUILD_DIR: the build directory (build/), with screenshots in $BUILD_DIR/test-artifacts/.
 #   bash scripts/test.sh                      every test
 #   bash scripts/test.sh -k menu -x           only the end-to-end tests, with pytest's arguments
 #   bash scripts/test.sh --unit [-R overlay]  only the unit tests, with CTest's arguments
@@ -19,7 +19,8 @@ if [ "${SNAPWREN_TEST_NETNS:-}" != 1 ]; then
   step "build in $build_dir (test servers on localhost)"
   cmake -S . -B "$build_dir" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
     -DCMAKE_BUILD_TYPE=Release -DSNAPWREN_UPLOAD_URL=https://localhost/upload.php \
-    -DSNAPWREN_UPDATE_HOST=localhost >/dev/null || fail "cmake configure failed"
+    -DSNAPWREN_UPDATE_HOST=localhost -DSNAPWREN_UPDATE_KEY="$(bash scripts/make-update-key.sh \
+    --public tests/keys/update-test-key.pem)" >/dev/null || fail "cmake configure failed"
   cmake --build "$build_dir" -j"$(nproc)" || fail "build failed"
   # A network namespace of its own: the HTTPS servers on 127.0.0.1:443 collide with no parallel
   # run, and nothing they send can leave the machine.

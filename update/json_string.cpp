@@ -2,26 +2,185 @@
 
 #include <windows.h>
 
-std::wstring Utf8ToUtf16(const std::string& text) {
-  const int length = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
-  if (length <= 1) return {};
-  std::wstring wide(static_cast<size_t>(length), L'\0');
-  if (MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, wide.data(), length) != length) return {};
-  wide.resize(static_cast<size_t>(length) - 1);  // the terminator the conversion counted
-  return wide;
+#include <cstdint>
+
+namespace {
+
+// Far deeper than any version document; bounds the recursion that a hostile one could ask for.
+constexpr int kMaxDepth = 16;
+
+struct Reader {
+  const std::string& text;
+  size_t at = 0;
+
+  bool AtEnd() const { return at >= text.size(); }
+  char Peek() const { return AtEnd() ? '\0' : text[at]; }
+  void SkipSpace() {
+    while (!AtEnd() && (Peek() == ' ' || Peek() == '\t' || Peek() == '\n' || Peek() == '\r')) ++at;
+  }
+  bool Eat(char c) {
+    SkipSpace();
+    if (Peek() != c || AtEnd()) return false;
+    ++at;
+    return true;
+  }
+  bool EatWord(const char* word) {
+    const std::string expected(word);
+    if (text.compare(at, expected.size(), expected) != 0) return false;
+    at += expected.size();
+    return true;
+  }
+  bool EatDigits() {
+    const size_t start = at;
+    while (Peek() >= '0' && Peek() <= '9') ++at;
+    return at > start;
+  }
+};
+
+bool ReadHex4(Reader& r, uint32_t& value) {
+  value = 0;
+  for (int i = 0; i < 4; ++i, ++r.at) {
+    const char c = r.Peek();
+    const int digit = c >= '0' && c <= '9'   ? c - '0'
+                      : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                      : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                             : -1;
+    if (digit < 0) return false;
+    value = value << 4 | static_cast<uint32_t>(digit);
+  }
+  return true;
 }
 
-std::wstring ExtractJsonString(const std::string& json, const std::string& key) {
-  // The server's document is three flat string members, so a byte search is enough; it finds
-  // the first place the quoted key appears, even inside another value.
-  const std::string needle = "\"" + key + "\"";
-  const size_t keyAt = json.find(needle);
-  if (keyAt == std::string::npos) return {};
-  const size_t colon = json.find(':', keyAt);
-  if (colon == std::string::npos) return {};
-  const size_t open = json.find('"', colon);
-  if (open == std::string::npos) return {};
-  const size_t close = json.find('"', open + 1);
-  if (close == std::string::npos) return {};
-  return Utf8ToUtf16(json.substr(open + 1, close - open - 1));
+void AppendUtf8(std::string& out, uint32_t code) {
+  if (code < 0x80) {
+    out += static_cast<char>(code);
+  } else if (code < 0x800) {
+    out += static_cast<char>(0xC0 | code >> 6);
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else if (code < 0x10000) {
+    out += static_cast<char>(0xE0 | code >> 12);
+    out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | code >> 18);
+    out += static_cast<char>(0x80 | (code >> 12 & 0x3F));
+    out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  }
+}
+
+// A \u escape after its backslash; a UTF-16 surrogate pair takes two, and half a pair is no
+// character at all.
+bool ReadUnicodeEscape(Reader& r, std::string& out) {
+  uint32_t code = 0;
+  if (!ReadHex4(r, code) || (code >= 0xDC00 && code < 0xE000)) return false;
+  if (code >= 0xD800 && code < 0xDC00) {
+    uint32_t low = 0;
+    if (!r.EatWord("\\u") || !ReadHex4(r, low) || low < 0xDC00 || low >= 0xE000) return false;
+    code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+  }
+  AppendUtf8(out, code);
+  return true;
+}
+
+bool ReadString(Reader& r, std::string& out) {
+  if (!r.Eat('"')) return false;
+  while (!r.AtEnd()) {
+    const char c = r.text[r.at++];
+    if (c == '"') return true;
+    if (static_cast<unsigned char>(c) < 0x20) return false;  // must be escaped
+    if (c != '\\') {
+      out += c;
+      continue;
+    }
+    const char escape = r.AtEnd() ? '\0' : r.text[r.at++];
+    switch (escape) {
+      case '"': case '\\': case '/': out += escape; break;
+      case 'b': out += '\b'; break;
+      case 'f': out += '\f'; break;
+      case 'n': out += '\n'; break;
+      case 'r': out += '\r'; break;
+      case 't': out += '\t'; break;
+      case 'u':
+        if (!ReadUnicodeEscape(r, out)) return false;
+        break;
+      default: return false;
+    }
+  }
+  return false;
+}
+
+bool ReadNumber(Reader& r) {
+  r.EatWord("-");
+  if (!r.EatWord("0") && !r.EatDigits()) return false;
+  if (r.EatWord(".") && !r.EatDigits()) return false;
+  if (r.Peek() == 'e' || r.Peek() == 'E') {
+    ++r.at;
+    if (!r.EatWord("+")) r.EatWord("-");
+    if (!r.EatDigits()) return false;
+  }
+  return true;
+}
+
+bool ReadObject(Reader& r, JsonMembers* members, int depth);
+
+bool ReadValue(Reader& r, std::optional<std::string>& text, int depth) {
+  if (depth > kMaxDepth) return false;
+  r.SkipSpace();
+  switch (r.Peek()) {
+    case '"': {
+      std::string value;
+      if (!ReadString(r, value)) return false;
+      text = std::move(value);
+      return true;
+    }
+    case '{': return ReadObject(r, nullptr, depth + 1);
+    case '[': {
+      ++r.at;
+      if (r.Eat(']')) return true;
+      do {
+        std::optional<std::string> ignored;
+        if (!ReadValue(r, ignored, depth + 1)) return false;
+      } while (r.Eat(','));
+      return r.Eat(']');
+    }
+    case 't': return r.EatWord("true");
+    case 'f': return r.EatWord("false");
+    case 'n': return r.EatWord("null");
+    default: return ReadNumber(r);
+  }
+}
+
+bool ReadObject(Reader& r, JsonMembers* members, int depth) {
+  if (!r.Eat('{')) return false;
+  if (r.Eat('}')) return true;
+  do {
+    std::string name;
+    std::optional<std::string> value;
+    if (!ReadString(r, name) || !r.Eat(':') || !ReadValue(r, value, depth)) return false;
+    // A name given twice could mean one thing to the publisher's tools and another here.
+    if (members && !members->emplace(std::move(name), std::move(value)).second) return false;
+  } while (r.Eat(','));
+  return r.Eat('}');
+}
+
+}  // namespace
+
+std::optional<JsonMembers> ReadJsonObject(const std::string& json) {
+  Reader reader{json};
+  JsonMembers members;
+  if (!ReadObject(reader, &members, 0)) return std::nullopt;
+  reader.SkipSpace();
+  if (!reader.AtEnd()) return std::nullopt;
+  return members;
+}
+
+std::wstring Utf8ToUtf16(const std::string& text) {
+  if (text.empty()) return {};
+  const int size = static_cast<int>(text.size());
+  const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0);
+  if (length <= 0) return {};
+  std::wstring wide(static_cast<size_t>(length), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), size, wide.data(), length);
+  return wide;
 }

@@ -1,109 +1,100 @@
 #include "update/update_check.h"
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
+#include "app/https.h"
 #include "app/tray.h"
 #include "build_config.h"
 #include "update/json_string.h"
+#include "update/update_signature.h"
 #include "update/version.h"
-#include "update/winhttp_handle.h"
 
 namespace {
 
 constexpr wchar_t kUserAgent[] = L"Snapwren-Updater/1.0";
 constexpr wchar_t kVersionPath[] = L"/version.json";
-constexpr DWORD kReceiveTimeoutMs = 10000;
+constexpr DWORD kTimeoutMs = 10000;
 constexpr DWORD kStatusOk = 200;
+constexpr wchar_t kInvalidAnswer[] = L"Ungültige Serverantwort";
+constexpr wchar_t kNotVerified[] =
+    L"Das Update konnte nicht verifiziert werden: Die Signatur fehlt oder ist ungültig.";
+constexpr HttpsTexts kTexts = {L"WinHttpOpen fehlgeschlagen",       L"Verbindung fehlgeschlagen",
+                               L"Request erstellen fehlgeschlagen", L"Request erstellen fehlgeschlagen",
+                               L"Request senden fehlgeschlagen",    L"Keine Antwort vom Server"};
 
-// Appends the response body to `body`; false once it grows past kMaxVersionJsonBytes.
-bool ReadBodyWithinLimit(HINTERNET request, std::string& body) {
-  for (;;) {
-    DWORD available = 0;
-    if (!WinHttpQueryDataAvailable(request, &available) || available == 0) return true;
-    std::vector<char> buffer(available);
-    DWORD read = 0;
-    // A failed read adds nothing; the next query tells whether anything is left to read.
-    if (WinHttpReadData(request, buffer.data(), available, &read)) {
-      body.append(buffer.data(), read);
-    }
-    if (body.size() > kMaxVersionJsonBytes) return false;
-  }
+// A member's text into `text` (left empty when the member is missing); false when the member is
+// there but is not a string.
+bool ReadMember(const JsonMembers& members, const char* name, std::string& text) {
+  const auto found = members.find(name);
+  if (found == members.end()) return true;
+  if (!found->second) return false;
+  text = *found->second;
+  return true;
 }
 
 }  // namespace
 
 std::string FetchVersionJson(std::wstring& error) {
-  UniqueInternet session(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
-                                     WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
-  if (!session) {
-    error = L"WinHttpOpen fehlgeschlagen";
+  HttpsRequest request;
+  request.userAgent = kUserAgent;
+  request.target.host = kUpdateHost;
+  request.target.path = kVersionPath;
+  request.timeoutMs = kTimeoutMs;
+  const HttpsExchange exchange = SendHttps(request);
+  if (exchange.failed != HttpsStep::Done) {
+    error = FailureText(exchange.failed, kTexts);
     return {};
   }
-  UniqueInternet connection(
-      WinHttpConnect(session.get(), kUpdateHost, INTERNET_DEFAULT_HTTPS_PORT, 0));
-  if (!connection) {
-    error = L"Verbindung fehlgeschlagen";
+  if (exchange.status != kStatusOk) {
+    error = L"HTTP Status: " + std::to_wstring(exchange.status);
     return {};
   }
-  UniqueInternet request(WinHttpOpenRequest(connection.get(), L"GET", kVersionPath, nullptr,
-                                            WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
-                                            WINHTTP_FLAG_SECURE));
-  if (!request) {
-    error = L"Request erstellen fehlgeschlagen";
-    return {};
-  }
-  DWORD timeout = kReceiveTimeoutMs;
-  WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof timeout);
-
-  if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA,
-                          0, 0, 0)) {
-    error = L"Request senden fehlgeschlagen";
-    return {};
-  }
-  if (!WinHttpReceiveResponse(request.get(), nullptr)) {
-    error = L"Keine Antwort vom Server";
-    return {};
-  }
-  const DWORD status = QueryStatusCode(request.get());
-  if (status != kStatusOk) {
-    error = L"HTTP Status: " + std::to_wstring(status);
-    return {};
-  }
-
+  // What arrived before the body broke off is judged whole: the document then does not parse.
   std::string body;
-  if (!ReadBodyWithinLimit(request.get(), body)) {
+  if (ReadBodyInto(exchange.request.get(), body, kMaxVersionJsonBytes) == BodyEnd::TooLarge) {
     // A body this large cannot be the version document; reading on would only fill memory.
-    error = L"Ungültige Serverantwort";
+    error = kInvalidAnswer;
     return {};
   }
   return body;
 }
 
-UpdateInfo ReadUpdateInfo(const std::string& body, const std::wstring& fetchError) {
+UpdateInfo ReadUpdateInfo(const std::string& body, const std::wstring& fetchError,
+                          const std::string& publicKeyHex) {
   UpdateInfo info;
   if (body.empty()) {
     info.error = fetchError.empty() ? L"Keine Antwort vom Update-Server" : fetchError;
     return info;
   }
-  std::wstring version = ExtractJsonString(body, "version");
-  std::wstring url = ExtractJsonString(body, "url");
-  std::wstring changelog = ExtractJsonString(body, "changelog");
-  if (version.empty()) {
-    info.error = L"Ungültige Serverantwort";
+  const std::optional<JsonMembers> members = ReadJsonObject(body);
+  std::string version, url, changelog, sha256, signature;
+  if (!members || !ReadMember(*members, "version", version) || !ReadMember(*members, "url", url) ||
+      !ReadMember(*members, "changelog", changelog) || !ReadMember(*members, "sha256", sha256) ||
+      !ReadMember(*members, "signature", signature) || version.empty()) {
+    info.error = kInvalidAnswer;
     return info;
   }
-  info.available = IsNewerVersion(kAppVersion, version);
-  info.version = std::move(version);
-  info.url = std::move(url);
-  info.changelog = std::move(changelog);
+  // Whoever controls the update host, or holds a certificate for its name, can write this
+  // document: only the publisher's signature makes its version and installer count.
+  if (!VerifyUpdateSignature(version, sha256, signature, publicKeyHex)) {
+    info.error = kNotVerified;
+    return info;
+  }
+  const std::vector<BYTE> digest = *DecodeHex(sha256);
+  std::copy(digest.begin(), digest.end(), info.sha256.begin());
+  info.version = Utf8ToUtf16(version);
+  info.url = Utf8ToUtf16(url);
+  info.changelog = Utf8ToUtf16(changelog);
+  info.available = IsNewerVersion(kAppVersion, info.version);
   return info;
 }
 
 UpdateInfo CheckForUpdate() {
   std::wstring error;
   const std::string body = FetchVersionJson(error);
-  return ReadUpdateInfo(body, error);
+  return ReadUpdateInfo(body, error, kUpdateKey);
 }
 
 DWORD WINAPI UpdateCheckThread(LPVOID parameter) {

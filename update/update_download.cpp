@@ -4,67 +4,35 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
-#include <vector>
-
+#include "app/https.h"
 #include "app/win_handles.h"
-#include "update/winhttp_handle.h"
+#include "update/update_check.h"
+#include "update/update_signature.h"
 
 namespace {
 
 constexpr wchar_t kUserAgent[] = L"Snapwren-Updater/1.0";
 constexpr wchar_t kUpdateFileName[] = L"Snapwren_Update.exe";
-// The download grows under this suffix and takes the installer's name only once complete, so a
-// broken download never leaves something that looks like a finished installer.
+// The download grows under this suffix and takes the installer's name only once complete and
+// verified, so a broken or altered download never leaves something that looks like an installer.
 constexpr wchar_t kPartialSuffix[] = L".part";
-constexpr DWORD kReceiveTimeoutMs = 60000;
+constexpr DWORD kTimeoutMs = 60000;
 constexpr DWORD kStatusOk = 200;
-constexpr DWORD kHostCapacity = 256;
-constexpr DWORD kPathCapacity = 1024;
 
 constexpr wchar_t kErrorTitle[] = L"Update-Fehler";
 constexpr wchar_t kBadUrl[] = L"Ungültige Download-URL";
-constexpr wchar_t kSessionFailed[] = L"Download-Session fehlgeschlagen";
-constexpr wchar_t kConnectFailed[] = L"Verbindung zum Download-Server fehlgeschlagen";
-constexpr wchar_t kRequestFailed[] = L"Download-Request fehlgeschlagen";
 constexpr wchar_t kDownloadFailed[] = L"Download fehlgeschlagen";
+constexpr HttpsTexts kTexts = {L"Download-Session fehlgeschlagen",
+                               L"Verbindung zum Download-Server fehlgeschlagen",
+                               L"Download-Request fehlgeschlagen", L"Download-Request fehlgeschlagen",
+                               kDownloadFailed, kDownloadFailed};
 constexpr wchar_t kCreateFailed[] = L"Konnte Update-Datei nicht erstellen";
+constexpr wchar_t kAltered[] =
+    L"Der Download ist beschädigt oder wurde verändert. Das Update wurde nicht gestartet.";
 constexpr wchar_t kStartFailed[] = L"Update konnte nicht gestartet werden";
 constexpr wchar_t kReadyTitle[] = L"Update bereit";
 constexpr wchar_t kReadyText[] =
     L"Download abgeschlossen!\n\nSnapwren wird jetzt beendet und das Update gestartet.";
-
-struct CrackedUrl {
-  std::wstring host;
-  std::wstring path;
-  bool secure = false;
-};
-
-// Host and path only; the path keeps any query because no separate buffer asks for it.
-bool CrackDownloadUrl(const std::wstring& url, CrackedUrl& cracked) {
-  wchar_t host[kHostCapacity] = {};
-  wchar_t path[kPathCapacity] = {};
-  URL_COMPONENTS parts = {};
-  parts.dwStructSize = sizeof parts;
-  parts.lpszHostName = host;
-  parts.dwHostNameLength = kHostCapacity;
-  parts.lpszUrlPath = path;
-  parts.dwUrlPathLength = kPathCapacity;
-  if (!WinHttpCrackUrl(url.c_str(), 0, 0, &parts)) return false;
-  cracked.host = host;
-  cracked.path = path;
-  cracked.secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
-  return true;
-}
-
-std::optional<uint64_t> QueryContentLength(HINTERNET request) {
-  wchar_t value[32] = {};
-  DWORD size = sizeof value;
-  if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX,
-                           value, &size, WINHTTP_NO_HEADER_INDEX)) {
-    return std::nullopt;
-  }
-  return ParseContentLength(value);
-}
 
 // Removes the partial download unless it was handed over under its final name. Declared before
 // the file's owner, so the file is closed by the time it is deleted.
@@ -85,61 +53,43 @@ class PartialFile {
   bool kept_ = false;
 };
 
-// Copies the body into `file`; false when the transfer breaks off or a write fails.
-bool CopyBody(HINTERNET request, HANDLE file, uint64_t& total) {
-  for (;;) {
-    DWORD available = 0;
-    if (!WinHttpQueryDataAvailable(request, &available)) return false;
-    if (available == 0) return true;
-    std::vector<char> buffer(available);
-    DWORD read = 0;
-    if (!WinHttpReadData(request, buffer.data(), available, &read)) return false;
-    DWORD written = 0;
-    if (!WriteFile(file, buffer.data(), read, &written, nullptr) || written != read) return false;
-    total += read;
-  }
-}
-
-// Fetches `url` into `target`. Returns the message for the user, empty on success; every handle
-// is closed by the time it returns.
-std::wstring DownloadInstaller(const std::wstring& url, const std::wstring& target) {
-  CrackedUrl cracked;
-  if (!CrackDownloadUrl(url, cracked)) return kBadUrl;
-
-  UniqueInternet session(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
-                                     WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
-  if (!session) return kSessionFailed;
+// Fetches the installer into `target` once its SHA-256 equals `expected`. Returns the message for
+// the user, empty on success; every handle is closed and a partial file deleted by then.
+std::wstring DownloadInstaller(const std::wstring& url, const Sha256Digest& expected,
+                               const std::wstring& target) {
+  std::optional<HttpsTarget> where = CrackUrl(url);
+  if (!where) return kBadUrl;
   // The port follows the scheme alone; a port written in the address is not used.
-  const INTERNET_PORT port =
-      cracked.secure ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT;
-  UniqueInternet connection(WinHttpConnect(session.get(), cracked.host.c_str(), port, 0));
-  if (!connection) return kConnectFailed;
-  UniqueInternet request(WinHttpOpenRequest(
-      connection.get(), L"GET", cracked.path.c_str(), nullptr, WINHTTP_NO_REFERER,
-      WINHTTP_DEFAULT_ACCEPT_TYPES, cracked.secure ? WINHTTP_FLAG_SECURE : 0));
-  if (!request) return kRequestFailed;
-  DWORD timeout = kReceiveTimeoutMs;
-  WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof timeout);
-
-  if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA,
-                          0, 0, 0) ||
-      !WinHttpReceiveResponse(request.get(), nullptr)) {
-    return kDownloadFailed;
-  }
+  where->port = where->secure ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT;
+  HttpsRequest request;
+  request.userAgent = kUserAgent;
+  request.target = std::move(*where);
+  request.timeoutMs = kTimeoutMs;
+  const HttpsExchange exchange = SendHttps(request);
+  if (exchange.failed != HttpsStep::Done) return FailureText(exchange.failed, kTexts);
   // An error page is not an installer: only a 200 body may be offered to start.
-  if (QueryStatusCode(request.get()) != kStatusOk) return kDownloadFailed;
-  const std::optional<uint64_t> announced = QueryContentLength(request.get());
+  if (exchange.status != kStatusOk) return kDownloadFailed;
 
   PartialFile partial(target + kPartialSuffix);
+  Sha256 hash;
   uint64_t total = 0;
   {
     UniqueFile file(CreateFileW(partial.path().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return kCreateFailed;
-    if (!CopyBody(request.get(), file.get(), total)) return kDownloadFailed;
+    // Hashed as written, so the file that is started is the file that was checked.
+    const BodyEnd end = ReadBody(exchange.request.get(), kNoBodyLimit,
+                                 [&](const BYTE* data, DWORD size) {
+                                   DWORD written = 0;
+                                   total += size;
+                                   return WriteFile(file.get(), data, size, &written, nullptr) &&
+                                          written == size && hash.Add(data, size);
+                                 });
+    // An empty body starts nothing.
+    if (end != BodyEnd::Complete || total == 0) return kDownloadFailed;
   }
-  // Fewer bytes than announced means the connection dropped; an empty body starts nothing.
-  if (total == 0 || (announced && total != *announced)) return kDownloadFailed;
+  const std::optional<Sha256Digest> digest = hash.Finish();
+  if (!digest || *digest != expected) return kAltered;
 
   // Replaces an older download of the same name, as a fresh download should.
   if (!MoveFileExW(partial.path().c_str(), target.c_str(),
@@ -161,16 +111,6 @@ std::wstring UpdateFileIn(const std::wstring& folder) {
   return folder + L"\\" + kUpdateFileName;
 }
 
-std::optional<uint64_t> ParseContentLength(const std::wstring& value) {
-  if (value.empty() || value.size() > 19) return std::nullopt;  // 19 digits always fit
-  uint64_t length = 0;
-  for (const wchar_t c : value) {
-    if (c < L'0' || c > L'9') return std::nullopt;
-    length = length * 10 + static_cast<uint64_t>(c - L'0');
-  }
-  return length;
-}
-
 std::wstring UpdateTargetPath() {
   PWSTR downloads = nullptr;
   if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_Downloads, 0, nullptr, &downloads))) {
@@ -184,9 +124,9 @@ std::wstring UpdateTargetPath() {
   return UpdateFileIn(FolderOf(module));
 }
 
-bool DownloadAndInstallUpdate(const std::wstring& url, HWND owner) {
+bool DownloadAndInstallUpdate(const UpdateInfo& update, HWND owner) {
   const std::wstring target = UpdateTargetPath();
-  const std::wstring error = DownloadInstaller(url, target);
+  const std::wstring error = DownloadInstaller(update.url, update.sha256, target);
   if (!error.empty()) {
     MessageBoxW(owner, error.c_str(), kErrorTitle, MB_ICONERROR);
     return false;

@@ -3,16 +3,19 @@ prefixes trust. POSTs are uploads, answered as `mode` says (or /t/<mode>/upload.
 status-<n>, empty, no-link, limit (1 MiB), huge (2 MiB), stall-head (no answer), stall-body (part
 of one), drop (closed at once), hold (answered once the test allows that upload, as `later` says
 for its number, else ok), with links https://img.example/<n>.png in the order uploads arrive.
-GETs are answered from `routes`: path -> (status, body[, bytes sent before the line drops])."""
+GETs are answered from `routes`: path -> (status, body[, bytes sent before the line drops]).
+version.json is signed with the test key that the test build trusts, by the release script."""
 
 import http.server
+import json
 import re
 import ssl
 import subprocess
+import tempfile
 import threading
 from dataclasses import dataclass
 
-from conftest import CERTS, poll
+from conftest import CERTS, REPO, poll
 
 
 @dataclass
@@ -38,6 +41,9 @@ class Request:
                         b"\r\nContent-Type: image/png"), head
         assert b"\r\n" + delimiter not in content, "more than one part"
         return content
+
+
+TEST_KEY = REPO / "tests" / "keys" / "update-test-key.pem"
 
 
 class Server:
@@ -66,10 +72,15 @@ class Server:
     def paths(self):
         return [r.path for r in self.requests if r.method == "GET"]
 
-    def version_json(self, version, url="", changelog=None):
-        changes = "" if changelog is None else f', "changelog": "{changelog}"'
-        self.routes["/version.json"] = (
-            200, f'{{"version": "{version}", "url": "{url}"{changes}}}'.encode())
+    def version_json(self, version, url="", changelog="", installer=b"", signed=True):
+        body = json.dumps({"version": version, "url": url}).encode()
+        if signed:
+            with tempfile.NamedTemporaryFile() as file:
+                file.write(installer), file.flush()
+                body = subprocess.run(["bash", REPO / "scripts" / "sign-update.sh", file.name,
+                                       version, url, TEST_KEY, changelog],
+                                      check=True, capture_output=True).stdout
+        self.routes["/version.json"] = (200, body)
 
     def handler(self):
         server = self

@@ -1,13 +1,15 @@
 """The installer (installer/snapwren.nsi) as a user meets it: the wizard, the Start-menu entry, the
 start at sign-in, the uninstaller, and Snapwren's own update to the build's snapwren_next.exe
-(1.0.1). Each test starts and ends without an installation."""
+(1.0.1), signed by the release script. Each test starts and ends without an installation."""
 
 import subprocess
+from pathlib import Path
 
 import pytest
 
 from conftest import (IDCANCEL, IDOK, IDRETRY, IDYES, PREFIXES, REPO, Snapwren, center, exe,
                       poll, winpath)
+from servers import TEST_KEY
 
 UNINSTALL = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Snapwren"
 RUN = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Run"
@@ -18,8 +20,11 @@ BUILT = {"1.0.0": "Snapwren.exe", "1.0.1": "snapwren_next.exe"}
 
 @pytest.fixture(scope="module")
 def installers():
+    """Each version's installer; 1.0.1's signed, as a release is, for Snapwren's own update."""
+    sign = ["--sign", TEST_KEY, "--url", "https://localhost/Setup.exe"]
     built = {version: subprocess.run(["bash", REPO / "scripts" / "build-installer.sh", "--exe",
-                                      exe(name), "--outdir", PREFIXES / "installers"],
+                                      exe(name), "--outdir", PREFIXES / "installers"] +
+                                     (sign if version == "1.0.1" else []),
                                      capture_output=True, text=True)
              for version, name in BUILT.items()}
     assert all(r.returncode == 0 for r in built.values()), [r.stderr for r in built.values()]
@@ -144,8 +149,9 @@ def test_sign_in_start_and_snapwrens_own_update_keep_the_settings(desktop, kit, 
     assert desktop.start(installers["1.0.0"], "/S").wait(60) == 0
     assert not desktop.window(2, message=True, cls="SnapwrenTrayClass"), "it started nothing"
     kit.check_installed("1.0.0")
-    server.version_json("1.0.1", "https://localhost/Setup.exe")
-    server.routes["/Setup.exe"] = (200, open(installers["1.0.1"], "rb").read())
+    setup = Path(installers["1.0.1"])
+    server.routes["/Setup.exe"] = (200, setup.read_bytes())
+    server.routes["/version.json"] = (200, setup.with_suffix(".json").read_bytes())
     desktop.start("wineboot")  # a sign-in: it starts what the user's Run key names
     app = kit.running()
     desktop.answer(desktop.message_box(15, pid=app.pid, title="Update verfügbar"), IDYES)
