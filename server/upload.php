@@ -2,7 +2,7 @@
 // Snapwren's upload endpoint. Snapwren posts each screenshot as a multipart form with exactly
 // one field, "image", holding a PNG; this script checks it, stores it under a fresh unguessable
 // name and answers 200 with {"url": "<where it is served>"}. Anything else gets a 4xx status
-// with {"error": "<why>"}; a failure to store gets 500.
+// with {"error": "<why>"}; a disk nearly full gets 507, a failure to store 500.
 //
 // Drop it onto PHP web space (PHP 7.4 or newer) beside a folder "i" that PHP may write to, and
 // let the web server serve that folder as static files only (see README.md and the examples in
@@ -21,6 +21,11 @@ const MAX_PNG_BYTES = 10 * 1024 * 1024;
 // address is the folder "i" beside this script on the host the request came to.
 const STORE_DIR = __DIR__ . '/i';
 const STORE_URL = null;
+
+// While the store's disk has less than this many bytes free, uploads get 507 before anything is
+// written, so that screenshots never take the space that the server itself needs. The web server
+// may set it instead (SNAPWREN_MIN_FREE_BYTES, see deploy/nginx-snapwren.conf).
+const MIN_FREE_BYTES = 1024 * 1024 * 1024;
 
 // --- what a request may hold ---------------------------------------------------------------------
 
@@ -103,6 +108,13 @@ function png_limit(int $own, int $uploadMax, int $postMax): int
         $limit = min($limit, max(0, $postMax - MAX_FRAMING_BYTES));
     }
     return $limit;
+}
+
+// The free space below which uploads are refused: the web server's setting, else the default.
+function min_free_bytes(array $server): int
+{
+    $value = (string)($server['SNAPWREN_MIN_FREE_BYTES'] ?? '');
+    return ctype_digit($value) ? (int)$value : MIN_FREE_BYTES;
 }
 
 // The boundary named in a multipart/form-data Content-Type, or null when there is none.
@@ -220,6 +232,12 @@ function handle_upload(): void
     // Beyond post_max_size PHP has dropped the whole body: the length is all there is.
     if ($length > $limit + MAX_FRAMING_BYTES) {
         fail(413, 'image too large', ['limit' => $limit]);
+    }
+
+    // The upload needs about its own length; a disk whose free space cannot be read is not judged.
+    $free = @disk_free_space(is_dir(STORE_DIR) ? STORE_DIR : __DIR__);
+    if ($free !== false && $free - $length < min_free_bytes($_SERVER)) {
+        fail(507, 'insufficient storage: try again later');
     }
 
     $boundary = multipart_boundary((string)($_SERVER['CONTENT_TYPE'] ?? ''));

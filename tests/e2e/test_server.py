@@ -1,17 +1,20 @@
 """The reference server of server/ as a self-hoster deploys it: nginx with TLS in front of PHP-FPM,
 configured from the examples in server/deploy/ with only the machine's own strings replaced, on
-127.0.0.1:443 as localhost."""
+127.0.0.1:443 as localhost, and the retention job of that folder."""
 
 import concurrent.futures
 import glob
 import http.client
 import json
+import os
 import re
 import shutil
+import signal
 import socket
 import ssl
 import struct
 import subprocess
+import time
 import zlib
 
 import pytest
@@ -64,11 +67,16 @@ class Reference:
                                      "--allow-to-run-as-root", "--fpm-config", folder / "fpm.conf"],
                                     stderr=subprocess.DEVNULL)
         poll(socket_path.exists, 15, "PHP-FPM")
-        (folder / "site.conf").write_text(replaced("nginx-snapwren.conf", [
-            ("/etc/letsencrypt/live/snapwren.example/fullchain.pem", str(CERTS / "server.pem")),
-            ("/etc/letsencrypt/live/snapwren.example/privkey.pem", str(CERTS / "server.key")),
-            ("snapwren.example", "localhost"), ("/var/www/snapwren", str(self.www)),
-            ("unix:/run/php/snapwren-fpm.sock", f"unix:{socket_path}")]))
+        self.site = lambda min_free: (folder / "site.conf").write_text(replaced(
+            "nginx-snapwren.conf", [
+                ("/etc/letsencrypt/live/snapwren.example/fullchain.pem", str(CERTS / "server.pem")),
+                ("/etc/letsencrypt/live/snapwren.example/privkey.pem", str(CERTS / "server.key")),
+                ("snapwren.example", "localhost"), ("/var/www/snapwren", str(self.www)),
+                ("unix:/run/php/snapwren-fpm.sock", f"unix:{socket_path}"),
+                # This machine is the organisation; 127.0.0.2 is anyone else.
+                ("192.0.2.0/24 1;", "127.0.0.1/32 1;"),
+                ("SNAPWREN_MIN_FREE_BYTES 1073741824", f"SNAPWREN_MIN_FREE_BYTES {min_free}")]))
+        self.site(0)
         shutil.copy("/etc/nginx/fastcgi_params", folder)
         # What Debian's nginx.conf gives a site, with the run's own files.
         temp = "".join(f"{kind}_temp_path {folder}/{kind};\n"
@@ -85,8 +93,10 @@ class Reference:
     def stored(self):
         return sorted((self.www / "i").glob("*.png"))
 
-    def request(self, method, path, body=None, headers=None, port=443, chunked=False):
-        connection = (http.client.HTTPSConnection("localhost", context=self.context)
+    def request(self, method, path, body=None, headers=None, port=443, chunked=False,
+                source="127.0.0.1"):
+        connection = (http.client.HTTPSConnection("localhost", context=self.context,
+                                                  source_address=(source, 0))
                       if port == 443 else http.client.HTTPConnection("localhost", port))
         connection.request(method, path, body=iter([body]) if chunked else body,
                            headers=headers or {}, encode_chunked=chunked)
@@ -209,3 +219,40 @@ def test_only_stored_pngs_and_the_update_files_are_served(reference):
     # Plain HTTP only ever points to HTTPS.
     status, headers, _ = reference.request("GET", "/upload.php", port=80)
     assert (status, headers["location"]) == (301, "https://localhost/upload.php")
+
+
+def test_one_address_is_limited_to_a_burst_and_a_full_disk_stores_nothing(reference):
+    statuses = [reference.request("GET", "/upload.php", source="127.0.0.2")[0] for _ in range(40)]
+    assert statuses[:30] == [405] * 30 and statuses[-1] == 429, statuses
+    status, headers, body = reference.request("GET", "/upload.php", source="127.0.0.2")
+    assert (status, headers["retry-after"], json.loads(body)["error"]) == (
+        429, "60", "too many uploads: try again later")
+
+    before = reference.stored()
+    try:
+        reference.site(2**62)  # more free space than any disk has
+        reference.nginx.send_signal(signal.SIGHUP)
+        # The new configuration holds once a form that is no upload gets 507 instead of 400.
+        poll(lambda: reference.post([("x", None, None, b"")])[0] == 507, 10, "the reload")
+        status, _, body = reference.post([("image", "capture.png", "image/png", png(9))])
+        assert (status, json.loads(body)) == (507, {"error": "insufficient storage: try again later"})
+        assert reference.stored() == before
+    finally:
+        reference.site(0)
+        reference.nginx.send_signal(signal.SIGHUP)
+        poll(lambda: reference.post([("x", None, None, b"")])[0] == 400, 10, "the reload")
+
+
+def test_the_retention_job_deletes_only_stored_images_older_than_its_days(tmp_path):
+    day, now = 24 * 3600, time.time()
+    ages = {"0" * 32 + ".png": 31, "1" * 32 + ".png": 29, "A" * 32 + ".png": 31, "index.html": 99,
+            "notes.txt": 99, "sub/" + "2" * 32 + ".png": 99}
+    for name, days in ages.items():
+        (tmp_path / name).parent.mkdir(exist_ok=True)
+        (tmp_path / name).write_bytes(b"x")
+        os.utime(tmp_path / name, (now - days * day, now - days * day))
+    job = subprocess.run(["bash", REPO / "server" / "deploy" / "snapwren-retention.sh", tmp_path,
+                          "30"], capture_output=True, text=True)
+    assert job.returncode == 0 and "deleted 1 image(s)" in job.stdout, job.stderr
+    assert sorted(str(p.relative_to(tmp_path)) for p in tmp_path.rglob("*.*")) == sorted(
+        set(ages) - {"0" * 32 + ".png"})
