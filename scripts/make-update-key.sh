@@ -28,7 +28,7 @@ case "${1:-}" in
     [ $# -eq 1 ] || usage
     [ ! -e "$1" ] || fail "$1 exists; a new key is written to a new file only"
     (umask 077 && openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out "$1")
-    echo "make-update-key.sh: private key in $1; build with -DSNAPWREN_UPDATE_KEY=<the line below>" >&2
+    echo "make-update-key.sh: private key in $1; the build takes the line below" >&2
     public_half "$1"
     ;;
 esac

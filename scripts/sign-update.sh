@@ -49,5 +49,5 @@ for text in "$version" "$url" "$changelog"; do
   quoted="$(json_string "$text")" || exit 1
   texts+=("$quoted")
 done
-printf '{\n  "version": %s,\n  "url": %s,\n  "changelog": %s,\n  "sha256": "%s",\n  "signature": "%s"\n}\n' \
-  "${texts[@]}" "$sha256" "$signature"
+printf '{\n  "version": %s,\n  "url": %s,\n  "changelog": %s,\n' "${texts[@]}"
+printf '  "sha256": "%s",\n  "signature": "%s"\n}\n' "$sha256" "$signature"

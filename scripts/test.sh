@@ -17,10 +17,11 @@ if [ "${SNAPWREN_TEST_NETNS:-}" != 1 ]; then
   step "packages"
   bash scripts/setup.sh || fail "package setup failed"
   step "build in $build_dir (test servers on localhost)"
+  test_key="$(bash scripts/make-update-key.sh --public tests/keys/update-test-key.pem)"
   cmake -S . -B "$build_dir" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
     -DCMAKE_BUILD_TYPE=Release -DSNAPWREN_UPLOAD_URL=https://localhost/upload.php \
-    -DSNAPWREN_UPDATE_HOST=localhost -DSNAPWREN_UPDATE_KEY="$(bash scripts/make-update-key.sh \
-    --public tests/keys/update-test-key.pem)" >/dev/null || fail "cmake configure failed"
+    -DSNAPWREN_UPDATE_HOST=localhost -DSNAPWREN_UPDATE_KEY="$test_key" >/dev/null ||
+    fail "cmake configure failed"
   cmake --build "$build_dir" -j"$(nproc)" || fail "build failed"
   # A network namespace of its own: the HTTPS servers on 127.0.0.1:443 collide with no parallel
   # run, and nothing they send can leave the machine.

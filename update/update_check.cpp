@@ -20,9 +20,10 @@ constexpr DWORD kStatusOk = 200;
 constexpr wchar_t kInvalidAnswer[] = L"Ungültige Serverantwort";
 constexpr wchar_t kNotVerified[] =
     L"Das Update konnte nicht verifiziert werden: Die Signatur fehlt oder ist ungültig.";
-constexpr HttpsTexts kTexts = {L"WinHttpOpen fehlgeschlagen",       L"Verbindung fehlgeschlagen",
-                               L"Request erstellen fehlgeschlagen", L"Request erstellen fehlgeschlagen",
-                               L"Request senden fehlgeschlagen",    L"Keine Antwort vom Server"};
+constexpr wchar_t kRequestFailed[] = L"Request erstellen fehlgeschlagen";
+constexpr HttpsTexts kTexts = {L"WinHttpOpen fehlgeschlagen",    L"Verbindung fehlgeschlagen",
+                               kRequestFailed,                   kRequestFailed,
+                               L"Request senden fehlgeschlagen", L"Keine Antwort vom Server"};
 
 // A member's text into `text` (left empty when the member is missing); false when the member is
 // there but is not a string.

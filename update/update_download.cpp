@@ -22,10 +22,13 @@ constexpr DWORD kStatusOk = 200;
 constexpr wchar_t kErrorTitle[] = L"Update-Fehler";
 constexpr wchar_t kBadUrl[] = L"Ungültige Download-URL";
 constexpr wchar_t kDownloadFailed[] = L"Download fehlgeschlagen";
+constexpr wchar_t kRequestFailed[] = L"Download-Request fehlgeschlagen";
 constexpr HttpsTexts kTexts = {L"Download-Session fehlgeschlagen",
                                L"Verbindung zum Download-Server fehlgeschlagen",
-                               L"Download-Request fehlgeschlagen", L"Download-Request fehlgeschlagen",
-                               kDownloadFailed, kDownloadFailed};
+                               kRequestFailed,
+                               kRequestFailed,
+                               kDownloadFailed,
+                               kDownloadFailed};
 constexpr wchar_t kCreateFailed[] = L"Konnte Update-Datei nicht erstellen";
 constexpr wchar_t kAltered[] =
     L"Der Download ist beschädigt oder wurde verändert. Das Update wurde nicht gestartet.";
