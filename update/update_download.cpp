@@ -80,7 +80,7 @@ std::wstring DownloadInstaller(const std::wstring& url, const Sha256Digest& expe
     UniqueFile file(CreateFileW(partial.path().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return kCreateFailed;
-    // Hashed as written, so the file that is started is the file that was checked.
+    // Hashed as it is written: the bytes in the file are the bytes that are checked.
     const BodyEnd end = ReadBody(exchange.request.get(), kNoBodyLimit,
                                  [&](const BYTE* data, DWORD size) {
                                    DWORD written = 0;
