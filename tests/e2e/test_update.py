@@ -104,9 +104,9 @@ def test_the_menus_check_and_failed_downloads_say_what_went_wrong(desktop, downl
             answer(caption, text)
 
         server.version_json("1.2.0", URL)
-        # Not there, the server gone on the way, nothing in it.
-        for route in (None, (200, installer, len(installer) // 3), (200, b"")):
-            server.routes[PATH] = route or (404, b"")
+        # An error page (only its status refuses it), the server gone on the way, nothing in it.
+        for route in ((404, b"not found"), (200, installer, len(installer) // 3), (200, b"")):
+            server.routes[PATH] = route
             answer("Update-Fehler", "Download fehlgeschlagen", True)
         server.version_json("1.2.0", "")
         answer("Update-Fehler", "Ungültige Download-URL", True)
