@@ -107,9 +107,9 @@ def test_the_menus_check_and_failed_downloads_say_what_went_wrong(desktop, serve
         answer(caption, text)
 
     server.version_json("1.2.0", URL, installer=installer)
-    # Not there, the server gone on the way, nothing in it.
-    for route in (None, (200, installer, len(installer) // 3), (200, b"")):
-        server.routes[PATH] = route or (404, b"")
+    # An error page (only its status refuses it), the server gone on the way, nothing in it.
+    for route in ((404, b"not found"), (200, installer, len(installer) // 3), (200, b"")):
+        server.routes[PATH] = route
         answer("Update-Fehler", "Download fehlgeschlagen", True)
     # One byte other than signed: deleted, nothing started.
     server.routes[PATH] = (200, installer[:99] + bytes([installer[99] ^ 1]) + installer[100:])
