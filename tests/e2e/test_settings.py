@@ -29,13 +29,14 @@ def record(desktop, app, keys, hold=None, dpi=96):
     for x, y in (HOTKEYS_TAB, FIELD):
         desktop.click(left + scale(x, dpi), top + scale(y, dpi))
     desktop.key(keys)
+    desktop.screenshot(f"recorded-{keys}")
     if hold:  # only now: a combination held elsewhere never reaches the window
         assert desktop.hotkey_free(CTRL_SHIFT, ord(hold), hold=True)
     desktop.click(left + scale(SAVE[0], dpi), top + scale(SAVE[1], dpi))
     return window
 
 
-@pytest.mark.parametrize("dpi", [96, 144])
+@pytest.mark.parametrize("dpi", [96, 144, 192])
 def test_recorded_combinations_are_saved_become_the_hotkey_or_are_reported_taken(desktop,
                                                                                   snapwren, dpi):
     window = record(desktop, snapwren, "ctrl+shift+p", dpi=dpi)
