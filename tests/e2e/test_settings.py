@@ -1,7 +1,7 @@
 """The settings window as the tray menu opens it, with keys from the real keyboard: the recorded
-combination is saved and becomes the hotkey at once, or is reported as taken; at 144 DPI the
-window and its rows are 1.5 times as large and answer there. What the window does with each click
-and key is checked in the unit tests."""
+combination is saved and becomes the hotkey at once, or is reported as taken; at 144 and 192 DPI
+the window and its rows are 1.5 and 2 times as large and answer there. What the window does with
+each click and key is checked in the unit tests."""
 
 import pytest
 
