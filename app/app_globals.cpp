@@ -4,3 +4,4 @@ HINSTANCE g_instance = nullptr;
 ULONG_PTR g_gdiplusToken = 0;
 HICON g_appIcon = nullptr;
 HWND g_trayWnd = nullptr;
+HWND g_ownerWnd = nullptr;

@@ -4,7 +4,9 @@
 #include <gdiplus.h>
 
 #include "app/app.h"
+#include "app/dpi.h"
 #include "app/tray.h"
+#include "app/win_handles.h"
 #include "overlay/overlay_window.h"
 #include "resources/resource.h"
 #include "settings/settings.h"
@@ -64,6 +66,7 @@ int RunMessageLoop() {
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   g_instance = instance;
+  MakeProcessDpiAware();
 
   INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_TAB_CLASSES};
   InitCommonControlsEx(&controls);
@@ -72,7 +75,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   Gdiplus::GdiplusStartup(&g_gdiplusToken, &gdiplusInput, nullptr);
 
   g_appIcon = LoadIconW(g_instance, MAKEINTRESOURCEW(IDI_APP_ICON));
-  if (!g_appIcon) g_appIcon = CreateAppIcon();
+  // LoadIcon's icon is shared and must never be destroyed; only the drawn one is ours.
+  UniqueIcon drawnIcon;
+  if (!g_appIcon) {
+    drawnIcon.reset(CreateAppIcon());
+    g_appIcon = drawnIcon.get();
+  }
 
   LoadSettings();
 
@@ -96,14 +104,14 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     ShowStartupError(L"Fenster konnte nicht erstellt werden");
     return 1;
   }
-  CreateShellWatcher(g_instance);
+  CreateOwnerWindow(g_instance);
   StartUpdateCheck();
 
   const int exitCode = RunMessageLoop();
   // "Beenden" and a started update end the loop without destroying the tray window.
   RemoveTrayIcon();
 
-  if (g_appIcon) DestroyIcon(g_appIcon);
+  drawnIcon.reset();
   if (g_gdiplusToken) Gdiplus::GdiplusShutdown(g_gdiplusToken);
   if (mutex) {
     ReleaseMutex(mutex);

@@ -8,6 +8,7 @@
 #include "settings/settings_window.h"
 #include "update/update_check.h"
 #include "update/update_download.h"
+#include "upload/upload_worker.h"
 
 NOTIFYICONDATAW g_trayIconData = {};
 
@@ -25,7 +26,7 @@ constexpr wchar_t kHotkeyTakenAtStart[] =
 constexpr wchar_t kHotkeyTakenAfterChange[] =
     L"Hotkey konnte nicht registriert werden.\nMöglicherweise wird er bereits verwendet.";
 
-constexpr wchar_t kShellWatcherClass[] = L"SnapwrenShellWatcher";
+constexpr wchar_t kOwnerClass[] = L"SnapwrenOwner";
 UINT g_taskbarCreatedMessage = 0;
 
 HICON TrayIcon() { return g_appIcon ? g_appIcon : LoadIconW(nullptr, IDI_APPLICATION); }
@@ -115,7 +116,7 @@ void RunMenuCommand(HWND hwnd, UINT command) {
   }
 }
 
-LRESULT CALLBACK ShellWatcherWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK OwnerWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
   if (message == g_taskbarCreatedMessage && g_taskbarCreatedMessage != 0) {
     ReAddTrayIcon();
     return 0;
@@ -125,28 +126,37 @@ LRESULT CALLBACK ShellWatcherWndProc(HWND hwnd, UINT message, WPARAM wParam, LPA
 
 }  // namespace
 
-LRESULT CALLBACK TrayWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  switch (message) {
-    case WM_CREATE:
-      OnTrayCreate(hwnd);
-      return 0;
-    case WM_DESTROY:
-      OnTrayDestroy(hwnd);
-      return 0;
-    case WM_HOTKEY:
-      if (wParam == HOTKEY_ID) StartCapture();
-      return 0;
-    case WM_TRAYICON:
-      OnTrayIcon(hwnd, lParam);
-      return 0;
-    case WM_SETTINGS_CHANGED:
-      OnSettingsChanged(hwnd);
-      return 0;
-    case WM_UPDATE_AVAILABLE:
-      OnUpdateAvailable(hwnd, lParam);
-      return 0;
-    default:
-      return DefWindowProcW(hwnd, message, wParam, lParam);
+LRESULT CALLBACK TrayWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
+  // No exception may unwind into the system's message dispatch: the message ends handled.
+  try {
+    switch (message) {
+      case WM_CREATE:
+        OnTrayCreate(hwnd);
+        return 0;
+      case WM_DESTROY:
+        OnTrayDestroy(hwnd);
+        return 0;
+      case WM_HOTKEY:
+        if (wParam == HOTKEY_ID) StartCapture();
+        return 0;
+      case WM_TRAYICON:
+        OnTrayIcon(hwnd, lParam);
+        return 0;
+      case WM_SETTINGS_CHANGED:
+        OnSettingsChanged(hwnd);
+        return 0;
+      case WM_UPDATE_AVAILABLE:
+        OnUpdateAvailable(hwnd, lParam);
+        return 0;
+      case WM_UPLOAD_SUCCEEDED:
+      case WM_UPLOAD_FAILED:
+        ReportUploadWithoutWindow(message, lParam);
+        return 0;
+      default:
+        return DefWindowProcW(hwnd, message, wParam, lParam);
+    }
+  } catch (...) {
+    return 0;
   }
 }
 
@@ -161,12 +171,14 @@ void ShowTrayMenu(HWND hwnd) {
 
   POINT point{};
   GetCursorPos(&point);
-  // Without the foreground switch the menu would not close when the user clicks elsewhere.
-  SetForegroundWindow(hwnd);
+  // The menu closes when the user clicks elsewhere only while its owner is the foreground
+  // window, which the message-only tray window can never be; the hidden top-level one can.
+  const HWND owner = g_ownerWnd ? g_ownerWnd : hwnd;
+  SetForegroundWindow(owner);
   const UINT command = static_cast<UINT>(
-      TrackPopupMenu(menu.get(), kMenuFlags, point.x, point.y, 0, hwnd, nullptr));
-  // Lets the menu's own loop finish its dismissal before the command opens other windows.
-  PostMessageW(hwnd, WM_NULL, 0, 0);
+      TrackPopupMenu(menu.get(), kMenuFlags, point.x, point.y, 0, owner, nullptr));
+  // Switches the task, so that the menu opens properly the next time as well.
+  PostMessageW(owner, WM_NULL, 0, 0);
   menu.reset();
   RunMenuCommand(hwnd, command);
 }
@@ -219,21 +231,22 @@ void RemoveTrayIcon() {
   if (g_trayIconData.hWnd) Shell_NotifyIconW(NIM_DELETE, &g_trayIconData);
 }
 
-bool CreateShellWatcher(HINSTANCE instance) {
+bool CreateOwnerWindow(HINSTANCE instance) {
   g_taskbarCreatedMessage = RegisterWindowMessageW(L"TaskbarCreated");
   if (g_taskbarCreatedMessage == 0) return false;
 
   WNDCLASSEXW windowClass = {};
   windowClass.cbSize = sizeof windowClass;
-  windowClass.lpfnWndProc = ShellWatcherWndProc;
+  windowClass.lpfnWndProc = OwnerWndProc;
   windowClass.hInstance = instance;
-  windowClass.lpszClassName = kShellWatcherClass;
+  windowClass.lpszClassName = kOwnerClass;
   if (!RegisterClassExW(&windowClass)) return false;
 
   // Top-level (so it receives broadcasts) but never shown and kept off the taskbar.
-  HWND hwnd = CreateWindowExW(WS_EX_TOOLWINDOW, kShellWatcherClass, kAppTitle, WS_POPUP, 0, 0, 0,
-                              0, nullptr, nullptr, instance, nullptr);
+  HWND hwnd = CreateWindowExW(WS_EX_TOOLWINDOW, kOwnerClass, kAppTitle, WS_POPUP, 0, 0, 0, 0,
+                              nullptr, nullptr, instance, nullptr);
   if (!hwnd) return false;
+  g_ownerWnd = hwnd;
   // An elevated Snapwren would otherwise never hear from the unelevated shell.
   ChangeWindowMessageFilterEx(hwnd, g_taskbarCreatedMessage, MSGFLT_ALLOW, nullptr);
   return true;

@@ -6,11 +6,9 @@
 
 #include <string>
 
-struct UpdateInfo;
+#include "app/messages.h"
 
-constexpr UINT WM_TRAYICON = WM_USER + 1;
-constexpr UINT WM_SETTINGS_CHANGED = WM_USER + 2;
-constexpr UINT WM_UPDATE_AVAILABLE = WM_USER + 100;
+struct UpdateInfo;
 
 constexpr UINT TRAY_ICON_ID = 1;
 constexpr int HOTKEY_ID = 1;
@@ -22,7 +20,7 @@ constexpr UINT IDM_CHECK_UPDATES = 4;
 
 extern NOTIFYICONDATAW g_trayIconData;
 
-LRESULT CALLBACK TrayWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT CALLBACK TrayWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
 void ShowTrayMenu(HWND hwnd);
 void ShowTrayNotification(const std::wstring& title, const std::wstring& message);
 
@@ -32,9 +30,9 @@ std::wstring BuildUpdatePrompt(const UpdateInfo& info);
 // Asks whether to install info's version and, on Yes, downloads and starts it.
 void ShowUpdatePrompt(HWND owner, const UpdateInfo& info);
 
-// A hidden top-level window that puts the icon back when the shell restarts; the message-only
-// tray window never sees the shell's broadcast.
-bool CreateShellWatcher(HINSTANCE instance);
+// g_ownerWnd, which also puts the icon back when the shell restarts: the message-only tray
+// window never sees the shell's broadcast.
+bool CreateOwnerWindow(HINSTANCE instance);
 // Puts the tray icon back from g_trayIconData.
 void ReAddTrayIcon();
 // Takes the icon out of the notification area as Snapwren quits.

@@ -1,10 +1,14 @@
 #include "capture/capture_session.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <utility>
+#include <vector>
 
 #include "app/app.h"
+#include "app/clipboard.h"
+#include "app/dpi.h"
 #include "app/tray.h"
 #include "capture/clipboard_dib.h"
 #include "capture/crosshair_cursor.h"
@@ -18,8 +22,7 @@ bool g_capturing = false;
 UniqueBitmap g_screenBitmap;
 HBITMAP g_sessionScreenBitmap = nullptr;
 SelectionDoneCallback g_onSelectionDone;
-UniqueGpImage g_toolImages[kToolImageCount];
-UniqueCursor g_crosshairCursor;
+UniqueGpImage g_toolImages[kToolImageSizeCount][kToolImageCount];
 
 namespace {
 
@@ -27,15 +30,16 @@ constexpr wchar_t kOverlayClass[] = L"SnapwrenOverlay";
 constexpr wchar_t kOverlayTitle[] = L"Snapwren Overlay";
 constexpr DWORD kOverlayExStyle = WS_EX_TOPMOST | WS_EX_TOOLWINDOW;
 
+// One per DPI met, kept for the life of the process: the pointer may still show one when it
+// moves on to a monitor of another DPI.
+std::vector<std::pair<UINT, UniqueCursor>> g_crosshairCursors;
+
 // The toolbar images live exactly as long as one session, and go before its GDI+ start does.
+// All sizes are loaded: the selection may move to a monitor of another DPI.
 class SessionToolImages {
  public:
-  SessionToolImages() {
-    for (int i = 0; i < kToolImageCount; ++i) g_toolImages[i] = LoadPngResource(kFirstToolImageId + i);
-  }
-  ~SessionToolImages() {
-    for (auto& image : g_toolImages) image.reset();
-  }
+  SessionToolImages() { LoadToolImages(); }
+  ~SessionToolImages() { FreeToolImages(); }
   SessionToolImages(const SessionToolImages&) = delete;
   SessionToolImages& operator=(const SessionToolImages&) = delete;
 };
@@ -94,10 +98,52 @@ UniqueGpImage LoadPngResource(int id) {
   return UniqueGpImage(image);
 }
 
+void LoadToolImages() {
+  for (int size = 0; size < kToolImageSizeCount; ++size) {
+    for (int i = 0; i < kToolImageCount; ++i) {
+      g_toolImages[size][i] = LoadPngResource(kFirstToolImageId + kToolImageIdStep * size + i);
+    }
+  }
+}
+
+void FreeToolImages() {
+  for (auto& images : g_toolImages) {
+    for (auto& image : images) image.reset();
+  }
+}
+
+// On a tie the larger: shrinking keeps an image sharper than enlarging it.
+int NearestToolImageSize(int buttonSize) {
+  int nearest = 0;
+  for (int i = 1; i < kToolImageSizeCount; ++i) {
+    if (std::abs(kToolImageSizes[i] - buttonSize) <=
+        std::abs(kToolImageSizes[nearest] - buttonSize)) {
+      nearest = i;
+    }
+  }
+  return nearest;
+}
+
+Gdiplus::GpImage* ToolImage(int slot, int buttonSize) {
+  if (slot < 0 || slot >= kToolImageCount) return nullptr;
+  return g_toolImages[NearestToolImageSize(buttonSize)][slot].get();
+}
+
+HCURSOR CrosshairCursor(UINT dpi) {
+  for (const auto& made : g_crosshairCursors) {
+    if (made.first == dpi) return made.second.get();
+  }
+  // A failure is tried again the next time.
+  UniqueCursor cursor(CreateCrosshairCursor(dpi));
+  if (!cursor) return nullptr;
+  g_crosshairCursors.emplace_back(dpi, std::move(cursor));
+  return g_crosshairCursors.back().second.get();
+}
+
 void CopyResultToClipboard() {
   UniqueBitmap bitmap = std::move(g_overlayState.ResultBitmap);
   if (!bitmap) return;
-  if (PutBitmapOnClipboard(bitmap.get())) {
+  if (PutBitmapOnClipboard(ClipboardOwner(), bitmap.get())) {
     ShowTrayNotification(L"Screenshot kopiert!", L"Bild ist in der Zwischenablage.");
   } else {
     ShowTrayNotification(L"Fehler", L"Konnte Bild nicht kopieren.");
@@ -109,11 +155,14 @@ void RunOverlay(HINSTANCE instance, HBITMAP screenBitmap, SelectionDoneCallback 
   // own to be freed under.
   GdiplusSession gdiplus;
   SessionToolImages images;
-  if (!g_crosshairCursor) g_crosshairCursor.reset(CreateCrosshairCursor());
   g_sessionScreenBitmap = screenBitmap;
   g_onSelectionDone = onDone;
 
   ResetOverlayState(g_overlayState);
+  POINT pointer = {};
+  GetCursorPos(&pointer);
+  // Until a selection exists, the overlay looks as the monitor under the pointer needs.
+  g_overlayState.Dpi = DpiForMonitor(MonitorFromPoint(pointer, MONITOR_DEFAULTTONEAREST));
   const int x = GetSystemMetrics(SM_XVIRTUALSCREEN);
   const int y = GetSystemMetrics(SM_YVIRTUALSCREEN);
   const int width = GetSystemMetrics(SM_CXVIRTUALSCREEN);

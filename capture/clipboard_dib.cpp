@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "app/clipboard.h"
+
 namespace {
 
 constexpr WORD kBitsPerPixel = 32;
@@ -74,16 +76,9 @@ UniqueGlobal CreateClipboardDib(HBITMAP bitmap) {
   return block;
 }
 
-bool PutBitmapOnClipboard(HBITMAP bitmap) {
+bool PutBitmapOnClipboard(HWND owner, HBITMAP bitmap) {
   // The block is made before the clipboard is emptied, so a failure leaves the user's
   // clipboard as it was.
   UniqueGlobal block = CreateClipboardDib(bitmap);
-  if (!block) return false;
-  ClipboardGuard clipboard(nullptr);
-  if (!clipboard.isOpen()) return false;
-  EmptyClipboard();
-  if (!SetClipboardData(CF_DIB, block.get())) return false;
-  // The clipboard owns the block now.
-  (void)block.release();
-  return true;
+  return block && ReplaceClipboard(owner, CF_DIB, block);
 }

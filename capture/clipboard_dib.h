@@ -16,4 +16,4 @@ void MakePixelsOpaque(BYTE* pixels, size_t pixelCount);
 // The whole CF_DIB block for a bitmap, or null.
 UniqueGlobal CreateClipboardDib(HBITMAP bitmap);
 // Replaces the clipboard's content with the bitmap; false when nothing was placed.
-bool PutBitmapOnClipboard(HBITMAP bitmap);
+bool PutBitmapOnClipboard(HWND owner, HBITMAP bitmap);

@@ -3,16 +3,20 @@
 
 #include <windows.h>
 
+#include <vector>
+
+// Drawn at 96 DPI on a 32 x 32 cursor; at other sizes the drawing is scaled to fit.
 constexpr int kCrosshairSize = 32;
 constexpr int kCrosshairHotspot = 16;
-constexpr int kCrosshairPlaneBytes = kCrosshairSize * kCrosshairSize / 8;
 
-// Monochrome cursor planes: 32 rows of 4 bytes, the most significant bit the leftmost pixel.
+// Monochrome cursor planes of size x size pixels: rows of whole 16-bit words, as monochrome
+// bitmaps store them, the most significant bit the leftmost pixel.
 struct CursorPlanes {
-  BYTE And[kCrosshairPlaneBytes];
-  BYTE Xor[kCrosshairPlaneBytes];
+  int Size = 0;
+  std::vector<BYTE> And;
+  std::vector<BYTE> Xor;
 };
 
-CursorPlanes BuildCrosshairPlanes();
+CursorPlanes BuildCrosshairPlanes(int size);
 // Null when the system cannot make it; the caller owns it.
-HCURSOR CreateCrosshairCursor();
+HCURSOR CreateCrosshairCursor(UINT dpi);

@@ -8,13 +8,15 @@
 #include <utility>
 
 #include "app/gdiplus_handles.h"
+#include "app/dpi.h"
+#include "app/messages.h"
 #include "overlay/frame_damage.h"
 
 namespace {
 
+// At the stroke width of 96 DPI.
 constexpr double kHeadLength = 12.0;
 constexpr double kHeadHalfAngle = 0.45;
-constexpr UINT_PTR IDT_CARET = 999;
 constexpr UINT kCaretBlinkMs = 500;
 constexpr DWORD kIdleSleepMs = 10;
 constexpr wchar_t kTextFamily[] = L"Segoe UI";
@@ -73,7 +75,7 @@ void DrawStroke(HDC hdc, const Annotation& annotation, POINT offset) {
       return;
     case Tool::Arrow:
       DrawSegment(hdc, a, b);
-      DrawArrowHead(hdc, a, b, annotation.Color);
+      DrawArrowHead(hdc, a, b, annotation.Color, annotation.Width);
       return;
     case Tool::Rectangle:
       Rectangle(hdc, std::min(a.x, b.x), std::min(a.y, b.y), std::max(a.x, b.x),
@@ -85,36 +87,37 @@ void DrawStroke(HDC hdc, const Annotation& annotation, POINT offset) {
 }
 
 // The window's own device context, drawn over the frame that was just painted.
-void DrawTextPreview(HWND hwnd, const std::wstring& text, bool caretVisible, POINT origin) {
+void DrawTextPreview(HWND hwnd, const std::wstring& text, bool caretVisible, POINT origin,
+                     int size) {
   WindowDc dc(hwnd);
   if (!dc) return;
   const std::wstring shown = caretVisible ? text + kCaret : text;
-  DrawAnnotationText(dc.get(), shown, origin, g_overlayState.CurrentColor, kTextSize);
+  DrawAnnotationText(dc.get(), shown, origin, g_overlayState.CurrentColor, size);
 }
 
 }  // namespace
 
-std::array<POINT, 3> ArrowHeadCorners(POINT from, POINT to) {
+std::array<POINT, 3> ArrowHeadCorners(POINT from, POINT to, int width) {
+  const double length = kHeadLength * width / kStrokeWidth;
   const double angle = std::atan2(static_cast<double>(to.y - from.y),
                                   static_cast<double>(to.x - from.x));
   auto barb = [&](double direction) {
     // Truncation toward zero, as a cast does.
-    return POINT{to.x - static_cast<LONG>(kHeadLength * std::cos(direction)),
-                 to.y - static_cast<LONG>(kHeadLength * std::sin(direction))};
+    return POINT{to.x - static_cast<LONG>(length * std::cos(direction)),
+                 to.y - static_cast<LONG>(length * std::sin(direction))};
   };
   return {to, barb(angle - kHeadHalfAngle), barb(angle + kHeadHalfAngle)};
 }
 
-Annotation MakeStroke(Tool tool, COLORREF color, const std::vector<POINT>& penPoints,
-                      POINT start, POINT end) {
+Annotation StrokeInProgress(const OverlayState& state) {
   Annotation annotation;
-  annotation.Kind = tool;
-  annotation.Color = color;
-  annotation.Width = kStrokeWidth;
-  if (tool == Tool::Pen) {
-    annotation.Points = penPoints;
+  annotation.Kind = state.CurrentTool;
+  annotation.Color = state.CurrentColor;
+  annotation.Width = Scale(kStrokeWidth, state.Dpi);
+  if (state.CurrentTool == Tool::Pen) {
+    annotation.Points = state.PenPoints;
   } else {
-    annotation.Points = {start, end};
+    annotation.Points = {state.DrawStart, state.DrawEnd};
   }
   return annotation;
 }
@@ -153,8 +156,8 @@ TextEntryStep ApplyTextEntryMessage(const MSG& message, std::wstring& text, bool
   }
 }
 
-void DrawArrowHead(HDC hdc, POINT from, POINT to, COLORREF color) {
-  const std::array<POINT, 3> corners = ArrowHeadCorners(from, to);
+void DrawArrowHead(HDC hdc, POINT from, POINT to, COLORREF color, int width) {
+  const std::array<POINT, 3> corners = ArrowHeadCorners(from, to, width);
   UniqueBrush brush(CreateSolidBrush(color));
   UniquePen pen(CreatePen(PS_SOLID, 1, color));
   if (!brush || !pen) return;
@@ -203,17 +206,13 @@ void DrawAnnotations(HDC hdc) {
     DrawAnnotation(hdc, annotation, POINT{0, 0});
   }
   if (!state.IsDrawing || state.DragMode != DragMode::Draw) return;
-  DrawAnnotation(hdc,
-                 MakeStroke(state.CurrentTool, state.CurrentColor, state.PenPoints,
-                            state.DrawStart, state.DrawEnd),
-                 POINT{0, 0});
+  DrawAnnotation(hdc, StrokeInProgress(state), POINT{0, 0});
 }
 
 void CommitStroke() {
   OverlayState& state = g_overlayState;
   state.IsDrawing = false;
-  state.Annotations.push_back(MakeStroke(state.CurrentTool, state.CurrentColor, state.PenPoints,
-                                         state.DrawStart, state.DrawEnd));
+  state.Annotations.push_back(StrokeInProgress(state));
   state.PenPoints.clear();
 }
 
@@ -221,6 +220,7 @@ void CommitStroke() {
 // while the text is being typed: then no key can end the entry any more, and it ends at once.
 void RunTextEntry(HWND overlay, POINT point) {
   ReleaseCapture();
+  const int size = Scale(kTextSize, g_overlayState.Dpi);
   std::wstring text;
   bool caretVisible = true;
   // The preview is drawn over the painted frame; what its longest text covered is painted
@@ -236,10 +236,10 @@ void RunTextEntry(HWND overlay, POINT point) {
   while (step == TextEntryStep::Continue && IsWindow(overlay)) {
     if (redraw) {
       longest = std::max(longest, text.size());
-      const RECT preview = TextPreviewBounds(point, longest, kTextSize);
+      const RECT preview = TextPreviewBounds(point, longest, size);
       InvalidateRect(overlay, &preview, FALSE);
       UpdateWindow(overlay);
-      DrawTextPreview(overlay, text, caretVisible, point);
+      DrawTextPreview(overlay, text, caretVisible, point, size);
       redraw = false;
     }
     MSG message = {};
@@ -268,7 +268,7 @@ void RunTextEntry(HWND overlay, POINT point) {
     Annotation annotation;
     annotation.Kind = Tool::Text;
     annotation.Color = g_overlayState.CurrentColor;
-    annotation.Width = kTextSize;
+    annotation.Width = size;
     annotation.Points = {point};
     annotation.Text = text;
     g_overlayState.Annotations.push_back(std::move(annotation));

@@ -9,15 +9,15 @@
 
 #include "overlay/overlay_state.h"
 
-// Size of the text tool's font, in pixels.
+// Size of the text tool's font and width of strokes, in pixels at 96 DPI.
 constexpr int kTextSize = 22;
 constexpr int kStrokeWidth = 3;
 
-// The arrow head's three corners: the tip first, then the two barbs.
-std::array<POINT, 3> ArrowHeadCorners(POINT from, POINT to);
-// The record a stroke of tool makes: the sampled points for Pen, start and end for the others.
-Annotation MakeStroke(Tool tool, COLORREF color, const std::vector<POINT>& penPoints,
-                      POINT start, POINT end);
+// The arrow head's three corners: the tip first, then the two barbs; it grows with the width.
+std::array<POINT, 3> ArrowHeadCorners(POINT from, POINT to, int width);
+// The record the stroke being drawn makes: the sampled points for Pen, start and end for the
+// others, as wide as the overlay's DPI makes a stroke.
+Annotation StrokeInProgress(const OverlayState& state);
 // 0xFF followed by the colour's red, green and blue bytes.
 DWORD OpaqueArgb(COLORREF color);
 
@@ -25,7 +25,7 @@ enum class TextEntryStep { Continue, Commit, Discard };
 // Applies one message taken during text entry to the text and the caret.
 TextEntryStep ApplyTextEntryMessage(const MSG& message, std::wstring& text, bool& caretVisible);
 
-void DrawArrowHead(HDC hdc, POINT from, POINT to, COLORREF color);
+void DrawArrowHead(HDC hdc, POINT from, POINT to, COLORREF color, int width);
 // Text in the annotation font at origin; false when no font could be made.
 bool DrawAnnotationText(HDC hdc, const std::wstring& text, POINT origin, COLORREF color,
                         int size);

@@ -2,12 +2,13 @@
 
 #include <algorithm>
 
+#include "app/dpi.h"
 #include "overlay/annotations.h"
 #include "overlay/overlay_paint.h"
 
 namespace {
 
-// The 2-pixel border straddles the rectangle's outline.
+// Reaches at 96 DPI. The 2-pixel border straddles the rectangle's outline.
 constexpr int kBorderReach = 3;
 // The panels reach 2 pixels beyond their buttons, antialiasing one more.
 constexpr int kPanelReach = 4;
@@ -58,17 +59,19 @@ RECT PointsBounds(const std::vector<POINT>& points) {
 
 }  // namespace
 
-RECT SizeLabelBounds(const RECT& shown) {
+RECT SizeLabelBounds(const RECT& shown, UINT dpi) {
   const auto characters = static_cast<int>(FormatSizeLabel(shown).size());
-  const int left = shown.left + 5;
-  const int top = shown.top - kLabelRise;
-  return RECT{left - 1, top - 1, left + characters * kLabelCharWidth, top + kLabelHeight};
+  const int left = shown.left + Scale(5, dpi);
+  const int top = shown.top - Scale(kLabelRise, dpi);
+  return RECT{left - 1, top - 1, left + characters * Scale(kLabelCharWidth, dpi),
+              top + Scale(kLabelHeight, dpi)};
 }
 
-RECT TooltipBounds(const std::wstring& text, POINT anchor) {
-  const int half = static_cast<int>(text.size()) * kTooltipCharWidth / 2 + kTooltipPad;
-  return RECT{anchor.x - half, anchor.y + kTooltipTop, anchor.x + half,
-              anchor.y + kTooltipBottom};
+RECT TooltipBounds(const std::wstring& text, POINT anchor, UINT dpi) {
+  const int half =
+      Scale(static_cast<int>(text.size()) * kTooltipCharWidth / 2 + kTooltipPad, dpi);
+  return RECT{anchor.x - half, anchor.y + Scale(kTooltipTop, dpi), anchor.x + half,
+              anchor.y + Scale(kTooltipBottom, dpi)};
 }
 
 RECT AnnotationBounds(const Annotation& annotation) {
@@ -77,7 +80,10 @@ RECT AnnotationBounds(const Annotation& annotation) {
     return TextPreviewBounds(annotation.Points.front(), annotation.Text.size(), annotation.Width);
   }
   int reach = annotation.Width + 2;
-  if (annotation.Kind == Tool::Arrow) reach += kArrowHeadReach;
+  // The head grows with the stroke's width.
+  if (annotation.Kind == Tool::Arrow) {
+    reach += MulDiv(kArrowHeadReach, annotation.Width, kStrokeWidth);
+  }
   return Inflated(PointsBounds(annotation.Points), reach);
 }
 
@@ -90,6 +96,7 @@ RECT TextPreviewBounds(POINT origin, size_t characters, int size) {
 
 FrameLook LookOf(const OverlayState& state, const ToolbarLayout& layout) {
   FrameLook look;
+  look.Dpi = state.Dpi;
   look.Phase = state.Phase;
   look.Shown = ShownRect(state);
   const bool selected = state.Phase == OverlayPhase::Selected;
@@ -98,15 +105,17 @@ FrameLook LookOf(const OverlayState& state, const ToolbarLayout& layout) {
     const RECT& shown = look.Shown;
     const RECT bright =
         NormalizedRect(POINT{shown.left, shown.top}, POINT{shown.right, shown.bottom});
-    Include(look.Extent, Inflated(bright, kBorderReach));
-    Include(look.Extent, SizeLabelBounds(look.Shown));
+    Include(look.Extent, Inflated(bright, Scale(kBorderReach, state.Dpi)));
+    Include(look.Extent, SizeLabelBounds(look.Shown, state.Dpi));
   }
   look.AnnotationCount = state.Annotations.size();
   if (!selected) return look;
 
-  for (const RECT& handle : layout.Handles) Include(look.Extent, Inflated(handle, kHandleReach));
+  for (const RECT& handle : layout.Handles) {
+    Include(look.Extent, Inflated(handle, Scale(kHandleReach, state.Dpi)));
+  }
   for (int i = 0; i < kToolbarButtonCount; ++i) {
-    Include(look.Panels, Inflated(layout.Buttons[i], kPanelReach));
+    Include(look.Panels, Inflated(layout.Buttons[i], Scale(kPanelReach, state.Dpi)));
     if (RectContains(layout.Buttons[i], state.HoverPoint)) look.Hovered |= 1u << i;
   }
   Include(look.Extent, look.Panels);
@@ -114,8 +123,7 @@ FrameLook LookOf(const OverlayState& state, const ToolbarLayout& layout) {
   look.CurrentColor = state.CurrentColor;
   look.Stroking = state.IsDrawing && state.DragMode == DragMode::Draw;
   if (look.Stroking) {
-    look.Stroke = AnnotationBounds(MakeStroke(state.CurrentTool, state.CurrentColor,
-                                              state.PenPoints, state.DrawStart, state.DrawEnd));
+    look.Stroke = AnnotationBounds(StrokeInProgress(state));
   }
   look.Tooltip = state.TooltipText;
   look.TooltipAnchor = state.TooltipAnchor;
@@ -125,7 +133,8 @@ FrameLook LookOf(const OverlayState& state, const ToolbarLayout& layout) {
 std::vector<RECT> StaleRects(const FrameLook& before, const FrameLook& after, int width,
                              int height) {
   const RECT client = {0, 0, width, height};
-  if (before.Phase != after.Phase || before.AnnotationCount != after.AnnotationCount) {
+  if (before.Phase != after.Phase || before.AnnotationCount != after.AnnotationCount ||
+      before.Dpi != after.Dpi) {
     return {client};
   }
   std::vector<RECT> stale;
@@ -145,10 +154,12 @@ std::vector<RECT> StaleRects(const FrameLook& before, const FrameLook& after, in
   }
   // A tooltip is due 300 ms after it was set, whenever the next repaint comes: its box is
   // repainted on every change while it is set.
-  if (!after.Tooltip.empty()) stale.push_back(TooltipBounds(after.Tooltip, after.TooltipAnchor));
+  if (!after.Tooltip.empty()) {
+    stale.push_back(TooltipBounds(after.Tooltip, after.TooltipAnchor, after.Dpi));
+  }
   if (!before.Tooltip.empty() &&
       (before.Tooltip != after.Tooltip || !SamePoint(before.TooltipAnchor, after.TooltipAnchor))) {
-    stale.push_back(TooltipBounds(before.Tooltip, before.TooltipAnchor));
+    stale.push_back(TooltipBounds(before.Tooltip, before.TooltipAnchor, before.Dpi));
   }
 
   std::vector<RECT> clipped;

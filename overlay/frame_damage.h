@@ -14,6 +14,8 @@
 // As much of a frame as decides where it differs from another one. Every bound is generous:
 // a bound too large costs a little time, one too small leaves stale pixels.
 struct FrameLook {
+  // Every size in the frame follows it.
+  UINT Dpi = USER_DEFAULT_SCREEN_DPI;
   OverlayPhase Phase = OverlayPhase::NoSelection;
   // The selection (or first drag) is shown bright with border and size label.
   bool HasRectangle = false;
@@ -38,9 +40,9 @@ FrameLook LookOf(const OverlayState& state, const ToolbarLayout& layout);
 std::vector<RECT> StaleRects(const FrameLook& before, const FrameLook& after, int width,
                              int height);
 
-// Bounds of what single elements paint.
-RECT SizeLabelBounds(const RECT& shown);
-RECT TooltipBounds(const std::wstring& text, POINT anchor);
+// Bounds of what single elements paint at dpi.
+RECT SizeLabelBounds(const RECT& shown, UINT dpi);
+RECT TooltipBounds(const std::wstring& text, POINT anchor, UINT dpi);
 RECT AnnotationBounds(const Annotation& annotation);
-// Text of kTextSize pixels with the caret, as the text entry shows it while typing.
+// Text of size pixels with the caret, as the text entry shows it while typing.
 RECT TextPreviewBounds(POINT origin, size_t characters, int size);

@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 
+#include "app/dpi.h"
 #include "app/win_handles.h"
 #include "capture/capture_session.h"
 #include "overlay/annotations.h"
@@ -14,6 +15,7 @@
 
 namespace {
 
+// Sizes at 96 DPI.
 constexpr BYTE kDarkeningAlpha = 128;
 constexpr int kBorderWidth = 2;
 constexpr COLORREF kAccent = RGB(255, 182, 193);
@@ -24,6 +26,9 @@ constexpr int kPanelMargin = 2;
 constexpr int kPanelCornerSquare = 12;
 constexpr Gdiplus::ARGB kPanelFill = 0xFF323232;
 constexpr Gdiplus::ARGB kPanelOutline = 0xFF505050;
+constexpr float kOutlineWidth = 1.0f;
+constexpr int kHandleFrame = 1;
+// The icon fills the middle 20 pixels of a 28-pixel button, at every size.
 constexpr int kIconInset = 4;
 constexpr Gdiplus::ARGB kTooltipFill = 0xDC282828;
 constexpr Gdiplus::ARGB kTooltipOutline = 0xFF505050;
@@ -63,9 +68,9 @@ UniqueGpBrush SolidBrush(Gdiplus::ARGB colour) {
   return UniqueGpBrush(brush);
 }
 
-UniqueGpPen OutlinePen(Gdiplus::ARGB colour) {
+UniqueGpPen OutlinePen(Gdiplus::ARGB colour, UINT dpi) {
   Gdiplus::GpPen* pen = nullptr;
-  gp::GdipCreatePen1(colour, 1.0f, Gdiplus::UnitWorld, &pen);
+  gp::GdipCreatePen1(colour, ScaleF(kOutlineWidth, dpi), Gdiplus::UnitWorld, &pen);
   return UniqueGpPen(pen);
 }
 
@@ -173,56 +178,71 @@ bool Intersects(const RECT& a, const RECT& b) {
   return IntersectRect(&common, &a, &b) != FALSE;
 }
 
-void DrawBorder(HDC hdc, const RECT& rect) {
-  UniquePen pen(CreatePen(PS_SOLID, kBorderWidth, kAccent));
+void DrawBorder(HDC hdc, const RECT& rect, UINT dpi) {
+  UniquePen pen(CreatePen(PS_SOLID, Scale(kBorderWidth, dpi), kAccent));
   if (!pen) return;
   SelectGuard selectPen(hdc, pen.get());
   SelectGuard selectBrush(hdc, GetStockObject(NULL_BRUSH));
   Rectangle(hdc, rect.left, rect.top, rect.right, rect.bottom);
 }
 
-void DrawSizeLabel(HDC hdc, const RECT& rect) {
+// The DC's default font is made for the system DPI; on a monitor of another DPI the label gets
+// the same font at that monitor's size.
+UniqueFont LabelFontFor(HDC hdc, UINT dpi) {
+  const UINT systemDpi = SystemDpi();
+  if (dpi == systemDpi) return {};
+  LOGFONTW font = {};
+  if (!GetObjectW(GetCurrentObject(hdc, OBJ_FONT), sizeof font, &font)) return {};
+  font.lfHeight = MulDiv(font.lfHeight, static_cast<int>(dpi), static_cast<int>(systemDpi));
+  font.lfWidth = MulDiv(font.lfWidth, static_cast<int>(dpi), static_cast<int>(systemDpi));
+  return UniqueFont(CreateFontIndirectW(&font));
+}
+
+void DrawSizeLabel(HDC hdc, const RECT& rect, UINT dpi) {
   const std::wstring label = FormatSizeLabel(rect);
+  const UniqueFont font = LabelFontFor(hdc, dpi);
+  std::optional<SelectGuard> selectFont;
+  if (font) selectFont.emplace(hdc, font.get());
   SetBkMode(hdc, TRANSPARENT);
   SetTextColor(hdc, kLabelColor);
-  TextOutW(hdc, rect.left + kLabelOffsetX, rect.top + kLabelOffsetY, label.c_str(),
-           static_cast<int>(label.size()));
+  TextOutW(hdc, rect.left + Scale(kLabelOffsetX, dpi), rect.top + Scale(kLabelOffsetY, dpi),
+           label.c_str(), static_cast<int>(label.size()));
 }
 
-void DrawHandles(HDC hdc) {
+// A black frame as thick as the DPI makes a pixel, around white.
+void FillFramed(HDC hdc, const RECT& rect, HBRUSH fill, UINT dpi) {
+  FillRect(hdc, &rect, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+  RECT inside = rect;
+  InflateRect(&inside, -Scale(kHandleFrame, dpi), -Scale(kHandleFrame, dpi));
+  FillRect(hdc, &inside, fill);
+}
+
+void DrawHandles(HDC hdc, UINT dpi) {
   const HBRUSH white = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
-  const HBRUSH black = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
-  for (const RECT& handle : g_toolbarLayout.Handles) {
-    FillRect(hdc, &handle, white);
-    FrameRect(hdc, &handle, black);
-  }
+  for (const RECT& handle : g_toolbarLayout.Handles) FillFramed(hdc, handle, white, dpi);
 }
 
-void DrawColorSwatch(HDC hdc, const RECT& button) {
+void DrawColorSwatch(HDC hdc, const RECT& button, UINT dpi) {
   UniqueBrush fill(CreateSolidBrush(g_overlayState.CurrentColor));
-  if (fill) FillRect(hdc, &button, fill.get());
-  FrameRect(hdc, &button, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
-}
-
-Gdiplus::GpImage* ImageOf(ToolbarButtonId id) {
-  const int slot = ToolbarImageSlot(id);
-  return slot >= 0 ? g_toolImages[slot].get() : nullptr;
+  if (fill) FillFramed(hdc, button, fill.get(), dpi);
 }
 
 void DrawButton(HDC hdc, ToolbarButtonId id, bool active) {
   const RECT& button = g_toolbarLayout.Button(id);
   const bool hovered = RectContains(button, g_overlayState.HoverPoint);
-  DrawToolbarIcon(hdc, button, ImageOf(id), active, hovered);
+  const int slot = ToolbarImageSlot(id);
+  if (slot < 0) return;
+  DrawToolbarIcon(hdc, button, ToolImage(slot, button.right - button.left), active, hovered);
 }
 
-void DrawToolbar(HDC hdc) {
-  FillRoundedPanel(hdc, ToolPanelRect());
+void DrawToolbar(HDC hdc, UINT dpi) {
+  FillRoundedPanel(hdc, ToolPanelRect(), dpi);
   for (const ToolbarButtonId id : kToolButtons) {
     const Tool tool = ToolOfButton(id);
     DrawButton(hdc, id, tool != Tool::None && tool == g_overlayState.CurrentTool);
   }
-  DrawColorSwatch(hdc, g_toolbarLayout.Button(ToolbarButtonId::Color));
-  FillRoundedPanel(hdc, ActionPanelRect());
+  DrawColorSwatch(hdc, g_toolbarLayout.Button(ToolbarButtonId::Color), dpi);
+  FillRoundedPanel(hdc, ActionPanelRect(), dpi);
   for (const ToolbarButtonId id : kActionButtons) DrawButton(hdc, id, false);
 }
 
@@ -236,6 +256,7 @@ bool TooltipDue() {
 
 void DrawTooltip(HDC hdc) {
   const OverlayState& state = g_overlayState;
+  const UINT dpi = state.Dpi;
   UniqueGpGraphics graphics = GraphicsOn(hdc);
   if (!graphics) return;
   gp::GdipSetTextRenderingHint(graphics.get(), Gdiplus::TextRenderingHintAntiAlias);
@@ -246,7 +267,7 @@ void DrawTooltip(HDC hdc) {
   UniqueGpFontFamily family(rawFamily);
   if (!family) return;
   Gdiplus::GpFont* rawFont = nullptr;
-  gp::GdipCreateFont(family.get(), kTooltipFontSize, Gdiplus::FontStyleRegular,
+  gp::GdipCreateFont(family.get(), ScaleF(kTooltipFontSize, dpi), Gdiplus::FontStyleRegular,
                      Gdiplus::UnitPixel, &rawFont);
   UniqueGpFont font(rawFont);
   if (!font) return;
@@ -259,14 +280,17 @@ void DrawTooltip(HDC hdc) {
     return;
   }
   const float x = static_cast<float>(state.TooltipAnchor.x) - bounds.Width * 0.5f;
-  const float y = static_cast<float>(state.TooltipAnchor.y) + kTooltipGapBelowPointer;
-  const float boxX = x - kTooltipPadX;
-  const float boxY = y - kTooltipPadY;
-  const float boxWidth = bounds.Width + 2 * kTooltipPadX;
-  const float boxHeight = bounds.Height + 2 * kTooltipPadY;
+  const float y =
+      static_cast<float>(state.TooltipAnchor.y) + ScaleF(kTooltipGapBelowPointer, dpi);
+  const float padX = ScaleF(kTooltipPadX, dpi);
+  const float padY = ScaleF(kTooltipPadY, dpi);
+  const float boxX = x - padX;
+  const float boxY = y - padY;
+  const float boxWidth = bounds.Width + 2 * padX;
+  const float boxHeight = bounds.Height + 2 * padY;
 
   UniqueGpBrush fill = SolidBrush(kTooltipFill);
-  UniqueGpPen outline = OutlinePen(kTooltipOutline);
+  UniqueGpPen outline = OutlinePen(kTooltipOutline, dpi);
   UniqueGpBrush textBrush = SolidBrush(kTooltipText);
   if (fill) gp::GdipFillRectangle(graphics.get(), fill.get(), boxX, boxY, boxWidth, boxHeight);
   if (outline) gp::GdipDrawRectangle(graphics.get(), outline.get(), boxX, boxY, boxWidth, boxHeight);
@@ -284,15 +308,16 @@ std::wstring FormatSizeLabel(const RECT& rect) {
 RECT ToolPanelRect() {
   const RECT& first = g_toolbarLayout.Button(ToolbarButtonId::Pen);
   const RECT& last = g_toolbarLayout.Button(ToolbarButtonId::Color);
-  return RECT{first.left - kPanelMargin, first.top - kPanelMargin, last.right + kPanelMargin,
-              last.bottom + kPanelMargin};
+  const int margin = Scale(kPanelMargin, g_overlayState.Dpi);
+  return RECT{first.left - margin, first.top - margin, last.right + margin, last.bottom + margin};
 }
 
 RECT ActionPanelRect() {
   const RECT& copy = g_toolbarLayout.Button(ToolbarButtonId::Copy);
   const RECT& close = g_toolbarLayout.Button(ToolbarButtonId::Close);
-  return RECT{std::min(copy.left, close.left) - kPanelMargin, copy.top - kPanelMargin,
-              std::max(copy.right, close.right) + kPanelMargin, close.bottom + kPanelMargin};
+  const int margin = Scale(kPanelMargin, g_overlayState.Dpi);
+  return RECT{std::min(copy.left, close.left) - margin, copy.top - margin,
+              std::max(copy.right, close.right) + margin, close.bottom + margin};
 }
 
 void DrawToolbarIcon(HDC hdc, const RECT& button, Gdiplus::GpImage* image, bool active,
@@ -308,10 +333,11 @@ void DrawToolbarIcon(HDC hdc, const RECT& button, Gdiplus::GpImage* image, bool 
   UniqueGpGraphics graphics = GraphicsOn(hdc);
   if (!graphics) return;
   gp::GdipSetInterpolationMode(graphics.get(), Gdiplus::InterpolationModeHighQualityBicubic);
-  const INT x = button.left + kIconInset;
-  const INT y = button.top + kIconInset;
-  const INT width = button.right - button.left - 2 * kIconInset;
-  const INT height = button.bottom - button.top - 2 * kIconInset;
+  const INT inset = MulDiv(button.right - button.left, kIconInset, kToolbarButtonSize);
+  const INT x = button.left + inset;
+  const INT y = button.top + inset;
+  const INT width = button.right - button.left - 2 * inset;
+  const INT height = button.bottom - button.top - 2 * inset;
   if (!active && !hovered) {
     gp::GdipDrawImageRectI(graphics.get(), image, x, y, width, height);
     return;
@@ -327,7 +353,7 @@ void DrawToolbarIcon(HDC hdc, const RECT& button, Gdiplus::GpImage* image, bool 
                              Gdiplus::UnitPixel, attributes.get(), nullptr, nullptr);
 }
 
-void FillRoundedPanel(HDC hdc, const RECT& panel) {
+void FillRoundedPanel(HDC hdc, const RECT& panel, UINT dpi) {
   UniqueGpGraphics graphics = GraphicsOn(hdc);
   if (!graphics) return;
   gp::GdipSetSmoothingMode(graphics.get(), Gdiplus::SmoothingModeAntiAlias);
@@ -335,14 +361,14 @@ void FillRoundedPanel(HDC hdc, const RECT& panel) {
   gp::GdipCreatePath(Gdiplus::FillModeAlternate, &rawPath);
   UniqueGpPath path(rawPath);
   if (!path) return;
-  const INT size = kPanelCornerSquare;
+  const INT size = Scale(kPanelCornerSquare, dpi);
   gp::GdipAddPathArcI(path.get(), panel.left, panel.top, size, size, 180, 90);
   gp::GdipAddPathArcI(path.get(), panel.right - size, panel.top, size, size, 270, 90);
   gp::GdipAddPathArcI(path.get(), panel.right - size, panel.bottom - size, size, size, 0, 90);
   gp::GdipAddPathArcI(path.get(), panel.left, panel.bottom - size, size, size, 90, 90);
   gp::GdipClosePathFigure(path.get());
   UniqueGpBrush fill = SolidBrush(kPanelFill);
-  UniqueGpPen outline = OutlinePen(kPanelOutline);
+  UniqueGpPen outline = OutlinePen(kPanelOutline, dpi);
   if (fill) gp::GdipFillPath(graphics.get(), fill.get(), path.get());
   if (outline) gp::GdipDrawPath(graphics.get(), outline.get(), path.get());
 }
@@ -353,6 +379,7 @@ namespace {
 // Pixel for pixel what drawing the whole frame from scratch gives inside area.
 void RenderArea(HDC hdc, const OverlayCanvas& canvas, const RECT& area) {
   const OverlayState& state = g_overlayState;
+  const UINT dpi = state.Dpi;
   UniqueRegion clip(CreateRectRgnIndirect(&area));
   if (!clip) return;
   // The back buffer's DC lives for the session: text colour, background mode and pen position
@@ -370,26 +397,26 @@ void RenderArea(HDC hdc, const OverlayCanvas& canvas, const RECT& area) {
     const RECT bright =
         NormalizedRect(POINT{shown.left, shown.top}, POINT{shown.right, shown.bottom});
     if (IntersectRect(&inside, &bright, &area)) CopyScreen(hdc, canvas.screen(), inside);
-    DrawBorder(hdc, shown);
-    if (Intersects(SizeLabelBounds(shown), area)) DrawSizeLabel(hdc, shown);
+    DrawBorder(hdc, shown, dpi);
+    if (Intersects(SizeLabelBounds(shown, dpi), area)) DrawSizeLabel(hdc, shown, dpi);
   }
   if (state.Phase == OverlayPhase::Selected) {
     for (const Annotation& annotation : state.Annotations) {
       if (Intersects(AnnotationBounds(annotation), area)) DrawAnnotation(hdc, annotation, {0, 0});
     }
     if (state.IsDrawing && state.DragMode == DragMode::Draw) {
-      const Annotation stroke = MakeStroke(state.CurrentTool, state.CurrentColor, state.PenPoints,
-                                           state.DrawStart, state.DrawEnd);
+      const Annotation stroke = StrokeInProgress(state);
       if (Intersects(AnnotationBounds(stroke), area)) DrawAnnotation(hdc, stroke, {0, 0});
     }
-    DrawHandles(hdc);
+    DrawHandles(hdc, dpi);
     const RECT toolPanel = ToolPanelRect();
     const RECT actionPanel = ActionPanelRect();
     RECT panels = {};
     UnionRect(&panels, &toolPanel, &actionPanel);
-    InflateRect(&panels, 2, 2);
-    if (Intersects(panels, area)) DrawToolbar(hdc);
-    if (TooltipDue() && Intersects(TooltipBounds(state.TooltipText, state.TooltipAnchor), area)) {
+    InflateRect(&panels, Scale(2, dpi), Scale(2, dpi));
+    if (Intersects(panels, area)) DrawToolbar(hdc, dpi);
+    if (TooltipDue() &&
+        Intersects(TooltipBounds(state.TooltipText, state.TooltipAnchor, dpi), area)) {
       DrawTooltip(hdc);
     }
   }

@@ -21,7 +21,7 @@ void ReleaseOverlayCanvas();
 void DrawTooltip(HDC hdc);
 void DrawToolbarIcon(HDC hdc, const RECT& button, Gdiplus::GpImage* image, bool active,
                      bool hovered);
-void FillRoundedPanel(HDC hdc, const RECT& panel);
+void FillRoundedPanel(HDC hdc, const RECT& panel, UINT dpi);
 // "W x H" of a rectangle, as the label above the selection shows it.
 std::wstring FormatSizeLabel(const RECT& rect);
 // The panels behind the tool column and behind the action row.

@@ -24,6 +24,7 @@ void ResetOverlayState(OverlayState& state) {
   state.TooltipText.clear();
   state.TooltipAnchor = POINT{0, 0};
   state.TooltipTime = 0;
+  state.Dpi = USER_DEFAULT_SCREEN_DPI;
 }
 
 bool RectContains(const RECT& rect, POINT point) {
@@ -35,9 +36,17 @@ RECT NormalizedRect(POINT a, POINT b) {
   return RECT{std::min(a.x, b.x), std::min(a.y, b.y), std::max(a.x, b.x), std::max(a.y, b.y)};
 }
 
+namespace {
+
+// In 64 bits: edges read from the file may lie as far apart as 32-bit values can.
+LONGLONG WidthOf(const RECT& rect) { return LONGLONG{rect.right} - rect.left; }
+LONGLONG HeightOf(const RECT& rect) { return LONGLONG{rect.bottom} - rect.top; }
+
+}  // namespace
+
 bool IsAcceptableSelection(const RECT& rect) {
-  constexpr LONG kMinimumExclusive = 10;
-  return rect.right - rect.left > kMinimumExclusive && rect.bottom - rect.top > kMinimumExclusive;
+  constexpr LONGLONG kMinimumExclusive = 10;
+  return WidthOf(rect) > kMinimumExclusive && HeightOf(rect) > kMinimumExclusive;
 }
 
 RECT ApplyDrag(DragMode mode, const RECT& origin, int dx, int dy) {
@@ -64,8 +73,11 @@ RECT ShownRect(const OverlayState& state) {
   return state.SelectionRect;
 }
 
+// A selection larger than the screen could not be copied anyway, and keeping it within a
+// screen's size keeps every sum and difference the editor forms with its edges in range.
 bool CanRestoreSelection(const RECT& remembered, int width, int height) {
   if (!IsAcceptableSelection(remembered)) return false;
+  if (WidthOf(remembered) > width || HeightOf(remembered) > height) return false;
   return remembered.left < width && remembered.right > 0 && remembered.top < height &&
          remembered.bottom > 0;
 }

@@ -69,6 +69,9 @@ struct OverlayState {
   std::wstring TooltipText;
   POINT TooltipAnchor = {0, 0};
   DWORD TooltipTime = 0;
+  // Of the monitor that holds the selection, or before the first drag the one under the
+  // pointer: every size the overlay draws is scaled by it.
+  UINT Dpi = USER_DEFAULT_SCREEN_DPI;
 };
 
 extern OverlayState g_overlayState;
@@ -85,6 +88,6 @@ bool IsAcceptableSelection(const RECT& rect);
 RECT ApplyDrag(DragMode mode, const RECT& origin, int dx, int dy);
 // The rectangle the overlay shows: the first drag while it runs, the selection otherwise.
 RECT ShownRect(const OverlayState& state);
-// Whether a remembered selection can open a session: acceptable and at least partly on a
-// screen of width x height.
+// Whether a remembered selection can open a session: acceptable, no larger than a screen of
+// width x height and at least partly on it. Any 32-bit edges may come from the file.
 bool CanRestoreSelection(const RECT& remembered, int width, int height);

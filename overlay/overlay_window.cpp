@@ -35,7 +35,8 @@ HCURSOR LoadOverlayCursor(OverlayCursor cursor) {
       return LoadCursorW(nullptr, IDC_SIZEWE);
     case OverlayCursor::Crosshair:
     default:
-      return g_crosshairCursor ? g_crosshairCursor.get() : LoadCursorW(nullptr, IDC_CROSS);
+      if (const HCURSOR crosshair = CrosshairCursor(g_overlayState.Dpi)) return crosshair;
+      return LoadCursorW(nullptr, IDC_CROSS);
   }
 }
 
@@ -116,6 +117,8 @@ void ContinueDrag(HWND hwnd, POINT point) {
 void OnMouseMove(HWND hwnd, POINT point) {
   OverlayState& state = g_overlayState;
   const bool selected = state.Phase == OverlayPhase::Selected;
+  // Until there is a selection, the overlay takes on the DPI of the monitor under the pointer.
+  if (!selected) state.Dpi = MonitorAtPoint(point).Dpi;
   const int handle = selected ? HitTestHandle(point) : kNoHandle;
   SetCursor(LoadOverlayCursor(ChooseOverlayCursor(state.Phase, state.CurrentTool, handle,
                                                   RectContains(state.SelectionRect, point))));
@@ -253,6 +256,34 @@ void OnLButtonUp(HWND hwnd, POINT point) {
   Repaint(hwnd);
 }
 
+// Another window took the mouse (a window that popped up, the system's task switcher): the
+// button's release will not come here, and a drag that went on would follow a pointer whose
+// button is up. It ends as if released where the pointer was last seen.
+void OnCaptureChanged(HWND hwnd, HWND gaining) {
+  const OverlayState& state = g_overlayState;
+  if (gaining == hwnd) return;
+  if (state.Phase == OverlayPhase::NoSelection) {
+    if (state.IsSelecting) OnLButtonUp(hwnd, state.SelectCurrent);
+    return;
+  }
+  if (state.DragMode != DragMode::None) OnLButtonUp(hwnd, state.DrawEnd);
+}
+
+// The overlay keeps covering the whole virtual screen, whatever rectangle Windows suggests;
+// only what it draws takes on the DPI.
+void OnDpiChanged(HWND hwnd) {
+  OverlayState& state = g_overlayState;
+  if (state.Phase == OverlayPhase::Selected) {
+    LayoutToolbar();
+  } else {
+    POINT pointer = {};
+    GetCursorPos(&pointer);
+    ScreenToClient(hwnd, &pointer);
+    state.Dpi = MonitorAtPoint(pointer).Dpi;
+  }
+  InvalidateRect(hwnd, nullptr, FALSE);
+}
+
 }  // namespace
 
 POINT PointFromLParam(LPARAM lParam) {
@@ -282,41 +313,58 @@ OverlayCursor ChooseOverlayCursor(OverlayPhase phase, Tool tool, int handle, boo
 }
 
 void CancelOverlay(HWND hwnd) {
-  g_overlayState.Result = OverlayResult::Cancelled;
+  OverlayState& state = g_overlayState;
+  state.Result = OverlayResult::Cancelled;
+  // A drag in progress is dropped: releasing the capture must not finish it (and store a
+  // remembered selection) on the way out.
+  state.IsSelecting = false;
+  state.IsDrawing = false;
+  state.DragMode = DragMode::None;
   ReleaseCapture();
   DestroyWindow(hwnd);
 }
 
-LRESULT CALLBACK OverlayWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  switch (message) {
-    case WM_CREATE:
-      OnCreate(hwnd);
-      return 0;
-    case WM_DESTROY:
-      OnDestroy();
-      return 0;
-    case WM_PAINT:
-      PaintOverlay(hwnd);
-      return 0;
-    case WM_SETCURSOR:
-      return TRUE;  // set on every WM_MOUSEMOVE instead
-    case WM_KEYDOWN:
-      return OnKeyDown(hwnd, wParam, lParam);
-    case WM_TIMER:
-      return 0;
-    case WM_MOUSEMOVE:
-      OnMouseMove(hwnd, PointFromLParam(lParam));
-      return 0;
-    case WM_LBUTTONDOWN:
-      OnLButtonDown(hwnd, PointFromLParam(lParam));
-      return 0;
-    case WM_LBUTTONUP:
-      OnLButtonUp(hwnd, PointFromLParam(lParam));
-      return 0;
-    case WM_RBUTTONDOWN:
-      CancelOverlay(hwnd);
-      return 0;
-    default:
-      return DefWindowProcW(hwnd, message, wParam, lParam);
+LRESULT CALLBACK OverlayWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
+  // No exception may unwind into the system's message dispatch: the message ends handled.
+  try {
+    switch (message) {
+      case WM_CREATE:
+        OnCreate(hwnd);
+        return 0;
+      case WM_DESTROY:
+        OnDestroy();
+        return 0;
+      case WM_PAINT:
+        PaintOverlay(hwnd);
+        return 0;
+      case WM_SETCURSOR:
+        return TRUE;  // set on every WM_MOUSEMOVE instead
+      case WM_KEYDOWN:
+        return OnKeyDown(hwnd, wParam, lParam);
+      case WM_TIMER:
+        return 0;
+      case WM_MOUSEMOVE:
+        OnMouseMove(hwnd, PointFromLParam(lParam));
+        return 0;
+      case WM_LBUTTONDOWN:
+        OnLButtonDown(hwnd, PointFromLParam(lParam));
+        return 0;
+      case WM_LBUTTONUP:
+        OnLButtonUp(hwnd, PointFromLParam(lParam));
+        return 0;
+      case WM_RBUTTONDOWN:
+        CancelOverlay(hwnd);
+        return 0;
+      case WM_CAPTURECHANGED:
+        OnCaptureChanged(hwnd, reinterpret_cast<HWND>(lParam));
+        return 0;
+      case WM_DPICHANGED:
+        OnDpiChanged(hwnd);
+        return 0;
+      default:
+        return DefWindowProcW(hwnd, message, wParam, lParam);
+    }
+  } catch (...) {
+    return 0;
   }
 }

@@ -7,7 +7,7 @@
 
 enum class OverlayCursor { Crosshair, Arrow, SizeAll, SizeNWSE, SizeNS, SizeNESW, SizeWE };
 
-LRESULT CALLBACK OverlayWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT CALLBACK OverlayWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
 // Ends the session without a result.
 void CancelOverlay(HWND hwnd);
 // The cursor over a point: handle is HitTestHandle's answer there.

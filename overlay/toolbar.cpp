@@ -1,19 +1,18 @@
 #include "overlay/toolbar.h"
 
+#include "app/dpi.h"
 #include "overlay/overlay_state.h"
 
 ToolbarLayout g_toolbarLayout;
 
 namespace {
 
+// Sizes at 96 DPI.
 constexpr int kGap = 2;
-constexpr int kStep = kToolbarButtonSize + kGap;
 constexpr int kMargin = 12;
 constexpr int kToolCount = 7;
-constexpr int kToolColumnHeight = kToolCount * kToolbarButtonSize + (kToolCount - 1) * kGap;
-constexpr int kFlipOffset = kToolbarButtonSize + kMargin;  // 40: the other side of the selection
 constexpr int kTopFallback = 10;
-constexpr int kInsideOffset = kToolbarButtonSize + 4;      // 32: along the selection's bottom
+constexpr int kInsideGap = 4;  // between the row inside the selection and its bottom
 constexpr int kHandleHalf = 4;
 
 struct ButtonInfo {
@@ -37,51 +36,78 @@ constexpr ButtonInfo kButtons[kToolbarButtonCount] = {
     {L"Schließen (Strg+X)", 6, Tool::None},
 };
 
-RECT Square(LONG left, LONG top) {
-  return RECT{left, top, left + kToolbarButtonSize, top + kToolbarButtonSize};
+OverlayMonitor DescribeMonitor(HMONITOR monitor) {
+  MONITORINFO info = {};
+  info.cbSize = sizeof info;
+  GetMonitorInfoW(monitor, &info);
+  const LONG x = GetSystemMetrics(SM_XVIRTUALSCREEN);
+  const LONG y = GetSystemMetrics(SM_YVIRTUALSCREEN);
+  const RECT& area = info.rcMonitor;
+  return {RECT{area.left - x, area.top - y, area.right - x, area.bottom - y},
+          DpiForMonitor(monitor)};
 }
 
 }  // namespace
 
-ToolbarLayout ComputeToolbarLayout(const RECT& selection, int screenWidth, int screenHeight) {
+OverlayMonitor MonitorOfRect(const RECT& rect) {
+  // A resize may have turned the selection inside out; its monitor is the same.
+  const LONG x = GetSystemMetrics(SM_XVIRTUALSCREEN);
+  const LONG y = GetSystemMetrics(SM_YVIRTUALSCREEN);
+  const RECT normal =
+      NormalizedRect({rect.left + x, rect.top + y}, {rect.right + x, rect.bottom + y});
+  return DescribeMonitor(MonitorFromRect(&normal, MONITOR_DEFAULTTONEAREST));
+}
+
+OverlayMonitor MonitorAtPoint(POINT point) {
+  const POINT onScreen = {point.x + GetSystemMetrics(SM_XVIRTUALSCREEN),
+                          point.y + GetSystemMetrics(SM_YVIRTUALSCREEN)};
+  return DescribeMonitor(MonitorFromPoint(onScreen, MONITOR_DEFAULTTONEAREST));
+}
+
+ToolbarLayout ComputeToolbarLayout(const RECT& selection, const RECT& monitor, UINT dpi) {
   const LONG left = selection.left;
   const LONG top = selection.top;
   const LONG right = selection.right;
   const LONG bottom = selection.bottom;
+  const LONG size = Scale(kToolbarButtonSize, dpi);
+  const LONG step = size + Scale(kGap, dpi);
+  const LONG margin = Scale(kMargin, dpi);
+  const LONG flip = size + margin;  // to the other side of the selection
   ToolbarLayout layout;
+  auto square = [size](LONG x, LONG y) { return RECT{x, y, x + size, y + size}; };
 
-  LONG columnX = right + kMargin;
-  if (columnX + kToolbarButtonSize > screenWidth) columnX = left - kFlipOffset;
+  LONG columnX = right + margin;
+  if (columnX + size > monitor.right) columnX = left - flip;
   // By default the column ends level with the selection's bottom, but it never starts above
   // the selection's top.
-  LONG columnY = bottom - kToolColumnHeight;
-  if (columnY < 0) columnY = kTopFallback;
+  LONG columnY = bottom - (step * kToolCount - Scale(kGap, dpi));
+  if (columnY < monitor.top) columnY = monitor.top + Scale(kTopFallback, dpi);
   if (columnY < top) columnY = top;
-  for (int k = 0; k < kToolCount; ++k) layout.Buttons[k] = Square(columnX, columnY + kStep * k);
+  for (int k = 0; k < kToolCount; ++k) layout.Buttons[k] = square(columnX, columnY + step * k);
 
-  // Below the selection; above it when the screen ends; inside along its bottom when there is
+  // Below the selection; above it when the monitor ends; inside along its bottom when there is
   // no room above either.
-  LONG rowY = bottom + kMargin;
-  if (rowY + kToolbarButtonSize > screenHeight) {
-    rowY = top - kFlipOffset;
-    if (rowY < 0) rowY = bottom - kInsideOffset;
+  LONG rowY = bottom + margin;
+  if (rowY + size > monitor.bottom) {
+    rowY = top - flip;
+    if (rowY < monitor.top) rowY = bottom - size - Scale(kInsideGap, dpi);
   }
   // Right-aligned to the selection: Close last, Copy first.
   const ToolbarButtonId row[] = {ToolbarButtonId::Copy, ToolbarButtonId::Save,
                                  ToolbarButtonId::Upload, ToolbarButtonId::Close};
   for (int i = 0; i < 4; ++i) {
-    const LONG fromRight = kStep * (3 - i) + kToolbarButtonSize;
-    layout.Buttons[static_cast<int>(row[i])] = Square(right - fromRight, rowY);
+    layout.Buttons[static_cast<int>(row[i])] = square(right - step * (3 - i) - size, rowY);
   }
 
+  const LONG half = Scale(kHandleHalf, dpi);
   const LONG midX = (left + right) / 2;
   const LONG midY = (top + bottom) / 2;
   const POINT centres[kHandleCount] = {{left, top},     {midX, top},    {right, top},
                                        {right, midY},   {right, bottom}, {midX, bottom},
                                        {left, bottom},  {left, midY}};
   for (int i = 0; i < kHandleCount; ++i) {
-    layout.Handles[i] = RECT{centres[i].x - kHandleHalf, centres[i].y - kHandleHalf,
-                             centres[i].x + kHandleHalf, centres[i].y + kHandleHalf};
+    layout.Handles[i] = RECT{centres[i].x - half, centres[i].y - half, centres[i].x + half,
+                             centres[i].y + half};
   }
   return layout;
 }
@@ -107,9 +133,10 @@ int ToolbarImageSlot(ToolbarButtonId id) { return kButtons[static_cast<int>(id)]
 Tool ToolOfButton(ToolbarButtonId id) { return kButtons[static_cast<int>(id)].tool; }
 
 void LayoutToolbar() {
-  g_toolbarLayout = ComputeToolbarLayout(g_overlayState.SelectionRect,
-                                         GetSystemMetrics(SM_CXVIRTUALSCREEN),
-                                         GetSystemMetrics(SM_CYVIRTUALSCREEN));
+  OverlayState& state = g_overlayState;
+  const OverlayMonitor monitor = MonitorOfRect(state.SelectionRect);
+  state.Dpi = monitor.Dpi;
+  g_toolbarLayout = ComputeToolbarLayout(state.SelectionRect, monitor.Area, monitor.Dpi);
 }
 
 int HitTestHandle(POINT point) { return HitTestHandle(g_toolbarLayout, point); }

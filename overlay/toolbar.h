@@ -25,6 +25,7 @@ constexpr int kToolbarButtonCount = 11;
 constexpr int kHandleCount = 8;
 constexpr int kNoHandle = 0;
 constexpr int kFirstHandle = 2;  // handle numbers run 2 to 9, as DragMode's resize values
+// At 96 DPI.
 constexpr int kToolbarButtonSize = 28;
 
 struct ToolbarLayout {
@@ -37,7 +38,18 @@ struct ToolbarLayout {
 
 extern ToolbarLayout g_toolbarLayout;
 
-ToolbarLayout ComputeToolbarLayout(const RECT& selection, int screenWidth, int screenHeight);
+// A monitor in overlay client coordinates: its whole area (the overlay covers the taskbar too)
+// and its DPI.
+struct OverlayMonitor {
+  RECT Area;
+  UINT Dpi;
+};
+// The monitor that holds most of rect, or the nearest one.
+OverlayMonitor MonitorOfRect(const RECT& rect);
+OverlayMonitor MonitorAtPoint(POINT point);
+
+// Buttons and handles at dpi, kept to monitor by flipping to the other side of the selection.
+ToolbarLayout ComputeToolbarLayout(const RECT& selection, const RECT& monitor, UINT dpi);
 // 2 to 9 for the first handle holding the point, 0 for none.
 int HitTestHandle(const ToolbarLayout& layout, POINT point);
 // The label of the first button holding the point, or null.
@@ -48,7 +60,7 @@ int ToolbarImageSlot(ToolbarButtonId id);
 // The tool a tool button toggles; Tool::None for the other buttons.
 Tool ToolOfButton(ToolbarButtonId id);
 
-// The same, on g_overlayState's selection and the virtual screen's size.
+// The same, on g_overlayState's selection and its monitor, whose DPI the overlay takes on.
 void LayoutToolbar();
 int HitTestHandle(POINT point);
 const wchar_t* GetToolbarLabel(POINT point);

@@ -161,8 +161,9 @@ def bezier(p0, p1, p2, p3, steps=24):
 # one (for shading), or None to punch a hole.
 
 
-def render(size, layers):
-    """Returns rows of (r, g, b, a) with straight (not premultiplied) alpha."""
+def render(size, layers, scale=1):
+    """Returns rows of (r, g, b, a) with straight (not premultiplied) alpha. The shapes are
+    drawn in 28-pixel units, `scale` times as large."""
     n = SAMPLES * SAMPLES
     offsets = [(k + 0.5) / SAMPLES for k in range(SAMPLES)]
     top_down = list(reversed(layers))
@@ -172,9 +173,9 @@ def render(size, layers):
         for px in range(size):
             sr = sg = sb = covered = 0
             for oy in offsets:
-                y = py + oy
+                y = (py + oy) / scale
                 for ox in offsets:
-                    x = px + ox
+                    x = (px + ox) / scale
                     for shape, colour in top_down:
                         if shape.hit(x, y):
                             if callable(colour):
@@ -389,6 +390,9 @@ def tool_upload():
     return [(cloud, WHITE), (Rect(11.5, 17.0, 16.5, 22.0), None), (shaft, WHITE), (head, WHITE)]
 
 
+# Each image at 100, 150 and 200 %, for displays scaled that much; the program scales between.
+SIZES = [(28, ""), (42, "_42"), (56, "_56")]
+
 TOOLS = [
     ("tool_pen.png", tool_pen),
     ("tool_line.png", tool_line),
@@ -406,7 +410,9 @@ TOOLS = [
 def build():
     files = {"app.ico": ico_32bpp(app_icon())}
     for name, draw in TOOLS:
-        files[name] = png_grey_alpha(render(28, draw()))
+        for size, suffix in SIZES:
+            files[name.replace(".png", suffix + ".png")] = png_grey_alpha(
+                render(size, draw(), size / 28))
     return files
 
 

@@ -3,7 +3,8 @@
 
 #define IDI_APP_ICON 1
 
-// Toolbar images: PNG files stored as RCDATA, loaded once per capture session.
+// Toolbar images: PNG files stored as RCDATA, loaded once per capture session. Each is drawn
+// at 100 % (101 to 110), 150 % (201 to 210) and 200 % (301 to 310), in the same order.
 #define IDR_TOOL_PEN 101
 #define IDR_TOOL_LINE 102
 #define IDR_TOOL_ARROW 103
@@ -14,3 +15,23 @@
 #define IDR_TOOL_TEXT 108
 #define IDR_TOOL_SAVE 109
 #define IDR_TOOL_UPLOAD 110
+#define IDR_TOOL_PEN_150 201
+#define IDR_TOOL_LINE_150 202
+#define IDR_TOOL_ARROW_150 203
+#define IDR_TOOL_RECTANGLE_150 204
+#define IDR_TOOL_UNDO_150 205
+#define IDR_TOOL_COPY_150 206
+#define IDR_TOOL_CLOSE_150 207
+#define IDR_TOOL_TEXT_150 208
+#define IDR_TOOL_SAVE_150 209
+#define IDR_TOOL_UPLOAD_150 210
+#define IDR_TOOL_PEN_200 301
+#define IDR_TOOL_LINE_200 302
+#define IDR_TOOL_ARROW_200 303
+#define IDR_TOOL_RECTANGLE_200 304
+#define IDR_TOOL_UNDO_200 305
+#define IDR_TOOL_COPY_200 306
+#define IDR_TOOL_CLOSE_200 307
+#define IDR_TOOL_TEXT_200 308
+#define IDR_TOOL_SAVE_200 309
+#define IDR_TOOL_UPLOAD_200 310

@@ -1,5 +1,6 @@
 #include "settings/hotkey_field.h"
 
+#include "app/dpi.h"
 #include "settings/settings_paint.h"
 
 namespace {
@@ -68,6 +69,12 @@ bool HandleRecordingKey(HotkeyEdit& edit, UINT virtualKey, UINT heldModifiers) {
   return true;
 }
 
+// Windows sends no WM_KEYDOWN for Print Screen, only its WM_KEYUP; every other key is taken
+// when it goes down.
+bool HandleRecordingKeyUp(HotkeyEdit& edit, UINT virtualKey, UINT heldModifiers) {
+  return virtualKey == VK_SNAPSHOT && HandleRecordingKey(edit, virtualKey, heldModifiers);
+}
+
 UINT HeldModifiers() {
   UINT modifiers = 0;
   if (KeyIsDown(VK_CONTROL)) modifiers |= MOD_CONTROL;
@@ -81,11 +88,11 @@ const wchar_t* HotkeyHint(bool recording) {
 }
 
 void DrawHotkeyField(HDC hdc, const RECT& rect, bool recording, bool hovered,
-                     const std::wstring& text) {
+                     const std::wstring& text, UINT dpi) {
   const COLORREF border = recording ? kSettingsAccent
                           : hovered ? kSettingsAccentHover
                                     : kSettingsBorder;
-  FillRoundRect(hdc, rect, kFieldCorner, kSettingsBackground, border);
+  FillRoundRect(hdc, rect, Scale(kFieldCorner, dpi), kSettingsBackground, border);
 
   RECT textRect = rect;
   SetBkMode(hdc, TRANSPARENT);

@@ -22,6 +22,8 @@ bool IsModifierKey(UINT virtualKey);
 // One WM_KEYDOWN while recording; heldModifiers are the MOD_* flags down at that moment.
 // Returns true when the field changed and must be repainted.
 bool HandleRecordingKey(HotkeyEdit& edit, UINT virtualKey, UINT heldModifiers);
+// The same for one WM_KEYUP, which only Print Screen is taken from.
+bool HandleRecordingKeyUp(HotkeyEdit& edit, UINT virtualKey, UINT heldModifiers);
 
 // MOD_CONTROL, MOD_SHIFT and MOD_ALT for the modifier keys down right now.
 UINT HeldModifiers();
@@ -29,6 +31,6 @@ UINT HeldModifiers();
 // The hint under the field; German in both languages.
 const wchar_t* HotkeyHint(bool recording);
 
-// Paints the field in the DC's current font; text is what it shows when not recording.
+// Paints the field at dpi in the DC's current font; text is what it shows when not recording.
 void DrawHotkeyField(HDC hdc, const RECT& rect, bool recording, bool hovered,
-                     const std::wstring& text);
+                     const std::wstring& text, UINT dpi);

@@ -3,6 +3,7 @@
 #include <shlobj.h>
 
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 Settings AppSettings;
@@ -12,6 +13,8 @@ namespace {
 // fgets reads at most this many bytes less one; a longer line arrives in pieces, each
 // matched on its own.
 constexpr int kLineBufferSize = 256;
+// Notepad starts the UTF-8 files it saves with this.
+constexpr char kUtf8ByteOrderMark[] = "\xEF\xBB\xBF";
 
 struct FileCloser {
   void operator()(FILE* file) const { fclose(file); }
@@ -100,7 +103,11 @@ bool LoadSettingsFrom(const std::wstring& path, Settings& settings) {
   UniqueStdFile file = OpenFile(path, L"r");
   if (!file) return false;
   char line[kLineBufferSize];
-  while (fgets(line, kLineBufferSize, file.get())) ApplySettingsLine(line, settings);
+  for (bool first = true; fgets(line, kLineBufferSize, file.get()); first = false) {
+    const size_t mark = sizeof kUtf8ByteOrderMark - 1;
+    const bool marked = first && std::strncmp(line, kUtf8ByteOrderMark, mark) == 0;
+    ApplySettingsLine(marked ? line + mark : line, settings);
+  }
   return true;
 }
 

@@ -1,32 +1,34 @@
 #include "settings/settings_layout.h"
 
-namespace {
+#include "app/dpi.h"
 
-bool Contains(const RECT& rect, POINT point) {
-  return point.x >= rect.left && point.x < rect.right && point.y >= rect.top &&
-         point.y < rect.bottom;
-}
-
-}  // namespace
-
-SettingsElement SettingsHitTest(POINT point, int page) {
-  if (Contains(kGeneralTabRect, point)) return SettingsElement::GeneralTab;
-  if (Contains(kHotkeysTabRect, point)) return SettingsElement::HotkeysTab;
-  if (Contains(kSaveButtonRect, point)) return SettingsElement::SaveButton;
-  if (Contains(kCancelButtonRect, point)) return SettingsElement::CancelButton;
+SettingsElement SettingsHitTest(POINT point, int page, UINT dpi) {
+  auto contains = [dpi](const RECT& rect96, POINT at) {
+    const RECT rect = ScaleRect(rect96, dpi);
+    return at.x >= rect.left && at.x < rect.right && at.y >= rect.top && at.y < rect.bottom;
+  };
+  if (contains(kGeneralTabRect, point)) return SettingsElement::GeneralTab;
+  if (contains(kHotkeysTabRect, point)) return SettingsElement::HotkeysTab;
+  if (contains(kSaveButtonRect, point)) return SettingsElement::SaveButton;
+  if (contains(kCancelButtonRect, point)) return SettingsElement::CancelButton;
   if (page == kHotkeysPage) {
-    if (Contains(kHotkeyFieldRect, point)) return SettingsElement::HotkeyField;
+    if (contains(kHotkeyFieldRect, point)) return SettingsElement::HotkeyField;
   } else if (page == kGeneralPage) {
-    if (Contains(kAutoCopyRowRect, point)) return SettingsElement::AutoCopyRow;
-    if (Contains(kCaptureCursorRowRect, point)) return SettingsElement::CaptureCursorRow;
+    if (contains(kAutoCopyRowRect, point)) return SettingsElement::AutoCopyRow;
+    if (contains(kCaptureCursorRowRect, point)) return SettingsElement::CaptureCursorRow;
   }
   return SettingsElement::None;
 }
 
-RECT SettingsCardRect(const RECT& client) {
-  return {kCardLeft, kCardTop, client.right - kCardLeft, kCardBottom};
+RECT SettingsCardRect(const RECT& client, UINT dpi) {
+  return {Scale(kCardLeft, dpi), Scale(kCardTop, dpi), client.right - Scale(kCardLeft, dpi),
+          Scale(kCardBottom, dpi)};
 }
 
-POINT CentredSettingsOrigin(int screenWidth, int screenHeight) {
-  return {(screenWidth - kSettingsWidth) / 2, (screenHeight - kSettingsHeight) / 2};
+RECT CentredSettingsRect(int screenWidth, int screenHeight, UINT dpi) {
+  const int width = Scale(kSettingsWidth, dpi);
+  const int height = Scale(kSettingsHeight, dpi);
+  const int left = (screenWidth - width) / 2;
+  const int top = (screenHeight - height) / 2;
+  return {left, top, left + width, top + height};
 }

@@ -1,4 +1,5 @@
-// Where the settings window's elements lie, in client pixels of the DPI-unaware process.
+// Where the settings window's elements lie, in client pixels at 96 DPI; at another DPI every
+// rectangle is scaled.
 #pragma once
 
 #include <windows.h>
@@ -37,11 +38,11 @@ enum class SettingsElement {
   CancelButton,
 };
 
-// The element under a client point on the given page; right and bottom edges are outside.
-SettingsElement SettingsHitTest(POINT point, int page);
+// The element under a client point on the given page at dpi; right and bottom edges are outside.
+SettingsElement SettingsHitTest(POINT point, int page, UINT dpi);
 
 // The card spans the client width less a margin on each side.
-RECT SettingsCardRect(const RECT& client);
+RECT SettingsCardRect(const RECT& client, UINT dpi);
 
-// Top-left corner that centres the window on a screen of the given size.
-POINT CentredSettingsOrigin(int screenWidth, int screenHeight);
+// The window at dpi, centred on a screen of the given size.
+RECT CentredSettingsRect(int screenWidth, int screenHeight, UINT dpi);

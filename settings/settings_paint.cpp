@@ -1,11 +1,13 @@
 #include "settings/settings_paint.h"
 
+#include "app/dpi.h"
 #include "app/win_handles.h"
 #include "settings/labels.h"
 #include "settings/settings_layout.h"
 
 namespace {
 
+// Sizes at 96 DPI.
 constexpr int kTabCorner = 8;
 constexpr int kCardCorner = 12;
 constexpr int kToggleCorner = 6;
@@ -14,6 +16,11 @@ constexpr int kUnderlineWidth = 3;
 constexpr int kCheckWidth = 2;
 constexpr int kToggleBoxSize = 20;
 constexpr int kToggleTextIndent = 28;
+constexpr int kUnderlineInset = 10;
+constexpr int kUnderlineRise = 2;
+constexpr int kToggleBoxTop = 2;
+// The check mark's three points, from the row's top-left corner.
+constexpr POINT kCheckMark[] = {{4, 12}, {8, 16}, {16, 8}};
 constexpr wchar_t kProductName[] = L"Snapwren";
 
 // Not clipped: with a substitute for Segoe UI the bold German tab title is a few pixels wider
@@ -37,20 +44,26 @@ void DrawTextIn(HDC hdc, const wchar_t* text, RECT rect, COLORREF color, UINT fo
 bool Hovered(const RECT& rect, POINT hover) { return PtInRect(&rect, hover) != FALSE; }
 
 void PaintGeneralPage(HDC hdc, const SettingsView& view) {
-  DrawToggle(hdc, kAutoCopyRowRect, GetLabel("auto_copy_link"), view.autoCopyLink,
-             Hovered(kAutoCopyRowRect, view.hover));
-  DrawToggle(hdc, kCaptureCursorRowRect, GetLabel("capture_cursor"), view.captureCursor,
-             Hovered(kCaptureCursorRowRect, view.hover));
-  DrawTextIn(hdc, GetLabel("language"), kLanguageLabelRect, kSettingsText, kLeftCentred);
+  const UINT dpi = view.dpi;
+  const RECT autoCopy = ScaleRect(kAutoCopyRowRect, dpi);
+  const RECT captureCursor = ScaleRect(kCaptureCursorRowRect, dpi);
+  DrawToggle(hdc, autoCopy, GetLabel("auto_copy_link"), view.autoCopyLink,
+             Hovered(autoCopy, view.hover), dpi);
+  DrawToggle(hdc, captureCursor, GetLabel("capture_cursor"), view.captureCursor,
+             Hovered(captureCursor, view.hover), dpi);
+  DrawTextIn(hdc, GetLabel("language"), ScaleRect(kLanguageLabelRect, dpi), kSettingsText,
+             kLeftCentred);
 }
 
 void PaintHotkeysPage(HDC hdc, const SettingsView& view) {
-  DrawTextIn(hdc, GetLabel("screenshot_hotkey"), kHotkeyLabelRect, kSettingsText, kTopLeft);
-  DrawHotkeyField(hdc, kHotkeyFieldRect, view.hotkey.recording,
-                  Hovered(kHotkeyFieldRect, view.hover),
-                  FormatHotkey(view.hotkey.modifiers, view.hotkey.key));
-  DrawTextIn(hdc, HotkeyHint(view.hotkey.recording), kHotkeyHintRect, kSettingsDimText,
+  const UINT dpi = view.dpi;
+  const RECT field = ScaleRect(kHotkeyFieldRect, dpi);
+  DrawTextIn(hdc, GetLabel("screenshot_hotkey"), ScaleRect(kHotkeyLabelRect, dpi), kSettingsText,
              kTopLeft);
+  DrawHotkeyField(hdc, field, view.hotkey.recording, Hovered(field, view.hover),
+                  FormatHotkey(view.hotkey.modifiers, view.hotkey.key), dpi);
+  DrawTextIn(hdc, HotkeyHint(view.hotkey.recording), ScaleRect(kHotkeyHintRect, dpi),
+             kSettingsDimText, kTopLeft);
 }
 
 }  // namespace
@@ -64,39 +77,48 @@ void FillRoundRect(HDC hdc, const RECT& rect, int corner, COLORREF fill, COLORRE
 }
 
 void DrawTab(HDC hdc, const RECT& rect, const wchar_t* text, bool active, bool hovered,
-             const SettingsFonts& fonts) {
+             const SettingsFonts& fonts, UINT dpi) {
+  const int corner = Scale(kTabCorner, dpi);
   if (active) {
-    FillRoundRect(hdc, rect, kTabCorner, kSettingsSurface, kSettingsSurface);
-    const POINT underline[] = {{rect.left + 10, rect.bottom - 2}, {rect.right - 10, rect.bottom - 2}};
-    DrawLine(hdc, kSettingsAccent, kUnderlineWidth, underline, 2);
+    FillRoundRect(hdc, rect, corner, kSettingsSurface, kSettingsSurface);
+    const int inset = Scale(kUnderlineInset, dpi);
+    const int y = rect.bottom - Scale(kUnderlineRise, dpi);
+    const POINT underline[] = {{rect.left + inset, y}, {rect.right - inset, y}};
+    DrawLine(hdc, kSettingsAccent, Scale(kUnderlineWidth, dpi), underline, 2);
   } else if (hovered) {
-    FillRoundRect(hdc, rect, kTabCorner, kSettingsHover, kSettingsHover);
+    FillRoundRect(hdc, rect, corner, kSettingsHover, kSettingsHover);
   }
   SelectGuard selectFont(hdc, active ? fonts.bold : fonts.normal);
   DrawTextIn(hdc, text, rect, active ? kSettingsAccent : kSettingsDimText, kCentred);
 }
 
-void DrawToggle(HDC hdc, const RECT& rect, const wchar_t* text, bool checked, bool hovered) {
-  const RECT box = {rect.left, rect.top + 2, rect.left + kToggleBoxSize,
-                    rect.top + 2 + kToggleBoxSize};
-  FillRoundRect(hdc, box, kToggleCorner, hovered ? kSettingsHover : kSettingsSurface,
+void DrawToggle(HDC hdc, const RECT& rect, const wchar_t* text, bool checked, bool hovered,
+                UINT dpi) {
+  const int top = rect.top + Scale(kToggleBoxTop, dpi);
+  const RECT box = {rect.left, top, rect.left + Scale(kToggleBoxSize, dpi),
+                    top + Scale(kToggleBoxSize, dpi)};
+  FillRoundRect(hdc, box, Scale(kToggleCorner, dpi), hovered ? kSettingsHover : kSettingsSurface,
                 kSettingsBorder);
   if (checked) {
-    const POINT check[] = {
-        {rect.left + 4, rect.top + 12}, {rect.left + 8, rect.top + 16}, {rect.left + 16, rect.top + 8}};
-    DrawLine(hdc, kSettingsAccent, kCheckWidth, check, 3);
+    POINT check[3];
+    for (int i = 0; i < 3; ++i) {
+      check[i] = {rect.left + Scale(kCheckMark[i].x, dpi), rect.top + Scale(kCheckMark[i].y, dpi)};
+    }
+    DrawLine(hdc, kSettingsAccent, Scale(kCheckWidth, dpi), check, 3);
   }
-  const RECT textRect = {rect.left + kToggleTextIndent, rect.top, rect.right, rect.bottom};
+  const RECT textRect = {rect.left + Scale(kToggleTextIndent, dpi), rect.top, rect.right,
+                         rect.bottom};
   DrawTextIn(hdc, text, textRect, kSettingsText, kLeftCentred);
 }
 
 void DrawButton(HDC hdc, const RECT& rect, const wchar_t* text, bool primary, bool hovered,
-                const SettingsFonts& fonts) {
+                const SettingsFonts& fonts, UINT dpi) {
+  const int corner = Scale(kButtonCorner, dpi);
   if (primary) {
-    FillRoundRect(hdc, rect, kButtonCorner, hovered ? kSettingsAccentHover : kSettingsAccent,
+    FillRoundRect(hdc, rect, corner, hovered ? kSettingsAccentHover : kSettingsAccent,
                   kSettingsAccent);
   } else {
-    FillRoundRect(hdc, rect, kButtonCorner, hovered ? kSettingsHover : kSettingsSurface,
+    FillRoundRect(hdc, rect, corner, hovered ? kSettingsHover : kSettingsSurface,
                   kSettingsBorder);
   }
   SelectGuard selectFont(hdc, fonts.bold);
@@ -105,16 +127,20 @@ void DrawButton(HDC hdc, const RECT& rect, const wchar_t* text, bool primary, bo
 
 void PaintSettings(HDC hdc, const RECT& client, const SettingsView& view,
                    const SettingsFonts& fonts) {
+  const UINT dpi = view.dpi;
   UniqueBrush background(CreateSolidBrush(kSettingsBackground));
   FillRect(hdc, &client, background.get());
   SelectGuard selectFont(hdc, fonts.normal);
   SetBkMode(hdc, TRANSPARENT);
 
-  FillRoundRect(hdc, SettingsCardRect(client), kCardCorner, kSettingsSurface, kSettingsBorder);
-  DrawTab(hdc, kGeneralTabRect, GetLabel("general"), view.page == kGeneralPage,
-          Hovered(kGeneralTabRect, view.hover), fonts);
-  DrawTab(hdc, kHotkeysTabRect, GetLabel("hotkeys"), view.page == kHotkeysPage,
-          Hovered(kHotkeysTabRect, view.hover), fonts);
+  FillRoundRect(hdc, SettingsCardRect(client, dpi), Scale(kCardCorner, dpi), kSettingsSurface,
+                kSettingsBorder);
+  const RECT general = ScaleRect(kGeneralTabRect, dpi);
+  const RECT hotkeys = ScaleRect(kHotkeysTabRect, dpi);
+  DrawTab(hdc, general, GetLabel("general"), view.page == kGeneralPage,
+          Hovered(general, view.hover), fonts, dpi);
+  DrawTab(hdc, hotkeys, GetLabel("hotkeys"), view.page == kHotkeysPage,
+          Hovered(hotkeys, view.hover), fonts, dpi);
 
   if (view.page == kHotkeysPage) {
     PaintHotkeysPage(hdc, view);
@@ -122,11 +148,11 @@ void PaintSettings(HDC hdc, const RECT& client, const SettingsView& view,
     PaintGeneralPage(hdc, view);
   }
 
-  DrawButton(hdc, kSaveButtonRect, GetLabel("save"), true, Hovered(kSaveButtonRect, view.hover),
-             fonts);
-  DrawButton(hdc, kCancelButtonRect, GetLabel("cancel"), false,
-             Hovered(kCancelButtonRect, view.hover), fonts);
+  const RECT save = ScaleRect(kSaveButtonRect, dpi);
+  const RECT cancel = ScaleRect(kCancelButtonRect, dpi);
+  DrawButton(hdc, save, GetLabel("save"), true, Hovered(save, view.hover), fonts, dpi);
+  DrawButton(hdc, cancel, GetLabel("cancel"), false, Hovered(cancel, view.hover), fonts, dpi);
 
   SelectGuard selectBold(hdc, fonts.bold);
-  DrawTextIn(hdc, kProductName, kNameRect, kSettingsAccent, kLeftCentred);
+  DrawTextIn(hdc, kProductName, ScaleRect(kNameRect, dpi), kSettingsAccent, kLeftCentred);
 }

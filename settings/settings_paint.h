@@ -16,6 +16,8 @@ constexpr COLORREF kSettingsDimText = RGB(160, 160, 170);
 
 // Everything a frame shows. The language list is a child window and paints itself.
 struct SettingsView {
+  // Of the window's monitor; every size in the frame is scaled by it.
+  UINT dpi = USER_DEFAULT_SCREEN_DPI;
   int page = 0;  // 0 general, 1 hotkeys
   POINT hover = {-1, -1};
   bool autoCopyLink = false;
@@ -28,12 +30,14 @@ struct SettingsFonts {
   HFONT bold = nullptr;
 };
 
+// Rectangles and the corner in pixels at the DPI; the rest is scaled to dpi.
 void FillRoundRect(HDC hdc, const RECT& rect, int corner, COLORREF fill, COLORREF border);
 void DrawTab(HDC hdc, const RECT& rect, const wchar_t* text, bool active, bool hovered,
-             const SettingsFonts& fonts);
-void DrawToggle(HDC hdc, const RECT& rect, const wchar_t* text, bool checked, bool hovered);
+             const SettingsFonts& fonts, UINT dpi);
+void DrawToggle(HDC hdc, const RECT& rect, const wchar_t* text, bool checked, bool hovered,
+                UINT dpi);
 void DrawButton(HDC hdc, const RECT& rect, const wchar_t* text, bool primary, bool hovered,
-                const SettingsFonts& fonts);
+                const SettingsFonts& fonts, UINT dpi);
 
 // One whole frame of the client area, texts in the current language.
 void PaintSettings(HDC hdc, const RECT& client, const SettingsView& view,

@@ -4,6 +4,7 @@
 #include <windowsx.h>
 
 #include "app/app.h"
+#include "app/dpi.h"
 #include "app/tray.h"
 #include "app/win_handles.h"
 #include "settings/hotkey_field.h"
@@ -26,7 +27,7 @@ constexpr int kLanguageListId = 1005;
 // Windows 10 20H1 and later; older headers do not name it, and older systems ignore it.
 constexpr DWORD kDarkTitleBarAttribute = 20;
 
-constexpr int kFontHeight = 15;
+constexpr int kFontHeight = 15;  // at 96 DPI
 constexpr wchar_t kFontFace[] = L"Segoe UI";
 
 // What the open window owns. Everything but the handle is rebuilt on every opening, from
@@ -43,10 +44,10 @@ HWND g_settingsWnd = nullptr;
 bool g_settingsClassRegistered = false;
 SettingsWindowState g_settingsState;
 
-HFONT CreateSettingsFont(int weight) {
-  return CreateFontW(kFontHeight, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                     OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH,
-                     kFontFace);
+HFONT CreateSettingsFont(int weight, UINT dpi) {
+  return CreateFontW(Scale(kFontHeight, dpi), 0, 0, 0, weight, FALSE, FALSE, FALSE,
+                     DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
+                     DEFAULT_PITCH, kFontFace);
 }
 
 SettingsFonts Fonts() { return {g_settingsState.normalFont.get(), g_settingsState.boldFont.get()}; }
@@ -63,15 +64,25 @@ void TrackMouseLeave(HWND hwnd) {
 
 POINT PointFrom(LPARAM lParam) { return {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)}; }
 
+// Fonts and the language list's place and font for the window's DPI.
+void ApplyDpi(UINT dpi) {
+  SettingsWindowState& state = g_settingsState;
+  state.view.dpi = dpi;
+  state.normalFont.reset(CreateSettingsFont(FW_NORMAL, dpi));
+  state.boldFont.reset(CreateSettingsFont(FW_SEMIBOLD, dpi));
+  if (!state.languageList) return;
+  const RECT list = ScaleRect(kLanguageListRect, dpi);
+  SetWindowPos(state.languageList, nullptr, list.left, list.top, list.right - list.left,
+               list.bottom - list.top, SWP_NOZORDER | SWP_NOACTIVATE);
+  SendMessageW(state.languageList, WM_SETFONT, reinterpret_cast<WPARAM>(state.normalFont.get()),
+               TRUE);
+}
+
 HWND CreateLanguageList(HWND hwnd, int selection) {
-  HWND list = CreateWindowExW(0, L"ComboBox", L"", kComboStyle, kLanguageListRect.left,
-                              kLanguageListRect.top,
-                              kLanguageListRect.right - kLanguageListRect.left,
-                              kLanguageListRect.bottom - kLanguageListRect.top, hwnd,
+  HWND list = CreateWindowExW(0, L"ComboBox", L"", kComboStyle, 0, 0, 0, 0, hwnd,
                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(kLanguageListId)),
                               nullptr, nullptr);
   if (!list) return nullptr;
-  SendMessageW(list, WM_SETFONT, reinterpret_cast<WPARAM>(g_settingsState.normalFont.get()), TRUE);
   // The language names stay as they are in both languages, so each can find its own.
   SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"Deutsch"));
   SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"English"));
@@ -83,8 +94,6 @@ HWND CreateLanguageList(HWND hwnd, int selection) {
 void OnSettingsCreate(HWND hwnd) {
   g_settingsWnd = hwnd;
   g_settingsState = SettingsWindowState{};
-  g_settingsState.normalFont.reset(CreateSettingsFont(FW_NORMAL));
-  g_settingsState.boldFont.reset(CreateSettingsFont(FW_SEMIBOLD));
   g_settingsState.surfaceBrush.reset(CreateSolidBrush(kSettingsSurface));
 
   const BOOL dark = TRUE;
@@ -98,6 +107,7 @@ void OnSettingsCreate(HWND hwnd) {
   view.page = kGeneralPage;
 
   g_settingsState.languageList = CreateLanguageList(hwnd, AppSettings.Language);
+  ApplyDpi(DpiForWindow(hwnd));
   ShowWindow(g_settingsState.languageList, SW_SHOW);
   TrackMouseLeave(hwnd);
 }
@@ -126,10 +136,22 @@ void OnSettingsPaint(HWND hwnd) {
   BitBlt(paint.get(), 0, 0, width, height, memory.get(), 0, 0, SRCCOPY);
 }
 
-void OnSettingsKeyDown(HWND hwnd, WPARAM key) {
-  if (HandleRecordingKey(g_settingsState.view.hotkey, static_cast<UINT>(key), HeldModifiers())) {
-    Repaint(hwnd);
-  }
+void OnSettingsKey(HWND hwnd, WPARAM key, bool up) {
+  HotkeyEdit& hotkey = g_settingsState.view.hotkey;
+  const auto virtualKey = static_cast<UINT>(key);
+  const bool changed = up ? HandleRecordingKeyUp(hotkey, virtualKey, HeldModifiers())
+                          : HandleRecordingKey(hotkey, virtualKey, HeldModifiers());
+  if (changed) Repaint(hwnd);
+}
+
+// Moved to a monitor of another DPI: everything is drawn again at the new size, in the
+// rectangle Windows suggests for it.
+void OnSettingsDpiChanged(HWND hwnd, WPARAM wParam, LPARAM lParam) {
+  ApplyDpi(LOWORD(wParam));
+  const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
+  SetWindowPos(hwnd, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+               suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+  Repaint(hwnd);
 }
 
 LRESULT OnLanguageListColor(HDC hdc) {
@@ -185,7 +207,7 @@ void ShowPage(HWND hwnd, int page) {
 
 void OnSettingsClick(HWND hwnd, LPARAM lParam) {
   SettingsView& view = g_settingsState.view;
-  switch (SettingsHitTest(PointFrom(lParam), view.page)) {
+  switch (SettingsHitTest(PointFrom(lParam), view.page, view.dpi)) {
     case SettingsElement::GeneralTab:
       ShowPage(hwnd, kGeneralPage);
       break;
@@ -242,11 +264,14 @@ void ShowSettingsWindow(HWND owner) {
     g_settingsClassRegistered = true;
   }
 
-  const POINT origin =
-      CentredSettingsOrigin(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+  // Centred on the primary monitor, at its DPI.
+  const UINT dpi = DpiForMonitor(MonitorFromPoint({0, 0}, MONITOR_DEFAULTTOPRIMARY));
+  const RECT rect =
+      CentredSettingsRect(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), dpi);
   HWND hwnd = CreateWindowExW(WS_EX_DLGMODALFRAME, kSettingsClass, GetLabel("settings"),
-                              kWindowStyle, origin.x, origin.y, kSettingsWidth, kSettingsHeight,
-                              owner, nullptr, GetModuleHandleW(nullptr), nullptr);
+                              kWindowStyle, rect.left, rect.top, rect.right - rect.left,
+                              rect.bottom - rect.top, owner, nullptr, GetModuleHandleW(nullptr),
+                              nullptr);
   if (!hwnd) return;
   if (g_appIcon) {
     SendMessageW(hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(g_appIcon));
@@ -257,34 +282,45 @@ void ShowSettingsWindow(HWND owner) {
   SetForegroundWindow(hwnd);
 }
 
-LRESULT CALLBACK SettingsWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  switch (message) {
-    case WM_CREATE:
-      OnSettingsCreate(hwnd);
-      return 0;
-    case WM_DESTROY:
-      OnSettingsDestroy();
-      return 0;
-    case WM_PAINT:
-      OnSettingsPaint(hwnd);
-      return 0;
-    case WM_KEYDOWN:
-      // Outside recording keys do nothing: the window has no keyboard navigation.
-      OnSettingsKeyDown(hwnd, wParam);
-      return 0;
-    case WM_CTLCOLOREDIT:
-    case WM_CTLCOLORLISTBOX:
-      return OnLanguageListColor(reinterpret_cast<HDC>(wParam));
-    case WM_MOUSEMOVE:
-      OnSettingsMouseMove(hwnd, lParam);
-      return 0;
-    case WM_LBUTTONDOWN:
-      OnSettingsClick(hwnd, lParam);
-      return 0;
-    case WM_MOUSELEAVE:
-      OnSettingsMouseLeave(hwnd);
-      return 0;
-    default:
-      return DefWindowProcW(hwnd, message, wParam, lParam);
+LRESULT CALLBACK SettingsWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
+  // No exception may unwind into the system's message dispatch: the message ends handled.
+  try {
+    switch (message) {
+      case WM_CREATE:
+        OnSettingsCreate(hwnd);
+        return 0;
+      case WM_DESTROY:
+        OnSettingsDestroy();
+        return 0;
+      case WM_PAINT:
+        OnSettingsPaint(hwnd);
+        return 0;
+      case WM_KEYDOWN:
+        // Outside recording keys do nothing: the window has no keyboard navigation.
+        OnSettingsKey(hwnd, wParam, false);
+        return 0;
+      case WM_KEYUP:
+        OnSettingsKey(hwnd, wParam, true);
+        return 0;
+      case WM_DPICHANGED:
+        OnSettingsDpiChanged(hwnd, wParam, lParam);
+        return 0;
+      case WM_CTLCOLOREDIT:
+      case WM_CTLCOLORLISTBOX:
+        return OnLanguageListColor(reinterpret_cast<HDC>(wParam));
+      case WM_MOUSEMOVE:
+        OnSettingsMouseMove(hwnd, lParam);
+        return 0;
+      case WM_LBUTTONDOWN:
+        OnSettingsClick(hwnd, lParam);
+        return 0;
+      case WM_MOUSELEAVE:
+        OnSettingsMouseLeave(hwnd);
+        return 0;
+      default:
+        return DefWindowProcW(hwnd, message, wParam, lParam);
+    }
+  } catch (...) {
+    return 0;
   }
 }

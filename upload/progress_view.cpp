@@ -2,10 +2,12 @@
 
 #include <cmath>
 
+#include "app/dpi.h"
 #include "app/gdiplus_handles.h"
 
 namespace {
 
+// Sizes at 96 DPI.
 constexpr int kRightMargin = 20;
 constexpr int kBottomMargin = 50;
 constexpr int kStackGap = 10;
@@ -30,7 +32,9 @@ constexpr Gdiplus::ARGB kSucceededColour = 0xFF008000;
 constexpr wchar_t kUploadingText[] = L"Screenshot wird hochgeladen...";
 constexpr wchar_t kSucceededText[] = L"Upload erfolgreich! \u2714";
 constexpr wchar_t kFontFamily[] = L"Segoe UI";
-constexpr float kFontPoints = 11.0f;
+// 11 points at 96 DPI. In pixels: GDI+ would convert points with the DC's DPI, which for a
+// per-monitor aware process is the system's, not the monitor's.
+constexpr float kFontPixels = 11.0f * 96.0f / 72.0f;
 constexpr float kTextLeft = 70.0f;
 constexpr float kTextTop = 32.0f;
 
@@ -42,7 +46,10 @@ void FillEllipse(Gdiplus::GpGraphics* graphics, Gdiplus::ARGB colour, float x, f
   gp::GdipFillEllipse(graphics, brush.get(), x, y, width, height);
 }
 
-void PaintFlower(Gdiplus::GpGraphics* graphics, float angle) {
+void PaintFlower(Gdiplus::GpGraphics* graphics, float angle, UINT dpi) {
+  // Drawn in 96-DPI units, scaled to the window's DPI.
+  const float scale = ScaleF(1.0f, dpi);
+  gp::GdipScaleWorldTransform(graphics, scale, scale, Gdiplus::MatrixOrderPrepend);
   gp::GdipTranslateWorldTransform(graphics, kCentreX, kCentreY, Gdiplus::MatrixOrderPrepend);
   gp::GdipRotateWorldTransform(graphics, angle, Gdiplus::MatrixOrderPrepend);
   gp::GdipTranslateWorldTransform(graphics, -kCentreX, -kCentreY, Gdiplus::MatrixOrderPrepend);
@@ -59,7 +66,7 @@ void PaintFlower(Gdiplus::GpGraphics* graphics, float angle) {
 
 // Segoe UI is missing on many systems (and in Wine without substitutes): fall back to the
 // generic sans-serif family, and draw no text when that is missing too.
-UniqueGpFont CreateTextFont() {
+UniqueGpFont CreateTextFont(UINT dpi) {
   Gdiplus::GpFontFamily* rawFamily = nullptr;
   if (gp::GdipCreateFontFamilyFromName(kFontFamily, nullptr, &rawFamily) != Gdiplus::Ok) {
     rawFamily = nullptr;
@@ -68,15 +75,15 @@ UniqueGpFont CreateTextFont() {
   const UniqueGpFontFamily family(rawFamily);
   if (!family) return {};
   Gdiplus::GpFont* font = nullptr;
-  if (gp::GdipCreateFont(family.get(), kFontPoints, Gdiplus::FontStyleRegular, Gdiplus::UnitPoint,
-                         &font) != Gdiplus::Ok) {
+  if (gp::GdipCreateFont(family.get(), ScaleF(kFontPixels, dpi), Gdiplus::FontStyleRegular,
+                         Gdiplus::UnitPixel, &font) != Gdiplus::Ok) {
     return {};
   }
   return UniqueGpFont(font);
 }
 
-void PaintText(Gdiplus::GpGraphics* graphics, bool succeeded) {
-  const UniqueGpFont font = CreateTextFont();
+void PaintText(Gdiplus::GpGraphics* graphics, bool succeeded, UINT dpi) {
+  const UniqueGpFont font = CreateTextFont(dpi);
   if (!font) return;
   Gdiplus::GpSolidFill* fill = nullptr;
   if (gp::GdipCreateSolidFill(succeeded ? kSucceededColour : kUploadingColour, &fill) !=
@@ -85,23 +92,25 @@ void PaintText(Gdiplus::GpGraphics* graphics, bool succeeded) {
   }
   const UniqueGpBrush brush(reinterpret_cast<Gdiplus::GpBrush*>(fill));
   // An empty layout rectangle: the text starts at its corner and is neither wrapped nor clipped.
-  const Gdiplus::RectF layout(kTextLeft, kTextTop, 0.0f, 0.0f);
+  const Gdiplus::RectF layout(ScaleF(kTextLeft, dpi), ScaleF(kTextTop, dpi), 0.0f, 0.0f);
   gp::GdipDrawString(graphics, succeeded ? kSucceededText : kUploadingText, -1, font.get(),
                      &layout, nullptr, brush.get());
 }
 
 }  // namespace
 
-RECT ProgressWindowRect(int screenWidth, int screenHeight, int slot) {
-  const int step = kProgressHeight + kStackGap;
-  const int bottomTop = screenHeight - kBottomMargin - kProgressHeight;
+RECT ProgressWindowRect(int screenWidth, int screenHeight, int slot, UINT dpi) {
+  const int width = Scale(kProgressWidth, dpi);
+  const int height = Scale(kProgressHeight, dpi);
+  const int step = height + Scale(kStackGap, dpi);
+  const int bottomTop = screenHeight - Scale(kBottomMargin, dpi) - height;
   const int slots = bottomTop > 0 ? bottomTop / step + 1 : 1;
   const int row = slot > 0 ? slot % slots : 0;
   RECT rect;
-  rect.left = screenWidth - kRightMargin - kProgressWidth;
+  rect.left = screenWidth - Scale(kRightMargin, dpi) - width;
   rect.top = bottomTop - row * step;
-  rect.right = rect.left + kProgressWidth;
-  rect.bottom = rect.top + kProgressHeight;
+  rect.right = rect.left + width;
+  rect.bottom = rect.top + height;
   return rect;
 }
 
@@ -111,12 +120,12 @@ float AdvanceSpinnerAngle(float angle) {
   return angle;
 }
 
-void PaintProgress(HDC hdc, const RECT& client, float angle, bool succeeded) {
+void PaintProgress(HDC hdc, const RECT& client, float angle, bool succeeded, UINT dpi) {
   FillRect(hdc, &client, reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1)));
   Gdiplus::GpGraphics* rawGraphics = nullptr;
   if (gp::GdipCreateFromHDC(hdc, &rawGraphics) != Gdiplus::Ok) return;
   const UniqueGpGraphics graphics(rawGraphics);
   gp::GdipSetSmoothingMode(graphics.get(), Gdiplus::SmoothingModeAntiAlias);
-  PaintFlower(graphics.get(), angle);
-  PaintText(graphics.get(), succeeded);
+  PaintFlower(graphics.get(), angle, dpi);
+  PaintText(graphics.get(), succeeded, dpi);
 }

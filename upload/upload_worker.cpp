@@ -5,6 +5,8 @@
 #include <memory>
 
 #include "app/app.h"
+#include "app/clipboard.h"
+#include "app/dpi.h"
 #include "app/tray.h"
 #include "app/win_handles.h"
 #include "settings/settings.h"
@@ -20,9 +22,6 @@ constexpr DWORD kProgressExStyle = WS_EX_TOPMOST | WS_EX_TOOLWINDOW;
 constexpr DWORD kProgressStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU;
 constexpr UINT kSpinnerIntervalMs = 50;
 constexpr UINT kAutoCloseMs = 800;
-// Another program may hold the clipboard for a moment; a short wait usually gets it.
-constexpr int kClipboardAttempts = 5;
-constexpr DWORD kClipboardRetryMs = 20;
 
 constexpr wchar_t kLinkCopied[] = L"Link in Zwischenablage kopiert!";
 constexpr wchar_t kLinkNotCopied[] = L"Link konnte nicht in die Zwischenablage kopiert werden:\n";
@@ -81,8 +80,10 @@ void RegisterProgressClass() {
 }
 
 HWND CreateProgressWindow(int slot) {
-  const RECT rect =
-      ProgressWindowRect(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), slot);
+  // It stands on the primary monitor and takes that monitor's DPI.
+  const UINT dpi = DpiForMonitor(MonitorFromPoint({0, 0}, MONITOR_DEFAULTTOPRIMARY));
+  const RECT rect = ProgressWindowRect(GetSystemMetrics(SM_CXSCREEN),
+                                       GetSystemMetrics(SM_CYSCREEN), slot, dpi);
   return CreateWindowExW(kProgressExStyle, kProgressClass, kAppTitle, kProgressStyle, rect.left,
                          rect.top, rect.right - rect.left, rect.bottom - rect.top, nullptr,
                          nullptr, g_instance, nullptr);
@@ -169,7 +170,15 @@ void OnProgressPaint(HWND hwnd) {
   RECT client{};
   GetClientRect(hwnd, &client);
   PaintProgress(paint.get(), client, window ? window->spinnerAngle : 0.0f,
-                window && window->succeeded);
+                window && window->succeeded, DpiForWindow(hwnd));
+}
+
+// Moved to a monitor of another DPI: the size Windows suggests is the window's at that DPI.
+void OnProgressDpiChanged(HWND hwnd, LPARAM lParam) {
+  const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
+  SetWindowPos(hwnd, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+               suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+  InvalidateRect(hwnd, nullptr, TRUE);
 }
 
 // Closing does not stop a running upload. The window only hides and waits for the outcome, so
@@ -207,7 +216,10 @@ void BeginUpload(std::vector<BYTE> png) {
   RegisterProgressClass();
   const int slot = FreeSlot();
   job->window = CreateProgressWindow(slot);
-  if (job->window) {
+  if (!job->window) {
+    // The outcome goes to the tray window instead, which tells the user all the same.
+    job->window = g_trayWnd;
+  } else {
     ProgressWindow window;
     window.hwnd = job->window;
     window.uploadId = job->uploadId;
@@ -239,7 +251,7 @@ void BeginUpload(std::vector<BYTE> png) {
 void StartUpload(std::vector<BYTE> png) {
   // Called from the overlay's window procedure, which no exception may cross.
   try {
-    BeginUpload(std::move(png));
+      BeginUpload(std::move(png));
   } catch (...) {
     // Out of memory before the worker took over: the user hears of it if that still works.
     try {
@@ -251,54 +263,74 @@ void StartUpload(std::vector<BYTE> png) {
 
 DWORD WINAPI UploadWorker(LPVOID parameter) {
   try {
-    std::unique_ptr<UploadJob> job(static_cast<UploadJob*>(parameter));
-    const UploadResult result = UploadPng(job->png);
-    auto outcome = std::make_unique<UploadOutcome>();
-    outcome->uploadId = job->uploadId;
-    if (result.success) {
-      outcome->link = result.link;
-    } else {
-      outcome->keptPath = KeepFailedUpload(job->png);
-    }
-    const HWND window = job->window;
-    job.reset();
-    if (!window) return 0;
-    const UINT message = result.success ? WM_UPLOAD_SUCCEEDED : WM_UPLOAD_FAILED;
-    // The window owns the outcome once the post succeeds; a failed post leaves it with us.
-    if (PostMessageW(window, message, 0, reinterpret_cast<LPARAM>(outcome.get()))) {
-      static_cast<void>(outcome.release());
-    }
+      std::unique_ptr<UploadJob> job(static_cast<UploadJob*>(parameter));
+      const UploadResult result = UploadPng(job->png);
+      auto outcome = std::make_unique<UploadOutcome>();
+      outcome->uploadId = job->uploadId;
+      if (result.success) {
+        outcome->link = result.link;
+      } else {
+        outcome->keptPath = KeepFailedUpload(job->png);
+      }
+      const HWND window = job->window;
+      job.reset();
+      if (!window) return 0;
+      const UINT message = result.success ? WM_UPLOAD_SUCCEEDED : WM_UPLOAD_FAILED;
+      // The window owns the outcome once the post succeeds; a failed post leaves it with us.
+      if (PostMessageW(window, message, 0, reinterpret_cast<LPARAM>(outcome.get()))) {
+        static_cast<void>(outcome.release());
+      }
   } catch (...) {
     // Out of memory on a worker: nothing sensible is left to report it with.
   }
   return 0;
 }
 
-LRESULT CALLBACK ProgressWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  switch (message) {
-    case WM_CREATE:
-      OnProgressCreate(hwnd);
-      return 0;
-    case WM_TIMER:
-      OnProgressTimer(hwnd, wParam);
-      return 0;
-    case WM_UPLOAD_SUCCEEDED:
-      OnUploadSucceeded(hwnd, lParam);
-      return 0;
-    case WM_UPLOAD_FAILED:
-      OnUploadFailed(hwnd, lParam);
-      return 0;
-    case WM_PAINT:
-      OnProgressPaint(hwnd);
-      return 0;
-    case WM_CLOSE:
-      OnProgressClose(hwnd);
-      return 0;
-    case WM_DESTROY:
-      OnProgressDestroy(hwnd);
-      return 0;
-    default:
-      return DefWindowProcW(hwnd, message, wParam, lParam);
+void ReportUploadWithoutWindow(UINT message, LPARAM lParam) {
+  const std::unique_ptr<UploadOutcome> outcome(reinterpret_cast<UploadOutcome*>(lParam));
+  if (!outcome) return;
+  if (message == WM_UPLOAD_FAILED) {
+    ShowTrayNotification(kAppTitle, FailureBalloonText(outcome->keptPath));
+    return;
+  }
+  const bool autoCopy = AppSettings.AutoCopyLink;
+  const bool copied = autoCopy && CopyTextToClipboard(ClipboardOwner(), outcome->link);
+  ShowTrayNotification(kAppTitle, SuccessBalloonText(autoCopy, copied, outcome->link));
+}
+
+LRESULT CALLBACK ProgressWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
+  // No exception may unwind into the system's message dispatch: the message ends handled.
+  try {
+    switch (message) {
+      case WM_CREATE:
+        OnProgressCreate(hwnd);
+        return 0;
+      case WM_TIMER:
+        OnProgressTimer(hwnd, wParam);
+        return 0;
+      case WM_UPLOAD_SUCCEEDED:
+        OnUploadSucceeded(hwnd, lParam);
+        return 0;
+      case WM_UPLOAD_FAILED:
+        OnUploadFailed(hwnd, lParam);
+        return 0;
+      case WM_PAINT:
+        OnProgressPaint(hwnd);
+        return 0;
+      case WM_CLOSE:
+        OnProgressClose(hwnd);
+        return 0;
+      case WM_DESTROY:
+        OnProgressDestroy(hwnd);
+        return 0;
+      case WM_DPICHANGED:
+        OnProgressDpiChanged(hwnd, lParam);
+        return 0;
+      default:
+        return DefWindowProcW(hwnd, message, wParam, lParam);
+    }
+  } catch (...) {
+    return 0;
   }
 }
 
@@ -317,15 +349,5 @@ bool CopyTextToClipboard(HWND owner, const std::wstring& text) {
   if (!target) return false;
   std::memcpy(target, text.c_str(), bytes);
   GlobalUnlock(memory.get());
-
-  for (int attempt = 0; attempt < kClipboardAttempts; ++attempt) {
-    if (attempt > 0) Sleep(kClipboardRetryMs);
-    const ClipboardGuard clipboard(owner);
-    if (!clipboard.isOpen()) continue;
-    if (!EmptyClipboard()) return false;
-    if (!SetClipboardData(CF_UNICODETEXT, memory.get())) return false;
-    static_cast<void>(memory.release());  // the system owns it now
-    return true;
-  }
-  return false;
+  return ReplaceClipboard(owner, CF_UNICODETEXT, memory);
 }

@@ -6,13 +6,7 @@
 #include <string>
 #include <vector>
 
-// Posted by an upload's worker to that upload's progress window; lParam is an UploadOutcome that
-// the window then owns.
-constexpr UINT WM_UPLOAD_SUCCEEDED = WM_USER + 100;
-constexpr UINT WM_UPLOAD_FAILED = WM_USER + 101;
-
-constexpr UINT_PTR IDT_SPINNER = 998;
-constexpr UINT_PTR IDT_AUTOCLOSE = 999;
+#include "app/messages.h"
 
 struct UploadOutcome {
   UINT64 uploadId = 0;
@@ -23,7 +17,10 @@ struct UploadOutcome {
 // Shows the progress window and uploads png on a worker thread; call on the UI thread.
 void StartUpload(std::vector<BYTE> png);
 DWORD WINAPI UploadWorker(LPVOID parameter);
-LRESULT CALLBACK ProgressWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT CALLBACK ProgressWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
+// The outcome of an upload that has no progress window (it could not be made), posted to the
+// tray window: the link on the clipboard and the balloon, or the failure balloon.
+void ReportUploadWithoutWindow(UINT message, LPARAM outcome);
 
 // The balloon after a successful upload, from whether the link was meant to be copied and was.
 std::wstring SuccessBalloonText(bool autoCopy, bool copied, const std::wstring& link);

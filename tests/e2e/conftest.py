@@ -108,16 +108,27 @@ def decode(source, data=None):
     return Picture(int(size[0]), int(size[1]), rgba, 4)
 
 
-def toolbar(selection, screen=(1600, 900)):
-    """The button rectangles beside a selection, as the overlay lays them out."""
+def scale(size, dpi):
+    """A size at 96 DPI scaled to dpi, rounded as Windows' MulDiv rounds."""
+    return (size * dpi + 48) // 96
+
+
+def toolbar(selection, monitor=(0, 0, 1600, 900), dpi=96):
+    """The button rectangles beside a selection, as the overlay lays them out at dpi on the
+    monitor that holds the selection."""
     left, top, right, bottom = selection
-    x = right + 12 if right + 40 <= screen[0] else left - 40
-    y = max(bottom - 208 if bottom >= 208 else 10, top)
+    size, gap, margin = scale(28, dpi), scale(2, dpi), scale(12, dpi)
+    step, flip = size + gap, size + margin
+    x = right + margin if right + margin + size <= monitor[2] else left - flip
+    y = bottom - 7 * step + gap
+    y = max(y if y >= monitor[1] else monitor[1] + scale(10, dpi), top)
     names = ["Stift", "Linie", "Pfeil", "Rechteck", "Text", "Rückgängig", "Farbe"]
-    buttons = {name: (x, y + 30 * k, x + 28, y + 30 * k + 28) for k, name in enumerate(names)}
-    row = bottom + 12 if bottom + 40 <= screen[1] else top - 40 if top >= 40 else bottom - 32
+    buttons = {name: (x, y + step * k, x + size, y + step * k + size)
+               for k, name in enumerate(names)}
+    row = bottom + margin if bottom + flip <= monitor[3] else top - flip
+    row = row if row >= monitor[1] else bottom - size - scale(4, dpi)
     for k, name in enumerate(["Kopieren", "Speichern", "Hochladen", "Schließen"]):
-        buttons[name] = (right - 118 + 30 * k, row, right - 90 + 30 * k, row + 28)
+        buttons[name] = (right - step * (3 - k) - size, row, right - step * (3 - k), row + size)
     return buttons
 
 
@@ -125,7 +136,7 @@ class Prefix:
     """A copy of the booted template: virtual desktop, font replacements and the test CA."""
 
     def __init__(self, path, display=None):
-        self.path = path
+        self.path, self.dpi = path, 96
         shutil.rmtree(path, ignore_errors=True)
         subprocess.run(["cp", "-a", TEMPLATE, path], check=True)
         self.env = dict(os.environ, WINEPREFIX=str(path), DISPLAY=display or os.environ["DISPLAY"])
@@ -147,6 +158,13 @@ class Prefix:
         """`wine reg`; its programs see the change from a fresh server on."""
         self.wine("reg", *args)
         self.kill()
+
+    def use_dpi(self, dpi):
+        """Wine gives every monitor the DPI of LogPixels, read when a program starts."""
+        if self.dpi != dpi:
+            self.reg("add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels", "/t", "REG_DWORD",
+                     "/d", str(dpi), "/f")
+            self.dpi = dpi
 
     def kill(self):
         run(["wineserver", "-k"], self.env)
@@ -349,14 +367,15 @@ class Snapwren:
         self.desktop.key("ctrl+shift+s")
         return self.overlay()
 
-    def select(self, rect, screen=(1600, 900), offset=0):
+    def select(self, rect, monitor=(0, 0, 1600, 900), offset=0):
         """Drags out a selection (in X coordinates: Windows ones plus `offset`) and waits until
-        its toolbar shows; the button rectangles."""
+        its toolbar shows; the button rectangles. `monitor` holds it, in X coordinates."""
         left, top, right, bottom = rect
         self.desktop.drag((left + offset, top), (right + offset, bottom))
-        buttons = toolbar((left + offset, top, right + offset, bottom), screen)
+        dpi = self.desktop.prefix.dpi
+        buttons = toolbar((left + offset, top, right + offset, bottom), monitor, dpi)
         pen = buttons["Stift"]
-        self.desktop.wait_screen("selected", lambda s: s.pixel(pen[0] - 1, pen[1] + 14) == PANEL)
+        self.desktop.wait_screen("selected", lambda s: s.pixel(pen[0] - 1, center(pen)[1]) == PANEL)
         return buttons
 
     def closed(self, overlay):
@@ -364,10 +383,17 @@ class Snapwren:
 
 
 @pytest.fixture
-def desktop(prefix, request):
-    """A fresh desktop in the module's prefix, without settings.ini. A hidden snaptool window
-    keeps it alive: Wine ends the desktop, and the clipboard with it, about a second after its
-    last program with a window."""
+def dpi():
+    """The DPI of the test's desktop; tests parametrize it to run on scaled displays."""
+    return 96
+
+
+@pytest.fixture
+def desktop(prefix, dpi, request):
+    """A fresh desktop in the module's prefix at `dpi`, without settings.ini. A hidden snaptool
+    window keeps it alive: Wine ends the desktop, and the clipboard with it, about a second after
+    its last program with a window."""
+    prefix.use_dpi(dpi)
     shutil.rmtree(prefix.settings.parent, ignore_errors=True)
     name = re.sub(r"[^\w.-]+", "_", request.node.name)
     screen = Desktop(prefix, ARTIFACTS / request.module.__name__ / name)

@@ -1,16 +1,22 @@
 """Annotations through the real UI: tools chosen on the toolbar and drawn with the mouse, the real
 colour dialog (cancelled once, then blue), text typed on the keyboard, and the copy on the
-clipboard, which shows what was drawn over the test picture and nothing else. Then text where the
-font family "Segoe UI" is missing, as on some Windows installations."""
+clipboard, which shows what was drawn over the test picture and nothing else; at 144 DPI too,
+with wider strokes and larger type. Then text where the font family "Segoe UI" is missing, as on
+some Windows installations."""
 
 import pytest
 
-from conftest import IDCANCEL, IDOK, center
+from conftest import IDCANCEL, IDOK, center, scale
 
 SELECTION = (300, 250, 700, 550)
 RED, BLUE = (255, 0, 0), (0, 0, 255)
 TEXT_AT = (330, 420)
-CHANGED = [(315, 275, 425, 325), (315, 345, 465, 356), (325, 415, 420, 450)]
+
+
+def changed(dpi=96):
+    """Where the pen, the line and the text may change pixels."""
+    return [(315, 275, 425, 325), (315, 345, 465, 356),
+            (325, 415, 325 + scale(95, dpi), 415 + scale(35, dpi))]
 
 
 def pick_colour(desktop, app, rgb):
@@ -25,7 +31,7 @@ def type_text(desktop, buttons, colour):
     desktop.click(*center(buttons["Text"]))
     desktop.click(*TEXT_AT)
     desktop.xdotool("type", "--delay", 30, "Hallo")
-    desktop.wait_screen("typing", lambda s: s.count(CHANGED[2], lambda rgb: rgb == colour) > 40)
+    desktop.wait_screen("typing", lambda s: s.count(changed()[2], lambda rgb: rgb == colour) > 40)
     desktop.key("Return")
 
 
@@ -34,7 +40,8 @@ def count(picture, box, colour):
                          lambda rgba: rgba[:3] == colour)
 
 
-def test_tools_colour_dialog_and_typed_text_reach_the_clipboard(desktop, snapwren):
+@pytest.mark.parametrize("dpi", [96, 144])
+def test_tools_colour_dialog_and_typed_text_reach_the_clipboard(desktop, snapwren, dpi):
     desktop.pattern((200, 200, 900, 650))
     overlay = snapwren.capture()
     buttons = snapwren.select(SELECTION)
@@ -51,10 +58,13 @@ def test_tools_colour_dialog_and_typed_text_reach_the_clipboard(desktop, snapwre
     desktop.key("ctrl+c")
     snapwren.closed(overlay)
     _, picture = desktop.clipboard_picture()
-    assert count(picture, CHANGED[0], RED) > 50 and picture.pixel(90, 100)[:3] == RED
-    assert count(picture, CHANGED[2], BLUE) > 60, "the typed text"
+    assert count(picture, changed()[0], RED) > 50 and picture.pixel(90, 100)[:3] == RED
+    line = [y for y in range(340, 361) if picture.pixel(390 - 300, y - 250)[:3] == RED]
+    assert len(line) == scale(3, dpi), "the line's width"
+    text = [y for y in range(410, 470) if count(picture, (325, y, 430, y + 1), BLUE)]
+    assert scale(14, dpi) <= len(text) <= scale(18, dpi), "the typed text, as high as its font"
     bad = [(x, y) for x, y, _ in picture.mismatches((300, 250), (400, 300))
-           if not any(l <= x + 300 < r and t <= y + 250 < b for l, t, r, b in CHANGED)]
+           if not any(l <= x + 300 < r and t <= y + 250 < b for l, t, r, b in changed(dpi))]
     assert not bad, f"{len(bad)} pixels differ outside the annotations, first {bad[:3]}"
 
 
@@ -73,4 +83,4 @@ def test_text_without_segoe_ui_falls_back_to_sans_serif(without_segoe_ui, deskto
     type_text(desktop, app.select(SELECTION), RED)
     desktop.key("ctrl+c")
     app.closed(overlay)
-    assert count(desktop.clipboard_picture()[1], CHANGED[2], RED) > 40
+    assert count(desktop.clipboard_picture()[1], changed()[2], RED) > 40

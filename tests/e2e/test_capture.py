@@ -1,25 +1,39 @@
 """A capture session as a user meets it: the hotkey freezes the screen, a drag selects, Ctrl+C puts
 exactly that region on the clipboard for any other program, and the toolbar saves it through the
-real save dialog. Every copied or saved pixel is checked against snaptool's test picture."""
+real save dialog. Every copied or saved pixel is checked against snaptool's test picture. On
+scaled displays (144 and 192 DPI) the border, handles, size label and buttons grow, and the copy
+is still the very pixels of the screen."""
 
 import time
 
+import pytest
+
 from conftest import (IDCANCEL, IDOK, IDYES, PINK, center, darkened, decode, near, pattern_at,
-                      winpath)
+                      scale, winpath)
 
 PATTERN = (100, 100, 1000, 700)
 
 
-def test_hotkey_drag_and_ctrl_c_copy_exactly_the_region(desktop, snapwren):
+@pytest.mark.parametrize("dpi", [96, 144, 192])
+def test_hotkey_drag_and_ctrl_c_copy_exactly_the_region(desktop, snapwren, dpi):
     desktop.pattern(PATTERN)
     overlay = snapwren.capture()
     assert overlay["rect"] == [0, 0, 1600, 900], "the overlay covers the screen"
-    snapwren.select((300, 250, 600, 450))
+    buttons = snapwren.select((300, 250, 600, 450))
     shot = desktop.screenshot("selection")
     assert shot.pixel(450, 350) == pattern_at(450, 350), "inside the selection is clear"
     assert near(shot.pixel(700, 350), darkened(pattern_at(700, 350))), "outside is dark"
-    assert shot.pixel(300, 300) == PINK, "the border"
-    desktop.key("ctrl+c")
+    white = lambda rgb: rgb == (255, 255, 255)
+    assert shot.count((290, 300, 312, 301), lambda rgb: rgb == PINK) == scale(2, dpi), "border"
+    assert shot.count((280, 430, 320, 470), white) == (scale(8, dpi) - 2 * scale(1, dpi)) ** 2
+    # White label text starts 20 pixels above the selection, in the default font at the DPI
+    # (Wine's bitmap System font grows only in height).
+    rows = {y for y in range(150, 250) for x in range(312, 420) if white(shot.pixel(x, y))}
+    assert min(rows) >= 250 - scale(20, dpi) and max(rows) - min(rows) + 1 >= scale(9, dpi)
+    if dpi == 96:
+        desktop.key("ctrl+c")
+    else:  # the row of 42 and 56 pixel buttons answers at its scaled place
+        desktop.click(*center(buttons["Kopieren"]))
     snapwren.closed(overlay)
     desktop.balloon("Bild ist in der Zwischenablage.")
     header, picture = desktop.clipboard_picture()

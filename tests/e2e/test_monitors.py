@@ -1,5 +1,6 @@
 """Two monitors, one left of the primary: the virtual screen starts at x = -1280. The overlay
-covers both, and a selection across the seam copies exactly what both show.
+covers both, and a selection across the seam copies exactly what both show. Near the lower edge
+of the smaller monitor the action row goes above the selection, where that monitor shows it.
 
 A Wine virtual desktop is always one monitor, so this module runs its own X server: Xorg with
 the dummy video driver, a 1280 x 1024 monitor at the left and the 1920 x 1080 primary right of it,
@@ -10,7 +11,7 @@ import subprocess
 
 import pytest
 
-from conftest import ARTIFACTS, PREFIXES, Desktop, Prefix, darkened, near, pattern_at
+from conftest import ARTIFACTS, PREFIXES, Desktop, Prefix, center, darkened, near, pattern_at
 
 CONFIG = """
 Section "Monitor"
@@ -86,8 +87,9 @@ def desktop(screens, request):
     screens.kill()
 
 
-def test_overlay_covers_both_monitors_and_copies_across_the_seam(desktop):
-    desktop.pattern((-400, 200, 400, 600))
+def test_overlay_covers_both_monitors_copies_across_the_seam_and_keeps_the_toolbar_on_them(
+        desktop):
+    desktop.pattern((-1000, 200, 400, 1024))
     app = desktop.start_snapwren()
     # Without a desktop, keys reach Wine and its hotkeys only while a Wine window has the focus.
     desktop.click(1280, 400)
@@ -97,7 +99,7 @@ def test_overlay_covers_both_monitors_and_copies_across_the_seam(desktop):
     for wx, wy in [(-300, 250), (300, 550)]:
         assert near(frozen.pixel(wx + 1280, wy), darkened(pattern_at(wx, wy))), (wx, wy)
 
-    app.select((-200, 300, 200, 500), screen=(3200, 1080), offset=1280)
+    app.select((-200, 300, 200, 500), monitor=(1280, 0, 3200, 1080), offset=1280)
     shot = desktop.screenshot("selected")
     assert shot.pixel(1180, 400) == pattern_at(-100, 400), "clear on the left monitor"
     assert shot.pixel(1380, 400) == pattern_at(100, 400), "clear on the primary"
@@ -105,3 +107,12 @@ def test_overlay_covers_both_monitors_and_copies_across_the_seam(desktop):
     app.closed(overlay)
     _, picture = desktop.clipboard_picture()
     assert (picture.width, picture.height) == (400, 200) and not picture.mismatches((-200, 300))
+
+    # Below it the left monitor ends at 1024 and the virtual screen at 1080: the row flips up.
+    desktop.click(580, 900)
+    overlay = app.capture()
+    buttons = app.select((-900, 800, -500, 1000), monitor=(0, 0, 1280, 1024), offset=1280)
+    assert buttons["Kopieren"][3] <= 800
+    desktop.click(*center(buttons["Kopieren"]))
+    app.closed(overlay)
+    assert not desktop.clipboard_picture()[1].mismatches((-900, 800), (400, 200))

@@ -1,8 +1,11 @@
 """The settings window as the tray menu opens it, with keys from the real keyboard: the recorded
-combination is saved and becomes the hotkey at once, or is reported as taken. What the window
-does with each click and key is checked in the unit tests."""
+combination is saved and becomes the hotkey at once, or is reported as taken; at 144 and 192 DPI
+the window and its rows are 1.5 and 2 times as large and answer there. What the window does with
+each click and key is checked in the unit tests."""
 
-from conftest import CTRL_SHIFT, IDOK, OVERLAY
+import pytest
+
+from conftest import CTRL_SHIFT, IDOK, OVERLAY, scale
 
 HOTKEYS_TAB, FIELD, SAVE = (197, 37), (230, 117), (295, 357)
 TAKEN = "Hotkey konnte nicht registriert werden.\nMöglicherweise wird er bereits verwendet."
@@ -14,25 +17,29 @@ def ini(key):
             f"[Hotkeys]\r\nModifiers=6\r\nKey={ord(key)}\r\n").encode()
 
 
-def record(desktop, app, keys, hold=None):
+def record(desktop, app, keys, hold=None, dpi=96):
     """Opens the window from the tray menu, records `keys` and presses Save."""
     icon = desktop.tray_icon()
     app.choose(icon, 1)
     window = desktop.window(cls="SnapwrenSettings", visible=True)
     assert window and window["title"] == "Einstellungen"
+    left, top, right, bottom = window["rect"]
+    assert (right - left, bottom - top) == (scale(470, dpi), scale(420, dpi))
     left, top = window["client"]
     for x, y in (HOTKEYS_TAB, FIELD):
-        desktop.click(left + x, top + y)
+        desktop.click(left + scale(x, dpi), top + scale(y, dpi))
     desktop.key(keys)
+    desktop.screenshot(f"recorded-{keys}")
     if hold:  # only now: a combination held elsewhere never reaches the window
         assert desktop.hotkey_free(CTRL_SHIFT, ord(hold), hold=True)
-    desktop.click(left + SAVE[0], top + SAVE[1])
+    desktop.click(left + scale(SAVE[0], dpi), top + scale(SAVE[1], dpi))
     return window
 
 
+@pytest.mark.parametrize("dpi", [96, 144, 192])
 def test_recorded_combinations_are_saved_become_the_hotkey_or_are_reported_taken(desktop,
-                                                                                  snapwren):
-    window = record(desktop, snapwren, "ctrl+shift+p")
+                                                                                  snapwren, dpi):
+    window = record(desktop, snapwren, "ctrl+shift+p", dpi=dpi)
     assert desktop.gone(window["hwnd"]) and desktop.prefix.settings.read_bytes() == ini("P")
     assert desktop.hotkey_free(CTRL_SHIFT, ord("S")), "the old hotkey is released"
     desktop.key("ctrl+shift+p")
@@ -42,7 +49,7 @@ def test_recorded_combinations_are_saved_become_the_hotkey_or_are_reported_taken
     desktop.key("ctrl+shift+s")
     assert desktop.window(1.5, cls=OVERLAY) is None
 
-    window = record(desktop, snapwren, "ctrl+shift+q", hold="Q")
+    window = record(desktop, snapwren, "ctrl+shift+q", hold="Q", dpi=dpi)
     warning = desktop.message_box(pid=snapwren.pid, title="Snapwren")
     assert warning["text"] == TAKEN
     desktop.answer(warning, IDOK)

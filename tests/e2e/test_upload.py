@@ -10,7 +10,7 @@ import time
 
 import pytest
 
-from conftest import center, decode, exe, poll, run
+from conftest import center, decode, exe, poll, run, scale
 from servers import Server, untrusted_context
 
 PATTERN = (100, 100, 900, 600)
@@ -142,3 +142,22 @@ def test_without_auto_copy_the_balloon_shows_the_link(desktop, server):
     upload(desktop, start(desktop), FIRST)
     assert desktop.balloon(lambda t: "img.example" in t) == "Upload erfolgreich:\n" + LINK
     assert desktop.clipboard_text() == BEFORE
+
+
+@pytest.mark.parametrize("dpi", [144])
+def test_progress_window_on_a_scaled_display(desktop, server, dpi):
+    server.mode = "hold"
+    upload(desktop, start(desktop), FIRST)
+    window = new_window(desktop)
+    # 1.5 times as large and as far from the edges; the flower and the text too.
+    assert window["rect"] == [1045, 615, 1570, 825]
+    left, top = window["client"]
+    shot = desktop.screenshot("uploading")
+    flower = (left + 15, top + 15, left + 90, top + 105)
+    assert shot.count(flower, lambda rgb: rgb[0] > 200 and rgb[0] - rgb[2] > 20) > 450
+    dark = lambda rgb: sum(rgb) < 200
+    text = [y for y in range(top, top + scale(80, dpi))
+            if shot.count((left + scale(70, dpi), y, left + 500, y + 1), dark)]
+    assert scale(9, dpi) <= len(text) <= scale(16, dpi), "the text, as high as its font"
+    server.allowed = 1
+    poll(lambda: desktop.clipboard_text() == LINK, 15, "the link")

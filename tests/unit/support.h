@@ -120,7 +120,7 @@ class EditorFixture : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(gdiplus_.started());
     RegisterOverlayClass(), g_sessionScreenBitmap = picture_.get();
-    for (int i = 0; i < kToolImageCount; ++i) g_toolImages[i] = LoadPngResource(101 + i);
+    LoadToolImages();
     ResetOverlayState(g_overlayState);
     g_onSelectionDone = [this](const RECT& rect) {
       ++calls_, doneRect_ = rect;
@@ -131,7 +131,7 @@ class EditorFixture : public ::testing::Test {
     if (SetKeys(false), Alive()) DestroyWindow(hwnd_);
     for (MSG message; PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE);) continue;
     ReleaseOverlayCanvas(), g_onSelectionDone = nullptr, g_sessionScreenBitmap = nullptr;
-    for (auto& image : g_toolImages) image.reset();
+    FreeToolImages();
     ResetOverlayState(g_overlayState);
     AppSettings = saved_, DeleteFileW(GetSettingsPath().c_str());
   }
@@ -152,8 +152,9 @@ class EditorFixture : public ::testing::Test {
     SendMessageW(hwnd_, message, message == WM_LBUTTONUP ? 0 : keys, At(x, y));
   }
   // Steps separated by commas: "drag x y u v", "press|move|hover|release|click|right x y", a
-  // button's name, a letter or "Esc" as a key with "ctrl+" if held, "check <what>", and for the
-  // text entry's own loop, queued: "type <text>", "post Enter|Back|Esc|C", "post-press x y".
+  // button's name, a letter or "Esc" as a key with "ctrl+" if held, "check <what>", "lost" (the
+  // capture taken away), and for the text entry's own loop, queued: "type <text>",
+  // "post Enter|Back|Esc|C", "post-press x y".
   void Run(const std::wstring& script) {
     std::wistringstream steps(script);
     for (std::wstring step; std::getline(steps, step, L',');) {
@@ -177,6 +178,7 @@ class EditorFixture : public ::testing::Test {
       if (verb == L"hover") Send(WM_MOUSEMOVE, x, y, 0);
       if (verb == L"release" || verb == L"click") Send(WM_LBUTTONUP, x, y);
       if (verb == L"right") Send(WM_RBUTTONDOWN, x, y, MK_LBUTTON | MK_RBUTTON);
+      if (verb == L"lost") ReleaseCapture();
       if (verb.size() == 1 || verb == L"Esc") {
         SendMessageW(hwnd_, WM_KEYDOWN, verb == L"Esc" ? VK_ESCAPE : verb.back(), 1);
       }

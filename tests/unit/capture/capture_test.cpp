@@ -25,13 +25,17 @@ static bool ClipboardShows(const Canvas& picture, const RECT& r) {
   return GlobalUnlock(dib), same;
 }
 
+// The clipboard's owner is Snapwren's own window: with none, Windows refuses the data.
 TEST(CopyResultTest, PutsTheResultOnTheClipboardOrKeepsItsContentAndAlwaysFreesIt) {
+  const UniqueWindow owner(CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, nullptr, nullptr,
+                                           nullptr, nullptr));
+  g_ownerWnd = owner.get();
   const struct { bool busy, deleted; const wchar_t* balloon; } cases[] = {
       {false, false, L"Screenshot kopiert!|Bild ist in der Zwischenablage."},
       {true, false, L"Fehler|Konnte Bild nicht kopieren."},
       {false, true, L"Fehler|Konnte Bild nicht kopieren."}};
   for (const auto& c : cases) {
-    ASSERT_TRUE(CopyTextToClipboard(nullptr, L"vorher"));
+    ASSERT_TRUE(CopyTextToClipboard(owner.get(), L"vorher"));
     std::optional<ClipboardHolder> holder;
     if (c.busy) holder.emplace();
     DWORD* bits = nullptr;
@@ -45,7 +49,9 @@ TEST(CopyResultTest, PutsTheResultOnTheClipboardOrKeepsItsContentAndAlwaysFreesI
     EXPECT_EQ(std::wstring(g_trayIconData.szInfoTitle) + L"|" + g_trayIconData.szInfo, c.balloon);
     EXPECT_EQ(ClipboardShows(*picture, {0, 0, 40, 10}), !c.busy && !c.deleted);
     EXPECT_EQ(IsClipboardFormatAvailable(CF_UNICODETEXT), c.busy || c.deleted) << "old text";
+    EXPECT_EQ(GetClipboardOwner(), owner.get());
   }
+  g_ownerWnd = nullptr;
 }
 
 // Each tick of the thread timer runs the next step inside whatever loop is pumping.
@@ -72,11 +78,11 @@ static SIZE_T Committed() {
 TEST(SessionTest, FreezesAndCoversTheScreenOnTopCopiesExactlyAndGivesEverythingBack) {
   RegisterOverlayClass();
   g_instance = GetModuleHandleW(nullptr);
-  g_crosshairCursor.reset(CreateCrosshairCursor());
+  const HCURSOR crosshair = CrosshairCursor(96);
   const UniqueBrush green(CreateSolidBrush(RGB(0, 200, 0)));
   WNDCLASSEXW windowClass = {};
   windowClass.cbSize = sizeof windowClass, windowClass.lpfnWndProc = DefWindowProcW;
-  windowClass.hCursor = g_crosshairCursor.get(), windowClass.hbrBackground = green.get();
+  windowClass.hCursor = crosshair, windowClass.hbrBackground = green.get();
   windowClass.lpszClassName = L"SnapwrenCaptureTestWindow";
   RegisterClassExW(&windowClass);
   const POINT origin = {GetSystemMetrics(SM_XVIRTUALSCREEN), GetSystemMetrics(SM_YVIRTUALSCREEN)};
@@ -100,7 +106,7 @@ TEST(SessionTest, FreezesAndCoversTheScreenOnTopCopiesExactlyAndGivesEverythingB
     std::unique_ptr<Canvas> frozen;
     auto pixel = [] { return Canvas::Of(UniqueBitmap(CaptureScreen(false)).get())->At(200, 150); };
     for (int i = 0; i < 50 && pixel() != 0x00C800u; ++i) Pump(100);
-    SetCursor(g_crosshairCursor.get());
+    SetCursor(crosshair);
     g_steps = {[&] {
                  GetWindowRect(Overlay(), &rect);
                  const LONG_PTR both = WS_EX_TOPMOST | WS_EX_TOOLWINDOW;  // no taskbar button
@@ -128,7 +134,9 @@ TEST(SessionTest, FreezesAndCoversTheScreenOnTopCopiesExactlyAndGivesEverythingB
     EXPECT_EQ(Str(rect), Str({origin.x, origin.y, origin.x + screen.cx, origin.y + screen.cy}));
     EXPECT_TRUE(onTop && secondRefused && shown == "210,160,810,560") << shown;
     EXPECT_FALSE(g_capturing || g_screenBitmap || Overlay()) << "nothing of it is held";
-    for (const auto& image : g_toolImages) EXPECT_FALSE(image) << "images freed with the session";
+    for (const auto& images : g_toolImages) {
+      for (const auto& image : images) EXPECT_FALSE(image) << "images freed with the session";
+    }
     ASSERT_TRUE(frozen->width == screen.cx && frozen->height == screen.cy);
     EXPECT_TRUE(ClipboardShows(*frozen, {250, 180, 850, 580})) << "with the green window's corner";
     // The crosshair's hotspot on the pointer: two white lines of 32 with a gap of four around it.

@@ -65,6 +65,13 @@ TEST_F(EditorTest, EachGestureLeavesTheEditorAsARuleSays) {
       {select + strokes + L", Undo", sel + L"rect [412,312] | pen 200,200 w3 | line 150,150 "
                                      L"180,190 w3 | arrow 150,150 180,190 w3"},
       {select + L"Line, drag 120 120 200 120, Undo, Undo, Undo", sel + L"line [412,312]"},
+      // The capture taken away ends a drag where the pointer was last seen.
+      {L"press 100 100, move 300 250, lost, move 500 500, release 500 500",
+       L"selected 100,100,300,250 none [312,262] uncaptured"},
+      {select + L"press 200 200, move 220 210, lost, move 300 300",
+       L"selected 120,110,420,310 none [432,322] uncaptured"},
+      {select + L"Pen, press 200 200, move 220 210, lost, move 250 250",
+       sel + L"pen [412,312] uncaptured | pen 200,200 220,210 w3"},
       // Typed text without control characters, Back taking a whole surrogate pair, committed by
       // Enter at the press in 22-pixel type, capture back; empty adds nothing; a press nests.
       {select + L"Text, type Grüße\t\x7F €\U0001F600, post Back, post Enter, press 150 150, "
@@ -79,6 +86,7 @@ TEST_F(EditorTest, EachGestureLeavesTheEditorAsARuleSays) {
 
 TEST_F(EditorTest, OnlyTheFirstAcceptedSelectionIsRemembered) {
   AppSettings.RememberSelection = true;
+  Run(L"press 100 100, move 300 300, Esc"), OpenOverlay(false);  // a cancelled drag is not
   Run(L"drag 100 100 105 300");
   EXPECT_EQ(Str(AppSettings.Selection), "0,0,0,0");
   Run(L"drag 120 130 420 330, drag 200 200 260 260");  // a move is not written

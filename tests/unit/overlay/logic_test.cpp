@@ -1,3 +1,5 @@
+#include <climits>
+#include "capture/crosshair_cursor.h"
 #include "unit/support.h"
 
 TEST(EditorRuleTest, DragsMoveTheirOwnEdgesButtonsHandlesAndLabelsSitAndAnswerAsRulesSay) {
@@ -12,8 +14,13 @@ TEST(EditorRuleTest, DragsMoveTheirOwnEdgesButtonsHandlesAndLabelsSitAndAnswerAs
   }
   // On 1920 x 1080 the column of seven 28-pixel tools, 208 high, starts at the top or 10, flips
   // left at 1881; the row goes above at 1041 and inside at a top of 39; both follow off screen.
+  // At 144 and 192 DPI every size is 1.5 and 2 times as large; only the selection's monitor
+  // counts (here 1280 x 1024, or 1024 high from 200 down).
   const RECT o = {100, 100, 400, 300}, off = {-500, -300, -200, -100};
-  const struct { RECT selection; Id button; const char* rect; } cases[] = {
+  static const RECT full = {0, 0, 1920, 1080}, small = {0, 0, 1280, 1024},
+                    low = {0, 200, 1280, 1224};
+  const struct { RECT selection; Id button; const char* rect; UINT dpi = 96; RECT monitor = full; }
+      cases[] = {
       {o, Id::Pen, "412,100,440,128"}, {o, Id::Undo, "412,250,440,278"},
       {o, Id::Color, "412,280,440,308"}, {o, Id::Copy, "282,312,310,340"},
       {o, Id::Close, "372,312,400,340"}, {{100, 100, 400, 700}, Id::Pen, "412,492,440,520"},
@@ -25,23 +32,31 @@ TEST(EditorRuleTest, DragsMoveTheirOwnEdgesButtonsHandlesAndLabelsSitAndAnswerAs
       {{100, 500, 400, 1041}, Id::Copy, "282,460,310,488"},
       {{100, 39, 400, 1050}, Id::Copy, "282,1018,310,1046"},
       {{100, 40, 400, 1050}, Id::Copy, "282,0,310,28"}, {off, Id::Pen, "-188,10,-160,38"},
-      {off, Id::Close, "-228,-88,-200,-60"}};
+      {off, Id::Close, "-228,-88,-200,-60"}, {o, Id::Pen, "418,100,460,142", 144},
+      {o, Id::Color, "418,370,460,412", 144}, {o, Id::Copy, "223,318,265,360", 144},
+      {o, Id::Close, "358,318,400,360", 144}, {o, Id::Copy, "164,324,220,380", 192},
+      {{1500, 100, 1860, 400}, Id::Pen, "1878,100,1920,142", 144},
+      {{1500, 100, 1861, 400}, Id::Pen, "1440,100,1482,142", 144},
+      {{1000, 100, 1250, 400}, Id::Pen, "960,192,988,220", 96, small},
+      {{380, 800, 780, 1000}, Id::Copy, "662,760,690,788", 96, small},
+      {{100, 220, 400, 1200}, Id::Copy, "282,1168,310,1196", 96, low}};
   for (const auto& c : cases) {
-    EXPECT_EQ(Str(ComputeToolbarLayout(c.selection, 1920, 1080).Button(c.button)), c.rect)
-        << Str(c.selection) << " button " << static_cast<int>(c.button);
+    EXPECT_EQ(Str(ComputeToolbarLayout(c.selection, c.monitor, c.dpi).Button(c.button)), c.rect)
+        << Str(c.selection) << " button " << static_cast<int>(c.button) << " at " << c.dpi;
   }
+  EXPECT_EQ(Str(ComputeToolbarLayout(o, full, 192).Handles[0]), "92,92,108,108");
   // Midpoints (-7 + 0) / 2 = -3 and (10 + 21) / 2 = 15, truncated toward zero.
-  const ToolbarLayout tiny = ComputeToolbarLayout({-7, 10, 0, 21}, 1920, 1080);
+  const ToolbarLayout tiny = ComputeToolbarLayout({-7, 10, 0, 21}, full, 96);
   const char* handles[kHandleCount] = {"-11,6,-3,14", "-7,6,1,14", "-4,6,4,14", "-4,11,4,19",
                                        "-4,17,4,25", "-7,17,1,25", "-11,17,-3,25", "-11,11,-3,19"};
   for (int i = 0; i < kHandleCount; ++i) EXPECT_EQ(Str(tiny.Handles[i]), handles[i]) << i + 2;
   // In a 6 x 6 selection corner and middle handles overlap; the lower number wins.
-  const ToolbarLayout open = ComputeToolbarLayout({100, 100, 400, 300}, 1920, 1080);
-  const ToolbarLayout small = ComputeToolbarLayout({100, 100, 106, 106}, 1920, 1080);
+  const ToolbarLayout open = ComputeToolbarLayout(o, full, 96);
+  const ToolbarLayout six = ComputeToolbarLayout({100, 100, 106, 106}, full, 96);
   const struct { const ToolbarLayout& layout; POINT at; int handle; } hits[] = {
       {open, {96, 96}, 2},    {open, {103, 103}, 2},  {open, {104, 100}, 0}, {open, {100, 104}, 0},
-      {open, {250, 300}, 7},  {open, {403, 303}, 6},  {open, {250, 200}, 0}, {small, {103, 101}, 2},
-      {small, {106, 103}, 3}, {small, {109, 97}, 4},  {small, {103, 108}, 6}};
+      {open, {250, 300}, 7},  {open, {403, 303}, 6},  {open, {250, 200}, 0}, {six, {103, 101}, 2},
+      {six, {106, 103}, 3},   {six, {109, 97}, 4},    {six, {103, 108}, 6}};
   for (const auto& c : hits) EXPECT_EQ(HitTestHandle(c.layout, c.at), c.handle) << c.at.x;
   // Every button answers with its label, half-open, and overlaps with the earlier one.
   const wchar_t* labels[kToolbarButtonCount] = {
@@ -57,7 +72,25 @@ TEST(EditorRuleTest, DragsMoveTheirOwnEdgesButtonsHandlesAndLabelsSitAndAnswerAs
               std::wstring(labels[i]) + labels[i] + L"--");
   }
   // Near the right edge the column flips onto the action row: Linie over Schließen.
-  const ToolbarLayout flipped = ComputeToolbarLayout({1880, 100, 1891, 111}, 1920, 1080);
+  const ToolbarLayout flipped = ComputeToolbarLayout({1880, 100, 1891, 111}, full, 96);
   EXPECT_TRUE(RectContains(flipped.Button(Id::Close), {1865, 140}));
   EXPECT_EQ(label(flipped, 1865, 140), L"Linie");
+}
+
+TEST(ScaledAssetTest, ImagesOfTheNearestSizeACrosshairOfTheSystemsSizeAndRememberedSelections) {
+  const int nearest[][2] = {{20, 0}, {34, 0}, {35, 1}, {42, 1}, {49, 2}, {56, 2}, {84, 2}};
+  for (const auto& n : nearest) EXPECT_EQ(NearestToolImageSize(n[0]), n[1]) << n[0];
+  ICONINFO info = {};
+  ASSERT_TRUE(GetIconInfo(UniqueCursor(CreateCrosshairCursor(144)).get(), &info));
+  BITMAP mask = {};
+  GetObjectW(UniqueBitmap(info.hbmMask).get(), sizeof mask, &mask), UniqueBitmap(info.hbmColor);
+  EXPECT_EQ(std::to_string(mask.bmWidth) + "x" + std::to_string(info.xHotspot), "48x24");
+  // Any 32-bit edges may come from the file: no wider or higher than the screen, partly on it.
+  const struct { RECT remembered; bool restored; } selections[] = {
+      {{-100, -100, 200, 200}, true}, {{1590, 890, 1700, 1000}, true},
+      {{1600, 0, 1700, 100}, false}, {{0, 0, 1601, 100}, false},
+      {{-1000000000, 10, 1000000000, 100}, false}, {{INT_MIN, 0, INT_MAX, 100}, false}};
+  for (const auto& s : selections) {
+    EXPECT_EQ(CanRestoreSelection(s.remembered, 1600, 900), s.restored) << Str(s.remembered);
+  }
 }

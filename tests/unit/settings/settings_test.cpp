@@ -1,6 +1,7 @@
 #include "app/app.h"
 #include "app/tray.h"
 #include "settings/hotkey_field.h"
+#include "settings/settings_layout.h"
 #include "settings/settings_window.h"
 #include "unit/support.h"
 
@@ -35,8 +36,8 @@ class SettingsTest : public ::testing::Test {
   static HWND List() { return FindWindowExW(Window(), nullptr, L"ComboBox", nullptr); }
   static LRESULT Language() { return SendMessageW(List(), CB_GETCURSEL, 0, 0); }
   static void Click(int x, int y) { SendMessageW(Window(), WM_LBUTTONDOWN, 1, MAKELPARAM(x, y)); }
-  static void Key(WPARAM key, bool ctrlShift = false) {
-    SetKeys(ctrlShift, ctrlShift), SendMessageW(Window(), WM_KEYDOWN, key, 1), SetKeys(false);
+  static void Key(WPARAM key, bool ctrlShift = false, UINT message = WM_KEYDOWN) {
+    SetKeys(ctrlShift, ctrlShift), SendMessageW(Window(), message, key, 1), SetKeys(false);
   }
   HWND Open() { return ShowSettingsWindow(owner_.get()), Window(); }
   bool Announced() {
@@ -54,8 +55,9 @@ TEST_F(SettingsTest, EachLineSetsOnlyAnExactKeyAtItsStartAndTheFileIsWrittenWhol
   const struct { std::string text; const char* fields; } cases[] = {
       {"", "100 0 0,0,0,0 6 83"},  // no file
       {"RememberSelection=1\nRight=30\nBottom=40\n", "101 0 0,0,30,40 6 83"},
-      {"AutoCopyLink=5\nCaptureCursor=-3\nLanguage=7\nLeft=-1280\nModifiers=4294967295\n",
-       "110 7 -1280,0,0,0 4294967295 83"},  // taken as they stand
+      {"AutoCopyLink=5\nCaptureCursor=-3\nLanguage=7\nLeft=-2147483648\nModifiers=4294967295\n",
+       "110 7 -2147483648,0,0,0 4294967295 83"},  // taken as they stand
+      {"\xEF\xBB\xBFKey=80\nModifiers=3\n", "100 0 0,0,0,0 3 80"},  // Notepad's UTF-8 mark
       {"[General]\nModifiers=1\n[Hotkeys]\nKey=70\nKey=71\n", "100 0 0,0,0,0 1 71"},
       {" Key=80\nkey=81\nKey =82\n; Key=83\nModifiers= 3\nLanguage=1abc\nTop=12 # x\n",
        "100 1 0,12,0,0 3 83"},
@@ -116,6 +118,8 @@ TEST_F(SettingsTest, ClicksAndKeysChooseWhatIsAppliedAndAnnouncedWhenTheFileCann
   Key(VK_CONTROL, true), Key('P', true), Click(230, 117);
   Key(VK_ESCAPE);  // ends the recording and keeps Ctrl+Shift+P
   Key(VK_ESCAPE), Key('Q');  // while idle: nothing, and no key is taken
+  // Print Screen comes only as a release, other keys are taken as they go down.
+  Click(230, 117), Key('Q', true, WM_KEYUP), Key(VK_SNAPSHOT, true, WM_KEYUP);
   Click(75, 37);
   EXPECT_TRUE(Window() && IsWindowVisible(List()));
   SendMessageW(List(), CB_SETCURSEL, 1, 0);
@@ -123,11 +127,24 @@ TEST_F(SettingsTest, ClicksAndKeysChooseWhatIsAppliedAndAnnouncedWhenTheFileCann
   Click(295, 357);
   KillTimer(nullptr, timer);
   EXPECT_TRUE(g_boxShown && Window() == nullptr && Read() == kDefaults && Announced());
-  EXPECT_EQ(Fields(AppSettings).substr(0, 5) + " " + std::to_string(AppSettings.Key), "010 1 80");
+  EXPECT_EQ(Fields(AppSettings).substr(0, 5) + " " + std::to_string(AppSettings.Key) + " " +
+                std::to_string(AppSettings.Modifiers), "010 1 44 6");
   // The hotkey's text: modifiers in a fixed order, then the key if it has a name.
   const struct { UINT modifiers, key; const wchar_t* text; } cases[] = {
       {7, 'X', L"Ctrl + Shift + Alt + X"}, {MOD_WIN | MOD_SHIFT, '0', L"Shift + 0"},
       {MOD_ALT, VK_F5, L"Alt + F5"}, {0, VK_F13, L"..."}, {0, VK_SNAPSHOT, L"Print"},
       {0, VK_ESCAPE, L"Esc"}, {0, 91, L"..."}, {6, 0, L"Ctrl + Shift + ..."}};
   for (const auto& c : cases) EXPECT_EQ(FormatHotkey(c.modifiers, c.key), c.text) << c.key;
+}
+
+TEST(SettingsLayoutTest, RowsAndButtonsAnswerAtTheirPlacesScaledToTheWindowsDpi) {
+  using E = SettingsElement;
+  const struct { POINT at; int page; UINT dpi; SettingsElement element; } cases[] = {
+      {{442, 535}, 0, 96, E::None},          {{442, 535}, 0, 144, E::SaveButton},
+      {{600, 150}, 0, 144, E::AutoCopyRow},  {{600, 150}, 1, 144, E::HotkeyField},
+      {{60, 200}, 1, 192, E::HotkeyField},   {{59, 200}, 1, 192, E::None},
+      {{879, 690}, 0, 192, E::CancelButton}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(SettingsHitTest(c.at, c.page, c.dpi), c.element) << c.at.x << "," << c.at.y;
+  }
 }

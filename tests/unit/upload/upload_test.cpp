@@ -1,5 +1,7 @@
 #include <optional>
+#include "app/app.h"
 #include "app/tray.h"
+#include "upload/progress_view.h"
 #include "unit/support.h"
 #include "upload/failed_upload.h"
 #include "upload/upload_format.h"
@@ -74,4 +76,58 @@ TEST(BalloonTest, TextsAreCutNeverBetweenASurrogatePairAndAFailedUploadIsKeptAnd
   EXPECT_LE(text.size(), 255u);
   EXPECT_EQ(text.substr(0, 23) + text.substr(text.size() - tail.size() - 1),
             L"Upload fehlgeschlagen!\n\u2026" + tail);
+}
+
+// The menu is open: who is in front is noted, and Esc closes it.
+static HWND g_frontDuringMenu = nullptr;
+static void CALLBACK CloseMenu(HWND, UINT, UINT_PTR, DWORD) {
+  const HWND menu = FindWindowW(L"#32768", nullptr);
+  if (menu && IsWindowVisible(menu)) {
+    g_frontDuringMenu = GetForegroundWindow(), PostMessageW(menu, WM_KEYDOWN, VK_ESCAPE, 0);
+  }
+}
+
+// Without a progress window (here its class refuses every window) the tray window reports. The
+// hidden top-level window owns the menu, in front while it shows, and the clipboard's content.
+TEST(TrayTest, TheTrayWindowReportsAnUploadWithoutWindowAndTheHiddenWindowOwnsMenuAndLink) {
+  WNDCLASSEXW refusing = {};
+  refusing.cbSize = sizeof refusing, refusing.lpszClassName = L"SnapwrenProgress";
+  refusing.lpfnWndProc = [](HWND, UINT m, WPARAM, LPARAM) -> LRESULT { return m != WM_NCCREATE; };
+  RegisterClassExW(&refusing);
+  const UniqueWindow tray(CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                          nullptr, nullptr)),
+      owner(CreateWindowExW(WS_EX_TOOLWINDOW, L"STATIC", L"", WS_POPUP, 0, 0, 0, 0, nullptr,
+                            nullptr, nullptr, nullptr));
+  SetWindowLongPtrW(tray.get(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(TrayWndProc));
+  g_trayWnd = tray.get(), g_ownerWnd = owner.get();
+  StartUpload({0x89, 'P', 'N', 'G'});  // to the built-in server, which the unit tests never run
+  const std::wstring failed = L"Upload fehlgeschlagen!";
+  for (const auto until = GetTickCount64() + 10000; GetTickCount64() < until; Sleep(10)) {
+    for (MSG m; PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE);) DispatchMessageW(&m);
+    if (std::wstring(g_trayIconData.szInfo).rfind(failed, 0) == 0) break;
+  }
+  const std::wstring text = g_trayIconData.szInfo, kept = text.substr(text.rfind(L'\n') + 1);
+  EXPECT_EQ(FileBytes(kept), std::vector<BYTE>({0x89, 'P', 'N', 'G'})) << text;
+  DeleteFileW(kept.c_str());
+  SendMessageW(tray.get(), WM_UPLOAD_SUCCEEDED, 0, LPARAM(new UploadOutcome{0, L"https://a", L""}));
+  EXPECT_EQ(std::wstring(g_trayIconData.szInfo), L"Link in Zwischenablage kopiert!");
+  {
+    const ClipboardGuard clipboard(nullptr);
+    const auto* link = static_cast<const wchar_t*>(GlobalLock(GetClipboardData(CF_UNICODETEXT)));
+    EXPECT_EQ(std::wstring(link ? link : L"none"), L"https://a");  // none: no crash dialog
+    EXPECT_EQ(GetClipboardOwner(), owner.get());
+  }
+  const UINT_PTR timer = SetTimer(nullptr, 0, 100, CloseMenu);
+  ShowTrayMenu(tray.get());
+  KillTimer(nullptr, timer);
+  MSG null = {};
+  EXPECT_TRUE(g_frontDuringMenu == owner.get() &&
+              PeekMessageW(&null, owner.get(), WM_NULL, WM_NULL, PM_REMOVE));
+  g_trayWnd = g_ownerWnd = nullptr;
+}
+
+TEST(ProgressWindowTest, StandsAtTheBottomRightScaledToTheDpiAndStacksUpwards) {
+  EXPECT_EQ(Str(ProgressWindowRect(1600, 900, 0, 96)), "1230,710,1580,850");
+  EXPECT_EQ(Str(ProgressWindowRect(1600, 900, 0, 144)), "1045,615,1570,825");
+  EXPECT_EQ(Str(ProgressWindowRect(1600, 900, 1, 192)), "860,220,1560,500");
 }

@@ -1,0 +1,28 @@
+#include "app/clipboard.h"
+
+#include "app/app.h"
+
+namespace {
+
+// Another program may hold the clipboard for a moment; a short wait usually gets it.
+constexpr int kAttempts = 5;
+constexpr DWORD kRetryMs = 20;
+
+}  // namespace
+
+HWND ClipboardOwner() { return g_ownerWnd ? g_ownerWnd : g_trayWnd; }
+
+// Opened by a window: opened without one, EmptyClipboard leaves the clipboard without an owner
+// and Windows then refuses SetClipboardData (Wine accepts it).
+bool ReplaceClipboard(HWND owner, UINT format, UniqueGlobal& data) {
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    if (attempt > 0) Sleep(kRetryMs);
+    const ClipboardGuard clipboard(owner);
+    if (!clipboard.isOpen()) continue;
+    if (!EmptyClipboard()) return false;
+    if (!SetClipboardData(format, data.get())) return false;
+    static_cast<void>(data.release());
+    return true;
+  }
+  return false;
+}

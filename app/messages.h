@@ -1,0 +1,22 @@
+// Snapwren's own window messages and timers. Each message number is used once, so that a
+// message that reaches the wrong window (the tray window stands in for a progress window that
+// could not be made) is never taken for another one.
+#pragma once
+
+#include <windows.h>
+
+// The shell's callback for the tray icon.
+constexpr UINT WM_TRAYICON = WM_USER + 1;
+// Posted to the tray window by the settings window's Save.
+constexpr UINT WM_SETTINGS_CHANGED = WM_USER + 2;
+// Posted to the tray window by the start-up update check; lParam is an UpdateInfo it then owns.
+constexpr UINT WM_UPDATE_AVAILABLE = WM_USER + 100;
+// Posted by an upload's worker to its progress window, or to the tray window when there is
+// none; lParam is an UploadOutcome that the receiver then owns.
+constexpr UINT WM_UPLOAD_SUCCEEDED = WM_USER + 101;
+constexpr UINT WM_UPLOAD_FAILED = WM_USER + 102;
+
+// Timer ids belong to their window, so the progress window's and the overlay's may repeat.
+constexpr UINT_PTR IDT_SPINNER = 998;
+constexpr UINT_PTR IDT_AUTOCLOSE = 999;
+constexpr UINT_PTR IDT_CARET = 999;
