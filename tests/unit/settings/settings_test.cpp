@@ -148,3 +148,19 @@ TEST(SettingsLayoutTest, RowsAndButtonsAnswerAtTheirPlacesScaledToTheWindowsDpi)
     EXPECT_EQ(SettingsHitTest(c.at, c.page, c.dpi), c.element) << c.at.x << "," << c.at.y;
   }
 }
+
+// The manifest is what makes Windows give Snapwren physical pixels on a scaled display and the
+// system's own look to the combo box; Wine is per-monitor aware without it, so the test asks the
+// process's activation context what the manifest declared and which common controls it bound.
+TEST(ManifestTest, DeclaresPerMonitorV2AndBindsCommonControlsSix) {
+  wchar_t value[32] = L"";
+  SIZE_T written = 0;
+  const wchar_t* const settings2016 = L"http://schemas.microsoft.com/SMI/2016/WindowsSettings";
+  EXPECT_TRUE(QueryActCtxSettingsW(0, nullptr, settings2016, L"dpiAwareness", value, 32, &written));
+  EXPECT_STREQ(value, L"PerMonitorV2");
+  // Bound means the process's context sends comctl32.dll to the side-by-side version 6.
+  ACTCTX_SECTION_KEYED_DATA bound{};
+  bound.cbSize = sizeof bound;
+  EXPECT_TRUE(FindActCtxSectionStringW(0, nullptr, ACTIVATION_CONTEXT_SECTION_DLL_REDIRECTION,
+                                       L"comctl32.dll", &bound));
+}
