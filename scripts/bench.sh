@@ -140,12 +140,12 @@ rows = [
      [f"{read(run_dir / f'{s}.idle.txt')['idle_cpu_ms']:.1f} ms" for s in sizes]),
 ]
 steps = [
-    ("Capture of the screen", "step_capture"),
-    ("Decoding of the toolbar images", "step_decode"),
-    ("The rest before the window (GDI+, editor state)", "step_other"),
+    ("Capture of the screen, on its own", "step_capture"),
+    ("Decoding of one size of toolbar images, on its own", "step_decode"),
+    ("The rest before the window (GDI+, editor state, any decoding)", "step_other"),
     ("Creating and showing the window, up to its first paint", "step_window"),
-    ("First paint less the frame's copy (darkening, buffers)", "step_darken"),
-    ("Copy of the frame to the window", "step_copy"),
+    ("First paint less a repaint of it (first writes to new memory)", "step_darken"),
+    ("Repaint of the first frame (darkening, copy to the window)", "step_copy"),
 ]
 
 def table(rows):

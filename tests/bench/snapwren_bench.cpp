@@ -126,9 +126,9 @@ void Settle() {
 
 // The reference and the session's start in turns. With verbose, the start's steps: the capture
 // (timed on its own), the rest before the window (GDI+, editor state, any image decoding), the
-// window's creation up to its first paint, that paint less a plain copy of the frame to the
-// window (darkening and buffers), and that copy (a repaint before any selection exists); and on
-// its own, the decoding of the toolbar images of one size, which the toolbar's first paint does.
+// window's creation up to its first paint, that paint less a repaint of the same frame (what
+// the first writes into new memory cost), and that repaint; and on its own, the decoding of the
+// toolbar images of one size, which the toolbar's first paint does.
 void MeasureStart(FILE* out, int repeats, bool verbose) {
   const int width = GetSystemMetrics(SM_CXVIRTUALSCREEN);
   const int height = GetSystemMetrics(SM_CYVIRTUALSCREEN);
