@@ -34,11 +34,13 @@ constexpr DWORD kOverlayExStyle = WS_EX_TOPMOST | WS_EX_TOOLWINDOW;
 // moves on to a monitor of another DPI.
 std::vector<std::pair<UINT, UniqueCursor>> g_crosshairCursors;
 
-// The toolbar images live exactly as long as one session, and go before its GDI+ start does.
-// All sizes are loaded: the selection may move to a monitor of another DPI.
+// Which sizes of g_toolImages the running session has decoded.
+bool g_toolImagesLoaded[kToolImageSizeCount] = {};
+
+// The toolbar images live at most as long as one session, and go before its GDI+ start does.
 class SessionToolImages {
  public:
-  SessionToolImages() { LoadToolImages(); }
+  SessionToolImages() = default;
   ~SessionToolImages() { FreeToolImages(); }
   SessionToolImages(const SessionToolImages&) = delete;
   SessionToolImages& operator=(const SessionToolImages&) = delete;
@@ -52,6 +54,14 @@ void RestoreRememberedSelection(int width, int height) {
   g_overlayState.SelectionRect = AppSettings.Selection;
   g_overlayState.Phase = OverlayPhase::Selected;
   LayoutToolbar();
+}
+
+// The images of one size, the index of a kToolImageSizes entry.
+void LoadToolImages(int size) {
+  for (int i = 0; i < kToolImageCount; ++i) {
+    g_toolImages[size][i] = LoadPngResource(kFirstToolImageId + kToolImageIdStep * size + i);
+  }
+  g_toolImagesLoaded[size] = true;
 }
 
 // Returns the exit code of a quit request that arrived meanwhile.
@@ -98,18 +108,11 @@ UniqueGpImage LoadPngResource(int id) {
   return UniqueGpImage(image);
 }
 
-void LoadToolImages() {
-  for (int size = 0; size < kToolImageSizeCount; ++size) {
-    for (int i = 0; i < kToolImageCount; ++i) {
-      g_toolImages[size][i] = LoadPngResource(kFirstToolImageId + kToolImageIdStep * size + i);
-    }
-  }
-}
-
 void FreeToolImages() {
   for (auto& images : g_toolImages) {
     for (auto& image : images) image.reset();
   }
+  for (bool& loaded : g_toolImagesLoaded) loaded = false;
 }
 
 // On a tie the larger: shrinking keeps an image sharper than enlarging it.
@@ -124,9 +127,14 @@ int NearestToolImageSize(int buttonSize) {
   return nearest;
 }
 
+// Decoded when the toolbar is first drawn, not before the session's first frame, and only at
+// the sizes shown (the selection may move on to a monitor of another DPI). A failed image stays
+// null until the session ends.
 Gdiplus::GpImage* ToolImage(int slot, int buttonSize) {
   if (slot < 0 || slot >= kToolImageCount) return nullptr;
-  return g_toolImages[NearestToolImageSize(buttonSize)][slot].get();
+  const int size = NearestToolImageSize(buttonSize);
+  if (!g_toolImagesLoaded[size]) LoadToolImages(size);
+  return g_toolImages[size][slot].get();
 }
 
 HCURSOR CrosshairCursor(UINT dpi) {

@@ -35,7 +35,6 @@ void StartCapture();
 void RunOverlay(HINSTANCE instance, HBITMAP screenBitmap, SelectionDoneCallback onDone);
 // A PNG stored as RCDATA in the executable, or null.
 UniqueGpImage LoadPngResource(int id);
-void LoadToolImages();
 void FreeToolImages();
 // The index of the drawn size nearest to a button of buttonSize pixels.
 int NearestToolImageSize(int buttonSize);

@@ -1,6 +1,7 @@
 #include "overlay/overlay_paint.h"
 
 #include <algorithm>
+#include <array>
 #include <cwchar>
 #include <memory>
 #include <optional>
@@ -8,6 +9,7 @@
 #include "app/dpi.h"
 #include "app/win_handles.h"
 #include "capture/capture_session.h"
+#include "capture/screen_capture.h"
 #include "overlay/annotations.h"
 #include "overlay/frame_damage.h"
 #include "overlay/overlay_state.h"
@@ -74,15 +76,18 @@ UniqueGpPen OutlinePen(Gdiplus::ARGB colour, UINT dpi) {
   return UniqueGpPen(pen);
 }
 
-// Rows per AlphaBlend of the darkening: a black strip this high is all it needs, instead of a
-// black bitmap as large as the screen.
+// Rows per AlphaBlend of the darkening, and per band of the darkened screen on its way to the
+// window: a strip this high is all either needs, instead of a bitmap as large as the screen.
 constexpr int kDarkenBand = 64;
 
-// A bitmap selected into a memory DC of its own for as long as this lives.
+// A bitmap selected into a memory DC of its own for as long as this lives: compatible with
+// reference, or without one a DIB section whose pixels are at hand.
 class MemoryCanvas {
  public:
   MemoryCanvas(HDC reference, int width, int height)
-      : bitmap_(CreateCompatibleBitmap(reference, width, height)),
+      : width_(width),
+        bitmap_(reference ? CreateCompatibleBitmap(reference, width, height)
+                          : CreatePixelBitmap(width, height, &pixels_)),
         dc_(CreateCompatibleDC(reference)) {
     if (bitmap_ && dc_) select_.emplace(dc_.get(), bitmap_.get());
   }
@@ -91,8 +96,12 @@ class MemoryCanvas {
 
   bool ok() const { return select_.has_value(); }
   HDC dc() const { return dc_.get(); }
+  DWORD* pixels() const { return pixels_; }
+  int width() const { return width_; }
 
  private:
+  int width_;
+  DWORD* pixels_ = nullptr;
   UniqueBitmap bitmap_;
   UniqueMemoryDc dc_;
   std::optional<SelectGuard> select_;
@@ -113,43 +122,82 @@ void DarkenAll(HDC hdc, int width, int height) {
   }
 }
 
-// Copies the part of the frozen screen that lies in area to the same place in hdc.
-void CopyScreen(HDC hdc, HBITMAP screen, const RECT& area) {
+// What AlphaBlend makes of each channel value under the darkening layer. Its documentation gives
+// the blend's formula but not its rounding, so the platform is asked once per process.
+struct ChannelBlend {
+  std::array<BYTE, 256> value = {};
+  bool halves = true;
+};
+
+const ChannelBlend& DarkenedChannels() {
+  static const ChannelBlend blend = [] {
+    ChannelBlend made;
+    MemoryCanvas ramp(nullptr, 256, 1);
+    for (int i = 0; ramp.ok() && i < 256; ++i) ramp.pixels()[i] = 0x010101u * DWORD(i);
+    if (ramp.ok()) DarkenAll(ramp.dc(), 256, 1);
+    GdiFlush();
+    for (int i = 0; i < 256; ++i) {
+      made.value[i] = ramp.ok() ? BYTE(ramp.pixels()[i]) : BYTE(i / 2);
+      made.halves = made.halves && made.value[i] == i / 2;
+    }
+    return made;
+  }();
+  return blend;
+}
+
+// Copies the part of the frozen screen that lies in area to the same place in hdc; false when
+// that is not all of area.
+bool CopyScreen(HDC hdc, HBITMAP screen, const RECT& area) {
   BITMAP info = {};
-  if (!screen || !GetObjectW(screen, sizeof info, &info)) return;
+  if (!screen || !GetObjectW(screen, sizeof info, &info)) return false;
   const RECT bounds = {0, 0, info.bmWidth, info.bmHeight};
   RECT part = {};
-  if (!IntersectRect(&part, &area, &bounds)) return;
+  if (!IntersectRect(&part, &area, &bounds)) return false;
   // Selected only while it is read: the export selects the same bitmap into a DC of its own.
   UniqueMemoryDc source(CreateCompatibleDC(hdc));
-  if (!source) return;
+  if (!source) return false;
   SelectGuard select(source.get(), screen);
   BitBlt(hdc, part.left, part.top, part.right - part.left, part.bottom - part.top, source.get(),
          part.left, part.top, SRCCOPY);
+  return EqualRect(&part, &area) != FALSE;
 }
 
-// What the repaints of one session share: the frozen screen darkened once, the back buffer
-// the frame is put together in, and what the window shows since the last paint. It lives from
-// the session's first paint to its end.
+// The frozen screen inside area, darkened, into a DIB canvas whose (0,0) is origin in the frame;
+// black where the screen bitmap does not reach. Darkened in memory where a paint needs it,
+// instead of a darkened copy as large as the screen: through AlphaBlend that took a 4K screen
+// 50 ms, and a new buffer costs the start the first write into every page of it besides.
+void PutDarkScreen(const MemoryCanvas& canvas, HBITMAP screen, const RECT& area, POINT origin) {
+  const int width = area.right - area.left;
+  if (width <= 0 || area.bottom <= area.top) return;
+  SetViewportOrgEx(canvas.dc(), -origin.x, -origin.y, nullptr);
+  if (!CopyScreen(canvas.dc(), screen, area)) {
+    FillRect(canvas.dc(), &area, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+    CopyScreen(canvas.dc(), screen, area);
+  }
+  SetViewportOrgEx(canvas.dc(), 0, 0, nullptr);
+  GdiFlush();
+  for (LONG y = area.top - origin.y; y < area.bottom - origin.y; ++y) {
+    DarkenPixels(canvas.pixels() + size_t(y) * size_t(canvas.width()) + (area.left - origin.x),
+                 size_t(width));
+  }
+}
+
+// What the repaints of one session share: the frozen screen, the back buffer the frame is put
+// together in, and what the window shows since the last paint. It lives from the session's
+// first paint to its end.
 class OverlayCanvas {
  public:
-  OverlayCanvas(HDC reference, HBITMAP screen, int width, int height)
-      : screen_(screen), width_(width), height_(height), dark_(reference, width, height) {
-    if (!dark_.ok()) return;
-    CopyScreen(dark_.dc(), screen, RECT{0, 0, width, height});
-    DarkenAll(dark_.dc(), width, height);
-  }
+  OverlayCanvas(HBITMAP screen, int width, int height)
+      : screen_(screen), width_(width), height_(height) {}
 
   bool Fits(HBITMAP screen, int width, int height) const {
     return screen == screen_ && width == width_ && height == height_;
   }
-  bool ok() const { return dark_.ok(); }
   HBITMAP screen() const { return screen_; }
-  HDC dark() const { return dark_.dc(); }
   // Made at the first frame that shows more than the darkened screen.
-  HDC back(HDC reference) {
-    if (!back_) back_ = std::make_unique<MemoryCanvas>(reference, width_, height_);
-    return back_->ok() ? back_->dc() : nullptr;
+  const MemoryCanvas* back() {
+    if (!back_) back_ = std::make_unique<MemoryCanvas>(nullptr, width_, height_);
+    return back_->ok() ? back_.get() : nullptr;
   }
 
   std::optional<FrameLook> shown;
@@ -158,19 +206,18 @@ class OverlayCanvas {
   HBITMAP screen_;
   int width_;
   int height_;
-  MemoryCanvas dark_;
   std::unique_ptr<MemoryCanvas> back_;
 };
 
 std::unique_ptr<OverlayCanvas> g_canvas;
 
-OverlayCanvas* SessionCanvas(HDC reference, int width, int height) {
+OverlayCanvas* SessionCanvas(int width, int height) {
   if (!g_sessionScreenBitmap) return nullptr;
   if (!g_canvas || !g_canvas->Fits(g_sessionScreenBitmap, width, height)) {
     g_canvas.reset();  // the old buffers go before the new ones are made
-    g_canvas = std::make_unique<OverlayCanvas>(reference, g_sessionScreenBitmap, width, height);
+    g_canvas = std::make_unique<OverlayCanvas>(g_sessionScreenBitmap, width, height);
   }
-  return g_canvas->ok() ? g_canvas.get() : nullptr;
+  return g_canvas.get();
 }
 
 bool Intersects(const RECT& a, const RECT& b) {
@@ -299,6 +346,21 @@ void DrawTooltip(HDC hdc) {
   gp::GdipDrawString(graphics.get(), text, -1, font.get(), &origin, nullptr, textBrush.get());
 }
 
+// The halving is a shift and a mask, which the compiler widens to several pixels per step.
+void DarkenPixels(DWORD* pixels, size_t count) {
+  const ChannelBlend& blend = DarkenedChannels();
+  if (blend.halves) {
+    for (size_t i = 0; i < count; ++i) pixels[i] = pixels[i] >> 1 & 0x7F7F7F7Fu;
+    return;
+  }
+  const auto& v = blend.value;
+  for (size_t i = 0; i < count; ++i) {
+    const DWORD p = pixels[i];
+    pixels[i] = DWORD(v[p & 0xFF]) | DWORD(v[p >> 8 & 0xFF]) << 8 |
+                DWORD(v[p >> 16 & 0xFF]) << 16 | DWORD(v[p >> 24]) << 24;
+  }
+}
+
 std::wstring FormatSizeLabel(const RECT& rect) {
   wchar_t text[64];
   swprintf(text, 64, L"%ld x %ld", rect.right - rect.left, rect.bottom - rect.top);
@@ -375,9 +437,10 @@ void FillRoundedPanel(HDC hdc, const RECT& panel, UINT dpi) {
 
 namespace {
 
-// The frame inside area, drawn into hdc, which holds the frame of the last paint elsewhere.
+// The frame inside area, drawn into back, which holds the frame of the last paint elsewhere.
 // Pixel for pixel what drawing the whole frame from scratch gives inside area.
-void RenderArea(HDC hdc, const OverlayCanvas& canvas, const RECT& area) {
+void RenderArea(const MemoryCanvas& back, const OverlayCanvas& canvas, const RECT& area) {
+  const HDC hdc = back.dc();
   const OverlayState& state = g_overlayState;
   const UINT dpi = state.Dpi;
   UniqueRegion clip(CreateRectRgnIndirect(&area));
@@ -386,8 +449,7 @@ void RenderArea(HDC hdc, const OverlayCanvas& canvas, const RECT& area) {
   // that one paint leaves behind must not reach the next.
   const int saved = SaveDC(hdc);
   SelectClipRgn(hdc, clip.get());
-  BitBlt(hdc, area.left, area.top, area.right - area.left, area.bottom - area.top, canvas.dark(),
-         area.left, area.top, SRCCOPY);
+  PutDarkScreen(back, canvas.screen(), area, {0, 0});
   const RECT shown = ShownRect(state);
   const bool hasRectangle = state.Phase == OverlayPhase::Selected ||
                             (state.Phase == OverlayPhase::NoSelection && state.IsSelecting);
@@ -423,16 +485,29 @@ void RenderArea(HDC hdc, const OverlayCanvas& canvas, const RECT& area) {
   RestoreDC(hdc, saved);
 }
 
+// Before there is a selection the frame is the darkened screen alone: it goes to the window
+// band by band, so the first frame needs no buffer as large as the screen.
+void PaintDarkScreen(HDC hdc, HBITMAP screen, const RECT& area) {
+  MemoryCanvas band(nullptr, area.right - area.left, kDarkenBand);
+  if (!band.ok()) return;
+  for (LONG top = area.top; top < area.bottom; top += kDarkenBand) {
+    const RECT rows = {area.left, top, area.right, std::min<LONG>(area.bottom, top + kDarkenBand)};
+    PutDarkScreen(band, screen, rows, {area.left, top});
+    BitBlt(hdc, rows.left, rows.top, rows.right - rows.left, rows.bottom - rows.top, band.dc(), 0,
+           0, SRCCOPY);
+  }
+}
+
 }  // namespace
 
 void PaintOverlayFrame(HDC hdc, int width, int height) {
-  OverlayCanvas* canvas = SessionCanvas(hdc, width, height);
+  OverlayCanvas* canvas = SessionCanvas(width, height);
   if (!canvas) return;
-  const HDC back = canvas->back(hdc);
+  const MemoryCanvas* back = canvas->back();
   if (!back) return;
   const RECT all = {0, 0, width, height};
-  RenderArea(back, *canvas, all);
-  BitBlt(hdc, 0, 0, width, height, back, 0, 0, SRCCOPY);
+  RenderArea(*back, *canvas, all);
+  BitBlt(hdc, 0, 0, width, height, back->dc(), 0, 0, SRCCOPY);
 }
 
 void PaintOverlay(HWND hwnd) {
@@ -442,20 +517,19 @@ void PaintOverlay(HWND hwnd) {
   GetClientRect(hwnd, &client);
   RECT area = {};
   if (!IntersectRect(&area, &paint.paint().rcPaint, &client)) return;
-  OverlayCanvas* canvas = SessionCanvas(paint.get(), client.right, client.bottom);
+  OverlayCanvas* canvas = SessionCanvas(client.right, client.bottom);
   if (!canvas) return;
   const OverlayState& state = g_overlayState;
   const int width = area.right - area.left;
   const int height = area.bottom - area.top;
   if (state.Phase == OverlayPhase::NoSelection && !state.IsSelecting) {
-    // Nothing but the darkened screen: it goes to the window as it is.
-    BitBlt(paint.get(), area.left, area.top, width, height, canvas->dark(), area.left, area.top,
-           SRCCOPY);
+    PaintDarkScreen(paint.get(), canvas->screen(), area);
   } else {
-    const HDC back = canvas->back(paint.get());
+    const MemoryCanvas* back = canvas->back();
     if (!back) return;
-    RenderArea(back, *canvas, area);
-    BitBlt(paint.get(), area.left, area.top, width, height, back, area.left, area.top, SRCCOPY);
+    RenderArea(*back, *canvas, area);
+    BitBlt(paint.get(), area.left, area.top, width, height, back->dc(), area.left, area.top,
+           SRCCOPY);
   }
   canvas->shown = LookOf(state, g_toolbarLayout);
 }

@@ -22,6 +22,8 @@ void DrawTooltip(HDC hdc);
 void DrawToolbarIcon(HDC hdc, const RECT& button, Gdiplus::GpImage* image, bool active,
                      bool hovered);
 void FillRoundedPanel(HDC hdc, const RECT& panel, UINT dpi);
+// Each pixel (0x00RRGGBB) as the darkening layer over it shows it.
+void DarkenPixels(DWORD* pixels, size_t count);
 // "W x H" of a rectangle, as the label above the selection shows it.
 std::wstring FormatSizeLabel(const RECT& rect);
 // The panels behind the tool column and behind the action row.

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Snapwren and its benchmark, and measures capture sessions
-# under Wine on a private X server with virtual screens of 1920 x 1080 and 3840 x 2160. Prints a
-# Markdown table (the one in the README) and the machine it was measured on.
+# under Wine on a private X server with virtual screens of 1920 x 1080 and 3840 x 2160, in
+# BENCH_RUNS consecutive runs (default 3). Prints a Markdown table (the one in the README) with
+# each run's figure in every cell, and the machine it was measured on.
+#
+#   bash scripts/bench.sh [--verbose]   --verbose adds a table of the steps of a session's start
 #
 # BUILD_DIR chooses the build directory (default build-bench/). BENCH_REPEATS sets how many
 # times each figure is taken (default 15); the table shows medians.
@@ -44,7 +47,10 @@ wineserver -w
 
 to_wine() { echo "Z:${1//\//\\}"; }
 sizes=(1920x1080 3840x2160)
-for size in "${sizes[@]}"; do
+runs="${BENCH_RUNS:-3}"
+verbose=()
+[ "${1:-}" = --verbose ] && verbose=(--verbose)
+for run in $(seq "$runs"); do for size in "${sizes[@]}"; do
   cat >"$run_dir/desktop.reg" <<EOF
 REGEDIT4
 
@@ -59,10 +65,13 @@ REGEDIT4
 EOF
   wine regedit /S "$(to_wine "$run_dir/desktop.reg")" >/dev/null 2>&1
   wineserver -w
-  echo "bench.sh: measuring at $size" >&2
-  wine "$build_dir/tests/snapwren_bench.exe" --out "$(to_wine "$run_dir/$size.txt")" \
-    --repeats "${BENCH_REPEATS:-15}" >/dev/null 2>&1
-  [ -s "$run_dir/$size.txt" ] || { echo "bench.sh: no figures at $size" >&2; exit 1; }
+  echo "bench.sh: run $run of $runs, measuring at $size" >&2
+  figures="$run_dir/$size.$run.txt"
+  wine "$build_dir/tests/snapwren_bench.exe" --out "$(to_wine "$figures")" \
+    --repeats "${BENCH_REPEATS:-15}" "${verbose[@]}" >/dev/null 2>&1
+  [ -s "$figures" ] || { echo "bench.sh: no figures at $size" >&2; exit 1; }
+  # The idle figure depends on no screen size or run: taken once per size.
+  [ "$run" = 1 ] || continue
 
   # Snapwren's own CPU time while it waits in the tray, from the kernel's per-thread counters
   # (Wine answers GetProcessTimes for another process with zeros).
@@ -78,37 +87,44 @@ EOF
   sleep 10
   after="$(cpu_ns)"
   awk -v a="$after" -v b="$before" 'BEGIN { printf "idle_cpu_ms\t%.1f\n", (a - b) / 1e6 }' \
-    >>"$run_dir/$size.txt"
+    >"$run_dir/$size.idle.txt"
   wineserver -k >/dev/null 2>&1 || true
   wineserver -w
   wait "$snapwren_pid" || true
-done
+done; done
 
-/usr/bin/python3 - "$run_dir" "${sizes[@]}" <<'EOF'
+/usr/bin/python3 - "$run_dir" "$runs" "${sizes[@]}" <<'EOF'
 import pathlib, platform, re, subprocess, sys
 
 run_dir = pathlib.Path(sys.argv[1])
-sizes = sys.argv[2:]
-figures = {}
-for size in sizes:
-    rows = (line.split("\t") for line in (run_dir / f"{size}.txt").read_text().splitlines())
-    figures[size] = {key: float(value) for key, value in rows}
+runs = range(1, int(sys.argv[2]) + 1)
+sizes = sys.argv[3:]
+
+def read(path):
+    return {key: float(value) for key, value in
+            (line.split("\t") for line in path.read_text().splitlines())}
+
+# figures[size]: one record per run, in the order of the runs.
+figures = {size: [read(run_dir / f"{size}.{run}.txt") for run in runs] for size in sizes}
+
+def joined(values, unit):
+    return " / ".join(values) + unit
 
 def timed(key, ratio=True):
     cells = []
     for size in sizes:
-        f = figures[size]
-        cell = f"{f[key]:.1f} ms"
+        cell = joined([f"{f[key]:.1f}" for f in figures[size]], " ms")
         if ratio:
-            cell += f" ({f[key] / f['blit']:.2f} x)"
+            cell += " (" + joined([f"{f[key] / f['blit']:.2f}" for f in figures[size]], " x)")
         cells.append(cell)
     return cells
 
 def megabytes(key, relative_to=None):
     cells = []
     for s in sizes:
-        value = figures[s][key] - (figures[s][relative_to] if relative_to else 0)
-        cells.append(f"{value / 2**20:+.1f} MB" if relative_to else f"{value / 2**20:.1f} MB")
+        values = [f[key] - (f[relative_to] if relative_to else 0) for f in figures[s]]
+        cells.append(joined([f"{v / 2**20:+.1f}" if relative_to else f"{v / 2**20:.1f}"
+                             for v in values], " MB"))
     return cells
 
 rows = [
@@ -121,14 +137,32 @@ rows = [
     ("Private memory during it, against before", megabytes("mem_session", "mem_before")),
     ("Private memory after it, against before", megabytes("mem_after", "mem_before")),
     ("CPU time of Snapwren.exe in 10 s idle in the tray",
-     [f"{figures[s]['idle_cpu_ms']:.1f} ms" for s in sizes]),
+     [f"{read(run_dir / f'{s}.idle.txt')['idle_cpu_ms']:.1f} ms" for s in sizes]),
 ]
-print("| | " + " | ".join(f"{figures[s]['width']:.0f} x {figures[s]['height']:.0f}"
-                         for s in sizes) + " |")
-print("|---|" + "---|" * len(sizes))
-for name, cells in rows:
-    print(f"| {name} | " + " | ".join(cells) + " |")
-first = figures[sizes[0]]
+steps = [
+    ("Capture of the screen, on its own", "step_capture"),
+    ("Decoding of one size of toolbar images, on its own", "step_decode"),
+    ("The rest before the window (GDI+, editor state, any decoding)", "step_other"),
+    ("Creating and showing the window, up to its first paint", "step_window"),
+    ("First paint less a repaint of it (first writes to new memory)", "step_darken"),
+    ("Repaint of the first frame (darkening, copy to the window)", "step_copy"),
+]
+
+def table(rows):
+    print("| | " + " | ".join(s.replace("x", " x ") for s in sizes) + " |")
+    print("|---|" + "---|" * len(sizes))
+    for name, cells in rows:
+        print(f"| {name} | " + " | ".join(cells) + " |")
+
+print(f"Runs {', '.join(map(str, runs))} in each cell, each figure the median of its run:")
+print()
+table(rows)
+if "step_capture" in figures[sizes[0]][0]:
+    print()
+    print("The start's steps:")
+    print()
+    table([(name, timed(key, ratio=False)) for name, key in steps])
+first = figures[sizes[0]][0]
 print()
 print(f"EncodePng of a 1920 x 1080 picture full of text: {first['png_ms']:.0f} ms, "
       f"{first['png_bytes'] / 1024:.0f} KiB.")

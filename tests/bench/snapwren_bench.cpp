@@ -1,7 +1,9 @@
-// snapwren_bench --out <file> [--repeats n]: real capture sessions through StartCapture and the
-// real overlay procedure on the virtual screen it runs on; one "key<TAB>value" line per figure
-// (scripts/bench.sh tabulates them). Medians in ms: blit (one full-frame BitBlt from the screen,
-// the reference), start (StartCapture to the first WM_PAINT's return), repaint (the whole overlay
+// snapwren_bench --out <file> [--repeats n] [--verbose]: real capture sessions through
+// StartCapture and the real overlay procedure on the virtual screen it runs on; one
+// "key<TAB>value" line per figure (scripts/bench.sh tabulates them). Medians in ms: blit (one
+// full-frame BitBlt from the screen, the reference) and start (StartCapture to the first
+// WM_PAINT's return), taken in turns in one loop so that the machine's changing speed moves both;
+// with --verbose also the steps of that start (step_*, see MeasureStart); repaint (the whole overlay
 // in phase Selected: an 800 x 600 selection, toolbar, a tooltip, 20 annotations), move and hover
 // (a pointer move dragging that selection or across a button, with its repaint), png_ms (EncodePng
 // of 1920 x 1080 of text; png_bytes its size). mem_*: private bytes before the first capture, and
@@ -39,24 +41,26 @@ double Now() {
   return static_cast<double>(counter.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
 }
 
-// The median of `repeats` results of measure(i).
-template <typename Measure>
-double Median(int repeats, Measure measure) {
-  std::vector<double> values;
-  for (int i = 0; i < repeats; ++i) values.push_back(measure(i));
+// The time of step() in milliseconds, ended by GdiFlush.
+template <typename Step>
+double TimeMs(Step step) {
+  const double start = Now();
+  step();
+  GdiFlush();
+  return Now() - start;
+}
+
+double MedianOf(std::vector<double> values) {
   std::sort(values.begin(), values.end());
   return values[values.size() / 2];
 }
 
-// The median time of step(i) in milliseconds, each ended by GdiFlush.
+// The median time of step(i) over `repeats` runs.
 template <typename Step>
 double MedianMs(int repeats, Step step) {
-  return Median(repeats, [&](int i) {
-    const double start = Now();
-    step(i);
-    GdiFlush();
-    return Now() - start;
-  });
+  std::vector<double> values;
+  for (int i = 0; i < repeats; ++i) values.push_back(TimeMs([&] { step(i); }));
+  return MedianOf(values);
 }
 
 SIZE_T PrivateBytes() {
@@ -70,15 +74,20 @@ SIZE_T PrivateBytes() {
 
 // What the session under measurement does once its overlay has painted for the first time.
 std::function<void(HWND)> g_afterFirstPaint;
+// When the session's window got its first message, and when its first paint began and ended.
+double g_windowStart = 0;
+double g_firstPaintStart = 0;
 double g_firstPaintEnd = 0;
 bool g_painted = false;
 
-// The real overlay procedure, with a note of when the first frame is done.
+// The real overlay procedure, with a note of when the window and the first frame are done.
 LRESULT CALLBACK BenchOverlayProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_BENCH_MEASURE) {
     if (g_afterFirstPaint) g_afterFirstPaint(hwnd);
     return 0;
   }
+  if (message == WM_NCCREATE) g_windowStart = Now();
+  if (message == WM_PAINT && !g_painted) g_firstPaintStart = Now();
   const LRESULT result = OverlayWndProc(hwnd, message, wParam, lParam);
   if (message == WM_PAINT && !g_painted) {
     g_painted = true;
@@ -115,17 +124,47 @@ void Settle() {
   }
 }
 
-double BlitScreen(int repeats) {
+// The reference and the session's start in turns. With verbose, the start's steps: the capture
+// (timed on its own), the rest before the window (GDI+, editor state, any image decoding), the
+// window's creation up to its first paint, that paint less a repaint of the same frame (what
+// the first writes into new memory cost), and that repaint; and on its own, the decoding of the
+// toolbar images of one size, which the toolbar's first paint does.
+void MeasureStart(FILE* out, int repeats, bool verbose) {
   const int width = GetSystemMetrics(SM_CXVIRTUALSCREEN);
   const int height = GetSystemMetrics(SM_CYVIRTUALSCREEN);
   WindowDc screen(nullptr);
   UniqueBitmap bitmap(CreateCompatibleBitmap(screen.get(), width, height));
   UniqueMemoryDc memory(CreateCompatibleDC(screen.get()));
   SelectGuard select(memory.get(), bitmap.get());
-  return MedianMs(repeats, [&](int) {
-    BitBlt(memory.get(), 0, 0, width, height, screen.get(), GetSystemMetrics(SM_XVIRTUALSCREEN),
-           GetSystemMetrics(SM_YVIRTUALSCREEN), SRCCOPY);
-  });
+  const char* keys[] = {"blit", "start", "step_capture", "step_decode", "step_other",
+                        "step_window", "step_darken", "step_copy"};
+  constexpr int kKeys = sizeof keys / sizeof *keys;
+  std::vector<double> samples[kKeys];
+  for (int i = 0; i < repeats; ++i) {
+    double copy = 0;
+    const double reference = TimeMs([&] {
+      BitBlt(memory.get(), 0, 0, width, height, screen.get(), GetSystemMetrics(SM_XVIRTUALSCREEN),
+             GetSystemMetrics(SM_YVIRTUALSCREEN), SRCCOPY);
+    });
+    const double start = RunSession([&](HWND overlay) {
+      copy = TimeMs([&] {
+        InvalidateRect(overlay, nullptr, FALSE);
+        UpdateWindow(overlay);
+      });
+      EndSession(overlay);
+    });
+    const double paint = g_firstPaintEnd - g_firstPaintStart;
+    const double window = g_firstPaintStart - g_windowStart;
+    const double capture = verbose ? TimeMs([] { UniqueBitmap shot(CaptureScreen(false)); }) : 0;
+    const double decode = verbose ? TimeMs([] { ToolImage(0, kToolImageSizes[0]); }) : 0;
+    FreeToolImages();
+    const double values[kKeys] = {reference, start, capture, decode,
+                                  start - window - paint - capture, window, paint - copy, copy};
+    for (int k = 0; k < kKeys; ++k) samples[k].push_back(values[k]);
+  }
+  for (int k = 0; k < (verbose ? kKeys : 2); ++k) {
+    fprintf(out, "%s\t%.2f\n", keys[k], MedianOf(samples[k]));
+  }
 }
 
 LPARAM At(POINT point) {
@@ -234,12 +273,17 @@ void MeasurePng(FILE* out, int repeats) {
 int wmain(int argc, wchar_t** argv) {
   std::wstring outPath;
   int repeats = 15;
-  for (int i = 1; i + 1 < argc; i += 2) {
+  bool verbose = false;
+  for (int i = 1; i < argc; ++i) {
+    if (wcscmp(argv[i], L"--verbose") == 0) verbose = true;
+    if (i + 1 == argc) break;
     if (wcscmp(argv[i], L"--out") == 0) outPath = argv[i + 1];
     if (wcscmp(argv[i], L"--repeats") == 0) repeats = std::max(3, _wtoi(argv[i + 1]));
   }
   FILE* out = outPath.empty() ? nullptr : _wfopen(outPath.c_str(), L"w");
-  if (!out) return fprintf(stderr, "usage: snapwren_bench --out <file> [--repeats n]\n"), 64;
+  if (!out) {
+    return fprintf(stderr, "usage: snapwren_bench --out <file> [--repeats n] [--verbose]\n"), 64;
+  }
 
   g_instance = GetModuleHandleW(nullptr);
   GdiplusSession gdiplus;
@@ -252,11 +296,9 @@ int wmain(int argc, wchar_t** argv) {
   fprintf(out, "width\t%d\nheight\t%d\n", GetSystemMetrics(SM_CXVIRTUALSCREEN),
           GetSystemMetrics(SM_CYVIRTUALSCREEN));
 
-  fprintf(out, "blit\t%.2f\n", BlitScreen(repeats));
-
   // One session to warm up GDI+, the icons' decoder and the window class.
   RunSession(EndSession);
-  fprintf(out, "start\t%.2f\n", Median(repeats, [](int) { return RunSession(EndSession); }));
+  MeasureStart(out, repeats, verbose);
 
   // Wine keeps about a screen's worth of memory once it has read the screen twice in a row;
   // that is the platform's, and settled before the session's own share is measured.

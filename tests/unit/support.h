@@ -120,7 +120,6 @@ class EditorFixture : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(gdiplus_.started());
     RegisterOverlayClass(), g_sessionScreenBitmap = picture_.get();
-    LoadToolImages();
     ResetOverlayState(g_overlayState);
     g_onSelectionDone = [this](const RECT& rect) {
       ++calls_, doneRect_ = rect;

@@ -85,3 +85,17 @@ TEST(ElementBoundsTest, StrokesAndTextStayInsideTheirBounds) {
     ExpectInside(TextPreviewBounds({100, 100}, text.Text.size(), kTextSize), text, true);
   }
 }
+
+// The darkening made in memory shows every channel value as the black layer blended by GDI does.
+// Wine's AlphaBlend halves exactly; Windows documents the blend's formula but not its rounding.
+TEST(DarkeningTest, GivesWhatAlphaBlendGivesToTheLastBit) {
+  const DWORD pixels[] = {0x000000, 0x010101, 0xFEFEFE, 0xFFFFFF, 0x00FF01, 0xFE01FF, 0x7F8081,
+                          0x02FD03, 0x123456, 0xA9CB3E};
+  constexpr int n = sizeof pixels / sizeof *pixels;
+  Canvas blended(n, 1), black(n, 1);
+  std::copy(pixels, pixels + n, blended.pixels);
+  AlphaBlend(blended.dc.get(), 0, 0, n, 1, black.dc.get(), 0, 0, n, 1, {AC_SRC_OVER, 0, 128, 0});
+  DWORD darkened[n];
+  std::copy(pixels, pixels + n, darkened), DarkenPixels(darkened, n);
+  for (int i = 0; i < n; ++i) EXPECT_EQ(darkened[i] & 0xFFFFFF, blended.At(i, 0)) << pixels[i];
+}
