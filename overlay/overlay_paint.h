@@ -24,6 +24,7 @@ void DrawToolbarIcon(HDC hdc, const RECT& button, Gdiplus::GpImage* image, bool 
 void FillRoundedPanel(HDC hdc, const RECT& panel, UINT dpi);
 // "W x H" of a rectangle, as the label above the selection shows it.
 std::wstring FormatSizeLabel(const RECT& rect);
-// The panels behind the tool column and behind the action row.
+// The panels behind the tool column, the second column and the action row.
 RECT ToolPanelRect();
+RECT SecondPanelRect();
 RECT ActionPanelRect();
