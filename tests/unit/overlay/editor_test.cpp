@@ -96,9 +96,10 @@ TEST_F(EditorTest, EachGestureLeavesTheEditorAsARuleSays) {
       {select + lines + L"ctrl+Z, drag 120 150 200 150, ctrl+Y", sel + L"line [412,312] | line "
        L"120,120 200,120 w3 | line 120,130 200,130 w3 | line 120,150 200,150 w3"},
       // While a text is typed the keys are its own; the text tool is left empty.
-      {select + lines + L"Text, post Z, post Enter, ctrl+press 300 200, ctrl+Z, post Y, "
-       L"post Enter, ctrl+press 300 200", sel + L"text [412,312] | line 120,120 200,120 w3 | line "
-       L"120,130 200,130 w3"},
+      {select + lines + L"Text, post Z, post Enter, ctrl+press 300 200", sel + L"text [412,312] "
+       L"| line 120,120 200,120 w3 | line 120,130 200,130 w3 | line 120,140 200,140 w3"},
+      {select + lines + L"ctrl+Z, Text, post Y, post Enter, ctrl+press 300 200",
+       sel + L"text [412,312] | line 120,120 200,120 w3 | line 120,130 200,130 w3"},
       // Numbers count the placed ones: undone, the next click takes the number again.
       {select + L"Number, click 150 150, click 200 150, click 250 150, ctrl+Z, click 300 200, ctrl+Y",
        sel + L"number [412,312] | number 150,150 w24 1 | number 200,150 w24 2 | number 300,200 w24 3"}};
@@ -130,8 +131,13 @@ TEST_F(EditorTest, FrameShowsTheSelectionOnTheDimmedScreenWithItsFrameToolbarAnd
   // The pink tint is clearly redder than green; white icons on the grey panel are not.
   auto tinted = [](DWORD p) { return Ch(p, 16) - Ch(p, 8) >= 30; };
   auto light = [](DWORD p) { return Ch(p, 0) > 200 && Ch(p, 8) > 200 && Ch(p, 16) > 200; };
-  Run(L"press 400 300, move 100 100");  // shown while the first drag goes on
+  g_overlayState.Windows = {{150, 120, 450, 330}};
+  Run(L"hover 300 200");  // before a drag, the window a click would select
   auto frame = Paint();
+  EXPECT_TRUE(Dimmed(frame->At(500, 200), PatternAt(500, 200)) && frame->At(150, 200) == 0xFFB6C1u &&
+              frame->At(300, 200) == PatternAt(300, 200)) << "the window outlined";
+  Run(L"press 400 300, move 100 100");  // shown while the first drag goes on
+  frame = Paint();
   EXPECT_TRUE(Dimmed(frame->At(width_ - 1, height_ - 1), PatternAt(width_ - 1, height_ - 1)) &&
               frame->At(100, 200) == 0xFFB6C1u && frame->At(250, 200) == PatternAt(250, 200))
       << "bright inside a pink border on the dimmed screen";
