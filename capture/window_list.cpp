@@ -59,9 +59,8 @@ BOOL CALLBACK AddWindow(HWND hwnd, LPARAM context) {
 
 // EnumWindows goes through the top-level windows in z-order, the topmost first.
 std::vector<RECT> ListTopLevelWindows() {
-  Listing listing = {GetCurrentProcessId(), GetShellWindow(),
-                     POINT{GetSystemMetrics(SM_XVIRTUALSCREEN), GetSystemMetrics(SM_YVIRTUALSCREEN)},
-                     {}};
+  const POINT origin = {GetSystemMetrics(SM_XVIRTUALSCREEN), GetSystemMetrics(SM_YVIRTUALSCREEN)};
+  Listing listing = {GetCurrentProcessId(), GetShellWindow(), origin, {}};
   EnumWindows(AddWindow, reinterpret_cast<LPARAM>(&listing));
   return listing.windows;
 }

@@ -192,7 +192,8 @@ Annotation StrokeInProgress(const OverlayState& state) {
   Annotation annotation;
   annotation.Kind = state.CurrentTool;
   annotation.Color = state.CurrentColor;
-  annotation.Width = Scale(state.CurrentTool == Tool::Mosaic ? kMosaicBlock : kStrokeWidth, state.Dpi);
+  const int width = state.CurrentTool == Tool::Mosaic ? kMosaicBlock : kStrokeWidth;
+  annotation.Width = Scale(width, state.Dpi);
   if (state.CurrentTool == Tool::Pen) {
     annotation.Points = state.PenPoints;
   } else {
@@ -214,13 +215,17 @@ std::vector<COLORREF> BlockMeans(const DWORD* pixels, int width, const RECT& are
         for (LONG x = cell.left; x < cell.right; ++x) {
           const DWORD pixel = pixels[static_cast<size_t>(y) * static_cast<size_t>(width) +
                                      static_cast<size_t>(x)];
-          for (int channel = 0; channel < 3; ++channel) sum[channel] += pixel >> (8 * channel) & 0xFF;
+          for (int channel = 0; channel < 3; ++channel) {
+            sum[channel] += pixel >> (8 * channel) & 0xFF;
+          }
         }
       }
       // Rounded to the nearest value.
       const unsigned long long count =
           static_cast<unsigned long long>(cell.right - cell.left) * (cell.bottom - cell.top);
-      auto mean = [&](int channel) { return static_cast<BYTE>((sum[channel] + count / 2) / count); };
+      auto mean = [&](int channel) {
+        return static_cast<BYTE>((sum[channel] + count / 2) / count);
+      };
       means.push_back(RGB(mean(2), mean(1), mean(0)));
     }
   }
@@ -234,7 +239,9 @@ Annotation FinishedStroke(const OverlayState& state) {
   Annotation stroke = StrokeInProgress(state);
   if (stroke.Kind != Tool::Mosaic) return stroke;
   BITMAP info = {};
-  if (!g_sessionScreenBitmap || !GetObjectW(g_sessionScreenBitmap, sizeof info, &info)) return stroke;
+  if (!g_sessionScreenBitmap || !GetObjectW(g_sessionScreenBitmap, sizeof info, &info)) {
+    return stroke;
+  }
   const RECT screen = {0, 0, info.bmWidth, info.bmHeight};
   const RECT dragged = NormalizedRect(state.DrawStart, state.DrawEnd);
   RECT area = {};

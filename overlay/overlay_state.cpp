@@ -82,8 +82,9 @@ bool IsClick(POINT press, POINT release) {
 RECT PickTarget(const std::vector<RECT>& windows, POINT point, const RECT& monitor,
                 const RECT& screen) {
   // Topmost first: the first window holding the point is the one seen there.
-  const auto hit = std::find_if(windows.begin(), windows.end(),
-                                [point](const RECT& window) { return RectContains(window, point); });
+  const auto hit = std::find_if(windows.begin(), windows.end(), [point](const RECT& window) {
+    return RectContains(window, point);
+  });
   RECT target = {};
   if (!IntersectRect(&target, hit != windows.end() ? &*hit : &monitor, &screen)) return RECT{};
   return target;

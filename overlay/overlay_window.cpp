@@ -9,9 +9,10 @@
 
 namespace {
 
-const ToolbarButtonId kToolButtons[] = {
-    ToolbarButtonId::Pen,  ToolbarButtonId::Line,   ToolbarButtonId::Arrow, ToolbarButtonId::Rectangle,
-    ToolbarButtonId::Text, ToolbarButtonId::Mosaic, ToolbarButtonId::Number};
+const ToolbarButtonId kToolButtons[] = {ToolbarButtonId::Pen,    ToolbarButtonId::Line,
+                                        ToolbarButtonId::Arrow,  ToolbarButtonId::Rectangle,
+                                        ToolbarButtonId::Text,   ToolbarButtonId::Mosaic,
+                                        ToolbarButtonId::Number};
 
 void Repaint(HWND hwnd) { InvalidateChanges(hwnd); }
 
@@ -250,8 +251,8 @@ void FinishFirstDrag(HWND hwnd, POINT point) {
   OverlayState& state = g_overlayState;
   state.IsSelecting = false;
   state.SelectCurrent = point;
-  state.SelectionRect = IsClick(state.SelectStart, point) ? state.HoverTarget
-                                                          : NormalizedRect(state.SelectStart, point);
+  const bool click = IsClick(state.SelectStart, point);
+  state.SelectionRect = click ? state.HoverTarget : NormalizedRect(state.SelectStart, point);
   if (IsAcceptableSelection(state.SelectionRect)) {
     state.Phase = OverlayPhase::Selected;
     LayoutToolbar();

@@ -38,7 +38,9 @@ TEST_F(EditorTest, EachGestureLeavesTheEditorAsARuleSays) {
   const std::wstring select = L"drag 100 100 400 300, ", strokes = L"Pen, click 200 200, Line, "
       L"press 150 150, move 160 151, move 180 190, release 180 190, Arrow, drag 150 150 180 190, "
       L"Rect, drag 150 150 180 190", sel = L"selected 100,100,400,300 ",
-      lines = L"Line, drag 120 120 200 120, drag 120 130 200 130, drag 120 140 200 140, ";
+      lines = L"Line, drag 120 120 200 120, drag 120 130 200 130, drag 120 140 200 140, ",
+      two = L" | line 120,120 200,120 w3 | line 120,130 200,130 w3",
+      third = L" | line 120,140 200,140 w3";
   const std::wstring text = sel + L"text [412,312] | text ";
   const struct { std::wstring script, summary; } cases[] = {
       // Larger than 10 x 10 either way round; Ctrl shortcuts, even Ctrl+X, wait for it.
@@ -92,17 +94,18 @@ TEST_F(EditorTest, EachGestureLeavesTheEditorAsARuleSays) {
       {L"drag 600 500 604 500", L"none 600,500,604,500 none"},
       // Undo and redo in order, by key or button; a new annotation, not a redo, ends the list.
       {select + lines + L"ctrl+Z, Undo, ctrl+Z, ctrl+Y, ctrl+shift+Z, ctrl+Y, ctrl+Y",
-       sel + L"line [412,312] | line 120,120 200,120 w3 | line 120,130 200,130 w3 | line 120,140 200,140 w3"},
-      {select + lines + L"ctrl+Z, drag 120 150 200 150, ctrl+Y", sel + L"line [412,312] | line "
-       L"120,120 200,120 w3 | line 120,130 200,130 w3 | line 120,150 200,150 w3"},
+       sel + L"line [412,312]" + two + third},
+      {select + lines + L"ctrl+Z, drag 120 150 200 150, ctrl+Y",
+       sel + L"line [412,312]" + two + L" | line 120,150 200,150 w3"},
       // While a text is typed the keys are its own; the text tool is left empty.
-      {select + lines + L"Text, post Z, post Enter, ctrl+press 300 200", sel + L"text [412,312] "
-       L"| line 120,120 200,120 w3 | line 120,130 200,130 w3 | line 120,140 200,140 w3"},
+      {select + lines + L"Text, post Z, post Enter, ctrl+press 300 200",
+       sel + L"text [412,312]" + two + third},
       {select + lines + L"ctrl+Z, Text, post Y, post Enter, ctrl+press 300 200",
-       sel + L"text [412,312] | line 120,120 200,120 w3 | line 120,130 200,130 w3"},
+       sel + L"text [412,312]" + two},
       // Numbers count the placed ones: undone, the next click takes the number again.
-      {select + L"Number, click 150 150, click 200 150, click 250 150, ctrl+Z, click 300 200, ctrl+Y",
-       sel + L"number [412,312] | number 150,150 w24 1 | number 200,150 w24 2 | number 300,200 w24 3"}};
+      {select + L"Number, click 150 150, click 200 150, click 250 150, ctrl+Z, click 300 200, "
+       L"ctrl+Y", sel + L"number [412,312] | number 150,150 w24 1 | number 200,150 w24 2 | "
+       L"number 300,200 w24 3"}};
   for (const auto& c : cases) {
     OpenOverlay(false), calls_ = 0;
     g_overlayState.Windows = {{200, 150, 500, 400}, {100, 100, 700, 600}, {-50, 800, 300, 1000}};
@@ -134,8 +137,9 @@ TEST_F(EditorTest, FrameShowsTheSelectionOnTheDimmedScreenWithItsFrameToolbarAnd
   g_overlayState.Windows = {{150, 120, 450, 330}};
   Run(L"hover 300 200");  // before a drag, the window a click would select
   auto frame = Paint();
-  EXPECT_TRUE(Dimmed(frame->At(500, 200), PatternAt(500, 200)) && frame->At(150, 200) == 0xFFB6C1u &&
-              frame->At(300, 200) == PatternAt(300, 200)) << "the window outlined";
+  EXPECT_TRUE(Dimmed(frame->At(500, 200), PatternAt(500, 200)) &&
+              frame->At(150, 200) == 0xFFB6C1u && frame->At(300, 200) == PatternAt(300, 200))
+      << "the window outlined";
   Run(L"press 400 300, move 100 100");  // shown while the first drag goes on
   frame = Paint();
   EXPECT_TRUE(Dimmed(frame->At(width_ - 1, height_ - 1), PatternAt(width_ - 1, height_ - 1)) &&
