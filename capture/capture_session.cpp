@@ -13,6 +13,7 @@
 #include "capture/clipboard_dib.h"
 #include "capture/crosshair_cursor.h"
 #include "capture/screen_capture.h"
+#include "capture/window_list.h"
 #include "overlay/overlay_paint.h"
 #include "overlay/overlay_state.h"
 #include "overlay/toolbar.h"
@@ -167,12 +168,16 @@ void RunOverlay(HINSTANCE instance, HBITMAP screenBitmap, SelectionDoneCallback 
   g_onSelectionDone = onDone;
 
   ResetOverlayState(g_overlayState);
+  // The screen froze a moment ago and the overlay does not cover it yet: the windows are as
+  // the picture shows them.
+  g_overlayState.Windows = ListTopLevelWindows();
   POINT pointer = {};
   GetCursorPos(&pointer);
   // Until a selection exists, the overlay looks as the monitor under the pointer needs.
   g_overlayState.Dpi = DpiForMonitor(MonitorFromPoint(pointer, MONITOR_DEFAULTTONEAREST));
   const int x = GetSystemMetrics(SM_XVIRTUALSCREEN);
   const int y = GetSystemMetrics(SM_YVIRTUALSCREEN);
+  g_overlayState.HoverTarget = ClickTargetAt(POINT{pointer.x - x, pointer.y - y});
   const int width = GetSystemMetrics(SM_CXVIRTUALSCREEN);
   const int height = GetSystemMetrics(SM_CYVIRTUALSCREEN);
   RestoreRememberedSelection(width, height);

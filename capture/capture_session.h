@@ -11,9 +11,9 @@
 // The overlay's completion callback, given the final selection in overlay client coordinates.
 using SelectionDoneCallback = std::function<void(const RECT&)>;
 
-constexpr int kToolImageCount = 10;
-// Each toolbar image is drawn at 100, 150 and 200 %, as RCDATA 101 to 110, 201 to 210 and 301
-// to 310.
+constexpr int kToolImageCount = 12;
+// Each toolbar image is drawn at 100, 150 and 200 %, as RCDATA 101 to 112, 201 to 212 and 301
+// to 312.
 constexpr int kToolImageSizes[] = {28, 42, 56};
 constexpr int kToolImageSizeCount = 3;
 constexpr int kFirstToolImageId = 101;
@@ -26,7 +26,7 @@ extern UniqueBitmap g_screenBitmap;
 extern HBITMAP g_sessionScreenBitmap;
 extern SelectionDoneCallback g_onSelectionDone;
 // The toolbar images of the running session by size, each in the order of resource ids 101 to
-// 110.
+// 112.
 extern UniqueGpImage g_toolImages[kToolImageSizeCount][kToolImageCount];
 
 // Runs one session and returns when it has ended; does nothing while another one runs.

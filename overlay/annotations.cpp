@@ -10,6 +10,7 @@
 #include "app/gdiplus_handles.h"
 #include "app/dpi.h"
 #include "app/messages.h"
+#include "capture/capture_session.h"
 #include "overlay/frame_damage.h"
 
 namespace {
@@ -22,6 +23,9 @@ constexpr DWORD kIdleSleepMs = 10;
 constexpr wchar_t kTextFamily[] = L"Segoe UI";
 constexpr wchar_t kCaret[] = L"|";
 constexpr wchar_t kDelete = 0x7F;
+// A number's digits, white in its circle: two of them fit up to 99.
+constexpr float kNumberFontSize = 13.0f;
+constexpr Gdiplus::ARGB kNumberDigits = 0xFFFFFFFF;
 
 POINT Offset(POINT point, POINT offset) { return POINT{point.x + offset.x, point.y + offset.y}; }
 
@@ -40,6 +44,81 @@ UniqueGpFontFamily CreateTextFamily() {
     return UniqueGpFontFamily(family);
   }
   return {};
+}
+
+UniqueGpFont CreateTextFont(Gdiplus::REAL size, INT style) {
+  UniqueGpFontFamily family = CreateTextFamily();
+  Gdiplus::GpFont* font = nullptr;
+  if (family) gp::GdipCreateFont(family.get(), size, style, Gdiplus::UnitPixel, &font);
+  return UniqueGpFont(font);
+}
+
+UniqueGpGraphics SmoothGraphics(HDC hdc) {
+  Gdiplus::GpGraphics* graphics = nullptr;
+  if (gp::GdipCreateFromHDC(hdc, &graphics) != Gdiplus::Ok) return {};
+  gp::GdipSetTextRenderingHint(graphics, Gdiplus::TextRenderingHintAntiAlias);
+  gp::GdipSetSmoothingMode(graphics, Gdiplus::SmoothingModeAntiAlias);
+  return UniqueGpGraphics(graphics);
+}
+
+UniqueGpBrush SolidFill(Gdiplus::ARGB colour) {
+  Gdiplus::GpSolidFill* brush = nullptr;
+  gp::GdipCreateSolidFill(colour, &brush);
+  return UniqueGpBrush(brush);
+}
+
+int BlockCount(LONG length, int block) { return static_cast<int>((length + block - 1) / block); }
+
+// Block (column, row) of a mosaic over area; the last ones are cut at its edges.
+RECT BlockRect(const RECT& area, int block, int column, int row) {
+  const LONG left = area.left + column * block;
+  const LONG top = area.top + row * block;
+  return RECT{left, top, std::min(left + block, area.right), std::min(top + block, area.bottom)};
+}
+
+// Opaque blocks: whatever lay under them, the frozen screen and earlier annotations, is gone.
+void DrawMosaic(HDC hdc, const Annotation& mosaic, POINT offset) {
+  if (mosaic.Points.size() < 2 || mosaic.Width <= 0) return;
+  const RECT area = {mosaic.Points[0].x + offset.x, mosaic.Points[0].y + offset.y,
+                     mosaic.Points[1].x + offset.x, mosaic.Points[1].y + offset.y};
+  const int columns = BlockCount(area.right - area.left, mosaic.Width);
+  const int rows = BlockCount(area.bottom - area.top, mosaic.Width);
+  if (mosaic.Blocks.size() != static_cast<size_t>(columns) * static_cast<size_t>(rows)) return;
+  const auto brush = static_cast<HBRUSH>(GetStockObject(DC_BRUSH));
+  const COLORREF previous = GetDCBrushColor(hdc);
+  for (int row = 0; row < rows; ++row) {
+    for (int column = 0; column < columns; ++column) {
+      SetDCBrushColor(hdc, mosaic.Blocks[static_cast<size_t>(row * columns + column)]);
+      const RECT block = BlockRect(area, mosaic.Width, column, row);
+      FillRect(hdc, &block, brush);
+    }
+  }
+  SetDCBrushColor(hdc, previous);
+}
+
+// A filled circle centred on the pixel clicked, its digits centred in white.
+void DrawNumber(HDC hdc, const Annotation& number, POINT offset) {
+  if (number.Points.empty()) return;
+  UniqueGpGraphics graphics = SmoothGraphics(hdc);
+  UniqueGpBrush fill = SolidFill(OpaqueArgb(number.Color));
+  if (!graphics || !fill) return;
+  const POINT centre = Offset(number.Points.front(), offset);
+  const auto diameter = static_cast<Gdiplus::REAL>(number.Width);
+  const Gdiplus::RectF circle(static_cast<Gdiplus::REAL>(centre.x) + 0.5f - diameter / 2,
+                              static_cast<Gdiplus::REAL>(centre.y) + 0.5f - diameter / 2,
+                              diameter, diameter);
+  gp::GdipFillEllipse(graphics.get(), fill.get(), circle.X, circle.Y, diameter, diameter);
+  UniqueGpFont font =
+      CreateTextFont(diameter * kNumberFontSize / kNumberDiameter, Gdiplus::FontStyleBold);
+  UniqueGpBrush digits = SolidFill(kNumberDigits);
+  Gdiplus::GpStringFormat* rawFormat = nullptr;
+  gp::GdipCreateStringFormat(0, LANG_NEUTRAL, &rawFormat);
+  UniqueGpStringFormat format(rawFormat);
+  if (!font || !digits || !format) return;
+  gp::GdipSetStringFormatAlign(format.get(), Gdiplus::StringAlignmentCenter);
+  gp::GdipSetStringFormatLineAlign(format.get(), Gdiplus::StringAlignmentCenter);
+  gp::GdipDrawString(graphics.get(), number.Text.c_str(), static_cast<INT>(number.Text.size()),
+                     font.get(), &circle, format.get(), digits.get());
 }
 
 void DrawPolyline(HDC hdc, const std::vector<POINT>& points, POINT offset) {
@@ -113,13 +192,91 @@ Annotation StrokeInProgress(const OverlayState& state) {
   Annotation annotation;
   annotation.Kind = state.CurrentTool;
   annotation.Color = state.CurrentColor;
-  annotation.Width = Scale(kStrokeWidth, state.Dpi);
+  const int width = state.CurrentTool == Tool::Mosaic ? kMosaicBlock : kStrokeWidth;
+  annotation.Width = Scale(width, state.Dpi);
   if (state.CurrentTool == Tool::Pen) {
     annotation.Points = state.PenPoints;
   } else {
     annotation.Points = {state.DrawStart, state.DrawEnd};
   }
   return annotation;
+}
+
+std::vector<COLORREF> BlockMeans(const DWORD* pixels, int width, const RECT& area, int block) {
+  const int columns = BlockCount(area.right - area.left, block);
+  const int rows = BlockCount(area.bottom - area.top, block);
+  std::vector<COLORREF> means;
+  means.reserve(static_cast<size_t>(std::max(columns, 0)) * static_cast<size_t>(std::max(rows, 0)));
+  for (int row = 0; row < rows; ++row) {
+    for (int column = 0; column < columns; ++column) {
+      const RECT cell = BlockRect(area, block, column, row);
+      unsigned long long sum[3] = {};
+      for (LONG y = cell.top; y < cell.bottom; ++y) {
+        for (LONG x = cell.left; x < cell.right; ++x) {
+          const DWORD pixel = pixels[static_cast<size_t>(y) * static_cast<size_t>(width) +
+                                     static_cast<size_t>(x)];
+          for (int channel = 0; channel < 3; ++channel) {
+            sum[channel] += pixel >> (8 * channel) & 0xFF;
+          }
+        }
+      }
+      // Rounded to the nearest value.
+      const unsigned long long count =
+          static_cast<unsigned long long>(cell.right - cell.left) * (cell.bottom - cell.top);
+      auto mean = [&](int channel) {
+        return static_cast<BYTE>((sum[channel] + count / 2) / count);
+      };
+      means.push_back(RGB(mean(2), mean(1), mean(0)));
+    }
+  }
+  return means;
+}
+
+// The means come from the frozen screen alone, never from what is drawn over it: annotations
+// under the mosaic are covered by blocks that say nothing about them, and what the receiver of
+// the picture sees inside the rectangle is the means and only the means, whatever the order.
+Annotation FinishedStroke(const OverlayState& state) {
+  Annotation stroke = StrokeInProgress(state);
+  if (stroke.Kind != Tool::Mosaic) return stroke;
+  BITMAP info = {};
+  if (!g_sessionScreenBitmap || !GetObjectW(g_sessionScreenBitmap, sizeof info, &info)) {
+    return stroke;
+  }
+  const RECT screen = {0, 0, info.bmWidth, info.bmHeight};
+  const RECT dragged = NormalizedRect(state.DrawStart, state.DrawEnd);
+  RECT area = {};
+  stroke.Points.clear();
+  if (!IntersectRect(&area, &dragged, &screen)) return stroke;
+  const int width = area.right - area.left;
+  const int height = area.bottom - area.top;
+  // The frozen screen's pixels under the rectangle, top row first.
+  BITMAPINFO layout = {};
+  layout.bmiHeader = {sizeof layout.bmiHeader, width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+  void* bits = nullptr;
+  UniqueBitmap copy(CreateDIBSection(nullptr, &layout, DIB_RGB_COLORS, &bits, nullptr, 0));
+  UniqueMemoryDc target(CreateCompatibleDC(nullptr));
+  UniqueMemoryDc source(CreateCompatibleDC(nullptr));
+  if (!copy || !target || !source) return stroke;
+  {
+    SelectGuard selectCopy(target.get(), copy.get());
+    SelectGuard selectScreen(source.get(), g_sessionScreenBitmap);
+    BitBlt(target.get(), 0, 0, width, height, source.get(), area.left, area.top, SRCCOPY);
+    GdiFlush();
+  }
+  stroke.Points = {POINT{area.left, area.top}, POINT{area.right, area.bottom}};
+  stroke.Blocks = BlockMeans(static_cast<const DWORD*>(bits), width,
+                             RECT{0, 0, width, height}, stroke.Width);
+  return stroke;
+}
+
+Annotation NumberAt(const OverlayState& state, POINT point) {
+  Annotation number;
+  number.Kind = Tool::Number;
+  number.Color = state.CurrentColor;
+  number.Width = Scale(kNumberDiameter, state.Dpi);
+  number.Points = {point};
+  number.Text = std::to_wstring(NextNumber(state));
+  return number;
 }
 
 DWORD OpaqueArgb(COLORREF color) {
@@ -168,22 +325,10 @@ void DrawArrowHead(HDC hdc, POINT from, POINT to, COLORREF color, int width) {
 
 bool DrawAnnotationText(HDC hdc, const std::wstring& text, POINT origin, COLORREF color,
                         int size) {
-  UniqueGpFontFamily family = CreateTextFamily();
-  if (!family) return false;
-  Gdiplus::GpFont* rawFont = nullptr;
-  if (gp::GdipCreateFont(family.get(), static_cast<Gdiplus::REAL>(size), Gdiplus::FontStyleRegular,
-                         Gdiplus::UnitPixel, &rawFont) != Gdiplus::Ok) {
-    return false;
-  }
-  UniqueGpFont font(rawFont);
-  Gdiplus::GpGraphics* rawGraphics = nullptr;
-  if (gp::GdipCreateFromHDC(hdc, &rawGraphics) != Gdiplus::Ok) return false;
-  UniqueGpGraphics graphics(rawGraphics);
-  gp::GdipSetTextRenderingHint(graphics.get(), Gdiplus::TextRenderingHintAntiAlias);
-  gp::GdipSetSmoothingMode(graphics.get(), Gdiplus::SmoothingModeAntiAlias);
-  Gdiplus::GpSolidFill* rawBrush = nullptr;
-  if (gp::GdipCreateSolidFill(OpaqueArgb(color), &rawBrush) != Gdiplus::Ok) return false;
-  UniqueGpBrush brush(rawBrush);
+  UniqueGpFont font = CreateTextFont(static_cast<Gdiplus::REAL>(size), Gdiplus::FontStyleRegular);
+  UniqueGpGraphics graphics = SmoothGraphics(hdc);
+  UniqueGpBrush brush = SolidFill(OpaqueArgb(color));
+  if (!font || !graphics || !brush) return false;
   const Gdiplus::RectF layout(static_cast<Gdiplus::REAL>(origin.x),
                               static_cast<Gdiplus::REAL>(origin.y), 0.0f, 0.0f);
   return gp::GdipDrawString(graphics.get(), text.c_str(), static_cast<INT>(text.size()),
@@ -191,13 +336,22 @@ bool DrawAnnotationText(HDC hdc, const std::wstring& text, POINT origin, COLORRE
 }
 
 void DrawAnnotation(HDC hdc, const Annotation& annotation, POINT offset) {
-  if (annotation.Kind != Tool::Text) {
-    DrawStroke(hdc, annotation, offset);
-    return;
+  switch (annotation.Kind) {
+    case Tool::Mosaic:
+      DrawMosaic(hdc, annotation, offset);
+      return;
+    case Tool::Number:
+      DrawNumber(hdc, annotation, offset);
+      return;
+    case Tool::Text:
+      if (annotation.Text.empty() || annotation.Points.empty()) return;
+      DrawAnnotationText(hdc, annotation.Text, Offset(annotation.Points.front(), offset),
+                         annotation.Color, annotation.Width);
+      return;
+    default:
+      DrawStroke(hdc, annotation, offset);
+      return;
   }
-  if (annotation.Text.empty() || annotation.Points.empty()) return;
-  DrawAnnotationText(hdc, annotation.Text, Offset(annotation.Points.front(), offset),
-                     annotation.Color, annotation.Width);
 }
 
 void DrawAnnotations(HDC hdc) {
@@ -206,20 +360,30 @@ void DrawAnnotations(HDC hdc) {
     DrawAnnotation(hdc, annotation, POINT{0, 0});
   }
   if (!state.IsDrawing || state.DragMode != DragMode::Draw) return;
-  DrawAnnotation(hdc, StrokeInProgress(state), POINT{0, 0});
+  DrawAnnotation(hdc, FinishedStroke(state), POINT{0, 0});
 }
 
 void CommitStroke() {
   OverlayState& state = g_overlayState;
   state.IsDrawing = false;
-  state.Annotations.push_back(StrokeInProgress(state));
+  Annotation stroke = FinishedStroke(state);
   state.PenPoints.clear();
+  // A mosaic with nothing of the screen under it has nothing to hide.
+  if (stroke.Kind == Tool::Mosaic && stroke.Points.empty()) return;
+  AddAnnotation(state, std::move(stroke));
 }
 
 // Every message taken here is dispatched as usual, so a Ctrl shortcut may destroy the overlay
 // while the text is being typed: then no key can end the entry any more, and it ends at once.
 void RunTextEntry(HWND overlay, POINT point) {
   ReleaseCapture();
+  // Meanwhile the keys belong to the text: Ctrl+Z and Ctrl+Y must not undo behind its back.
+  struct Entering {
+    Entering() { ++g_overlayState.TextEntries; }
+    ~Entering() { --g_overlayState.TextEntries; }
+    Entering(const Entering&) = delete;
+    Entering& operator=(const Entering&) = delete;
+  } entering;
   const int size = Scale(kTextSize, g_overlayState.Dpi);
   std::wstring text;
   bool caretVisible = true;
@@ -271,7 +435,7 @@ void RunTextEntry(HWND overlay, POINT point) {
     annotation.Width = size;
     annotation.Points = {point};
     annotation.Text = text;
-    g_overlayState.Annotations.push_back(std::move(annotation));
+    AddAnnotation(g_overlayState, std::move(annotation));
   }
   InvalidateRect(overlay, nullptr, FALSE);
 }

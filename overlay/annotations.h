@@ -12,12 +12,24 @@
 // Size of the text tool's font and width of strokes, in pixels at 96 DPI.
 constexpr int kTextSize = 22;
 constexpr int kStrokeWidth = 3;
+// A mosaic's block and a numbered step's circle.
+constexpr int kMosaicBlock = 16;
+constexpr int kNumberDiameter = 24;
 
 // The arrow head's three corners: the tip first, then the two barbs; it grows with the width.
 std::array<POINT, 3> ArrowHeadCorners(POINT from, POINT to, int width);
 // The record the stroke being drawn makes: the sampled points for Pen, start and end for the
 // others, as wide as the overlay's DPI makes a stroke.
 Annotation StrokeInProgress(const OverlayState& state);
+// The mean colour of each block of block x block pixels of area, row by row from area's top-left
+// corner; the last column and row take what is left. pixels holds width pixels a row, 0x00RRGGBB,
+// top row first, and area lies inside them.
+std::vector<COLORREF> BlockMeans(const DWORD* pixels, int width, const RECT& area, int block);
+// The stroke being drawn as it will be committed: a mosaic cut to the frozen screen, with its
+// blocks.
+Annotation FinishedStroke(const OverlayState& state);
+// The numbered step a click at point places.
+Annotation NumberAt(const OverlayState& state, POINT point);
 // 0xFF followed by the colour's red, green and blue bytes.
 DWORD OpaqueArgb(COLORREF color);
 

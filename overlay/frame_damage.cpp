@@ -100,7 +100,7 @@ FrameLook LookOf(const OverlayState& state, const ToolbarLayout& layout) {
   look.Phase = state.Phase;
   look.Shown = ShownRect(state);
   const bool selected = state.Phase == OverlayPhase::Selected;
-  look.HasRectangle = (selected || state.IsSelecting) && look.Shown.right - look.Shown.left > 0;
+  look.HasRectangle = ShowsRectangle(state);
   if (look.HasRectangle) {
     const RECT& shown = look.Shown;
     const RECT bright =

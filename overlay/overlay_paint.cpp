@@ -291,6 +291,10 @@ void DrawToolbar(HDC hdc, UINT dpi) {
   DrawColorSwatch(hdc, g_toolbarLayout.Button(ToolbarButtonId::Color), dpi);
   FillRoundedPanel(hdc, ActionPanelRect(), dpi);
   for (const ToolbarButtonId id : kActionButtons) DrawButton(hdc, id, false);
+  FillRoundedPanel(hdc, SecondPanelRect(), dpi);
+  for (const ToolbarButtonId id : {ToolbarButtonId::Mosaic, ToolbarButtonId::Number}) {
+    DrawButton(hdc, id, ToolOfButton(id) == g_overlayState.CurrentTool);
+  }
 }
 
 bool TooltipDue() {
@@ -367,12 +371,20 @@ std::wstring FormatSizeLabel(const RECT& rect) {
   return text;
 }
 
-RECT ToolPanelRect() {
-  const RECT& first = g_toolbarLayout.Button(ToolbarButtonId::Pen);
-  const RECT& last = g_toolbarLayout.Button(ToolbarButtonId::Color);
+namespace {
+
+RECT PanelAround(ToolbarButtonId first, ToolbarButtonId last) {
+  const RECT& top = g_toolbarLayout.Button(first);
+  const RECT& bottom = g_toolbarLayout.Button(last);
   const int margin = Scale(kPanelMargin, g_overlayState.Dpi);
-  return RECT{first.left - margin, first.top - margin, last.right + margin, last.bottom + margin};
+  return RECT{top.left - margin, top.top - margin, bottom.right + margin, bottom.bottom + margin};
 }
+
+}  // namespace
+
+RECT ToolPanelRect() { return PanelAround(ToolbarButtonId::Pen, ToolbarButtonId::Color); }
+
+RECT SecondPanelRect() { return PanelAround(ToolbarButtonId::Mosaic, ToolbarButtonId::Number); }
 
 RECT ActionPanelRect() {
   const RECT& copy = g_toolbarLayout.Button(ToolbarButtonId::Copy);
@@ -451,9 +463,7 @@ void RenderArea(const MemoryCanvas& back, const OverlayCanvas& canvas, const REC
   SelectClipRgn(hdc, clip.get());
   PutDarkScreen(back, canvas.screen(), area, {0, 0});
   const RECT shown = ShownRect(state);
-  const bool hasRectangle = state.Phase == OverlayPhase::Selected ||
-                            (state.Phase == OverlayPhase::NoSelection && state.IsSelecting);
-  if (hasRectangle && shown.right - shown.left > 0) {
+  if (ShowsRectangle(state)) {
     // The darkening leaves out the selection, whichever way round its edges lie.
     RECT inside = {};
     const RECT bright =
@@ -467,14 +477,16 @@ void RenderArea(const MemoryCanvas& back, const OverlayCanvas& canvas, const REC
       if (Intersects(AnnotationBounds(annotation), area)) DrawAnnotation(hdc, annotation, {0, 0});
     }
     if (state.IsDrawing && state.DragMode == DragMode::Draw) {
-      const Annotation stroke = StrokeInProgress(state);
+      const Annotation stroke = FinishedStroke(state);
       if (Intersects(AnnotationBounds(stroke), area)) DrawAnnotation(hdc, stroke, {0, 0});
     }
     DrawHandles(hdc, dpi);
     const RECT toolPanel = ToolPanelRect();
     const RECT actionPanel = ActionPanelRect();
+    const RECT secondPanel = SecondPanelRect();
     RECT panels = {};
     UnionRect(&panels, &toolPanel, &actionPanel);
+    UnionRect(&panels, &panels, &secondPanel);
     InflateRect(&panels, Scale(2, dpi), Scale(2, dpi));
     if (Intersects(panels, area)) DrawToolbar(hdc, dpi);
     if (TooltipDue() &&
@@ -522,7 +534,7 @@ void PaintOverlay(HWND hwnd) {
   const OverlayState& state = g_overlayState;
   const int width = area.right - area.left;
   const int height = area.bottom - area.top;
-  if (state.Phase == OverlayPhase::NoSelection && !state.IsSelecting) {
+  if (!ShowsRectangle(state) && state.Phase == OverlayPhase::NoSelection) {
     PaintDarkScreen(paint.get(), canvas->screen(), area);
   } else {
     const MemoryCanvas* back = canvas->back();

@@ -26,6 +26,7 @@ void FillRoundedPanel(HDC hdc, const RECT& panel, UINT dpi);
 void DarkenPixels(DWORD* pixels, size_t count);
 // "W x H" of a rectangle, as the label above the selection shows it.
 std::wstring FormatSizeLabel(const RECT& rect);
-// The panels behind the tool column and behind the action row.
+// The panels behind the tool column, the second column and the action row.
 RECT ToolPanelRect();
+RECT SecondPanelRect();
 RECT ActionPanelRect();

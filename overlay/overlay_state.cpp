@@ -1,6 +1,8 @@
 #include "overlay/overlay_state.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <utility>
 
 OverlayState g_overlayState;
 
@@ -17,6 +19,7 @@ void ResetOverlayState(OverlayState& state) {
   state.DrawStart = state.DrawEnd = POINT{0, 0};
   state.PenPoints.clear();
   state.Annotations.clear();
+  state.Undone.clear();
   state.CurrentTool = Tool::None;
   state.Result = OverlayResult::Cancelled;
   state.ResultBitmap.reset();
@@ -25,6 +28,9 @@ void ResetOverlayState(OverlayState& state) {
   state.TooltipAnchor = POINT{0, 0};
   state.TooltipTime = 0;
   state.Dpi = USER_DEFAULT_SCREEN_DPI;
+  state.Windows.clear();
+  state.HoverTarget = RECT{0, 0, 0, 0};
+  state.TextEntries = 0;
 }
 
 bool RectContains(const RECT& rect, POINT point) {
@@ -66,11 +72,62 @@ RECT ApplyDrag(DragMode mode, const RECT& origin, int dx, int dy) {
   return rect;
 }
 
+// A hand that clicks moves a little; more than this is a drag, which has to be larger than
+// 10 x 10 to count.
+bool IsClick(POINT press, POINT release) {
+  constexpr LONG kClickSlop = 3;
+  return std::abs(release.x - press.x) <= kClickSlop && std::abs(release.y - press.y) <= kClickSlop;
+}
+
+RECT PickTarget(const std::vector<RECT>& windows, POINT point, const RECT& monitor,
+                const RECT& screen) {
+  // Topmost first: the first window holding the point is the one seen there.
+  const auto hit = std::find_if(windows.begin(), windows.end(), [point](const RECT& window) {
+    return RectContains(window, point);
+  });
+  RECT target = {};
+  if (!IntersectRect(&target, hit != windows.end() ? &*hit : &monitor, &screen)) return RECT{};
+  return target;
+}
+
 RECT ShownRect(const OverlayState& state) {
-  if (state.Phase == OverlayPhase::NoSelection && state.IsSelecting) {
+  if (state.Phase == OverlayPhase::Selected) return state.SelectionRect;
+  if (state.IsSelecting && !IsClick(state.SelectStart, state.SelectCurrent)) {
     return NormalizedRect(state.SelectStart, state.SelectCurrent);
   }
-  return state.SelectionRect;
+  return state.HoverTarget;
+}
+
+bool ShowsRectangle(const OverlayState& state) {
+  const RECT shown = ShownRect(state);
+  return shown.right - shown.left > 0 &&
+         (state.Phase == OverlayPhase::Selected || state.IsSelecting ||
+          !IsRectEmpty(&state.HoverTarget));
+}
+
+void AddAnnotation(OverlayState& state, Annotation annotation) {
+  state.Annotations.push_back(std::move(annotation));
+  state.Undone.clear();
+}
+
+bool UndoAnnotation(OverlayState& state) {
+  if (state.Annotations.empty()) return false;
+  state.Undone.push_back(std::move(state.Annotations.back()));
+  state.Annotations.pop_back();
+  return true;
+}
+
+bool RedoAnnotation(OverlayState& state) {
+  if (state.Undone.empty()) return false;
+  state.Annotations.push_back(std::move(state.Undone.back()));
+  state.Undone.pop_back();
+  return true;
+}
+
+int NextNumber(const OverlayState& state) {
+  const auto placed = std::count_if(state.Annotations.begin(), state.Annotations.end(),
+                                    [](const Annotation& a) { return a.Kind == Tool::Number; });
+  return static_cast<int>(placed) + 1;
 }
 
 // A selection larger than the screen could not be copied anyway, and keeping it within a

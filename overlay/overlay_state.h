@@ -26,18 +26,32 @@ enum class DragMode {
   Draw = 10,
 };
 
-enum class Tool { None = 0, Pen = 1, Line = 2, Arrow = 3, Rectangle = 4, Text = 5 };
+enum class Tool {
+  None = 0,
+  Pen = 1,
+  Line = 2,
+  Arrow = 3,
+  Rectangle = 4,
+  Text = 5,
+  Mosaic = 6,
+  Number = 7,
+};
 
 enum class OverlayResult { Cancelled = 0, Done = 1 };
 
 struct Annotation {
   Tool Kind = Tool::Pen;
   COLORREF Color = RGB(255, 0, 0);
-  // Pen width for strokes, font size in pixels for text.
+  // Pen width for strokes, font size in pixels for text, block size for a mosaic, diameter for
+  // a number.
   int Width = 3;
-  // Overlay client coordinates.
+  // Overlay client coordinates. A mosaic: its top-left and bottom-right (exclusive) corners; a
+  // number: its centre.
   std::vector<POINT> Points;
+  // The typed text, or a number's digits.
   std::wstring Text;
+  // A mosaic's block colours, row by row from its top-left corner.
+  std::vector<COLORREF> Blocks;
 };
 
 struct OverlayState {
@@ -57,6 +71,8 @@ struct OverlayState {
   POINT DrawEnd = {0, 0};
   std::vector<POINT> PenPoints;
   std::vector<Annotation> Annotations;
+  // What undo took away, the last taken at the end; a new annotation empties it.
+  std::vector<Annotation> Undone;
   Tool CurrentTool = Tool::None;
   // Kept from one session to the next.
   COLORREF CurrentColor = RGB(255, 0, 0);
@@ -72,6 +88,13 @@ struct OverlayState {
   // Of the monitor that holds the selection, or before the first drag the one under the
   // pointer: every size the overlay draws is scaled by it.
   UINT Dpi = USER_DEFAULT_SCREEN_DPI;
+  // The visible top-level windows of other programs when the screen was frozen, topmost first,
+  // in overlay client coordinates.
+  std::vector<RECT> Windows;
+  // Before the first drag: the window or monitor a click would select, outlined.
+  RECT HoverTarget = {0, 0, 0, 0};
+  // Text entries running (one may nest in another); the undo and redo keys wait for them.
+  int TextEntries = 0;
 };
 
 extern OverlayState g_overlayState;
@@ -86,8 +109,24 @@ RECT NormalizedRect(POINT a, POINT b);
 bool IsAcceptableSelection(const RECT& rect);
 // The selection after the pointer moved (dx, dy) from where a move or a resize began.
 RECT ApplyDrag(DragMode mode, const RECT& origin, int dx, int dy);
-// The rectangle the overlay shows: the first drag while it runs, the selection otherwise.
+// Whether the first press and its release are close enough to be a click, not a drag.
+bool IsClick(POINT press, POINT release);
+// The rectangle a click at point selects: the first window holding it, else its monitor, cut to
+// the screen.
+RECT PickTarget(const std::vector<RECT>& windows, POINT point, const RECT& monitor,
+                const RECT& screen);
+// The rectangle the overlay shows: the first drag while it runs, the click target before and
+// during a click, the selection otherwise.
 RECT ShownRect(const OverlayState& state);
+// Whether the overlay shows a rectangle bright, framed and labelled.
+bool ShowsRectangle(const OverlayState& state);
+// Appends an annotation; what undo took away can no longer be put back.
+void AddAnnotation(OverlayState& state, Annotation annotation);
+// False when there was nothing to take away or to put back.
+bool UndoAnnotation(OverlayState& state);
+bool RedoAnnotation(OverlayState& state);
+// The number the next "Nummer" click shows: one more than the numbers placed.
+int NextNumber(const OverlayState& state);
 // Whether a remembered selection can open a session: acceptable, no larger than a screen of
 // width x height and at least partly on it. Any 32-bit edges may come from the file.
 bool CanRestoreSelection(const RECT& remembered, int width, int height);

@@ -9,9 +9,10 @@
 
 namespace {
 
-const ToolbarButtonId kToolButtons[] = {ToolbarButtonId::Pen, ToolbarButtonId::Line,
-                                        ToolbarButtonId::Arrow, ToolbarButtonId::Rectangle,
-                                        ToolbarButtonId::Text};
+const ToolbarButtonId kToolButtons[] = {ToolbarButtonId::Pen,    ToolbarButtonId::Line,
+                                        ToolbarButtonId::Arrow,  ToolbarButtonId::Rectangle,
+                                        ToolbarButtonId::Text,   ToolbarButtonId::Mosaic,
+                                        ToolbarButtonId::Number};
 
 void Repaint(HWND hwnd) { InvalidateChanges(hwnd); }
 
@@ -54,6 +55,13 @@ void OnDestroy() {
   }
 }
 
+// Ctrl+Z, and Ctrl+Y or Ctrl+Shift+Z; not while a text is typed, which has the keys.
+void TakeBackOrRedo(HWND hwnd, bool redo) {
+  OverlayState& state = g_overlayState;
+  if (state.TextEntries > 0) return;
+  if (redo ? RedoAnnotation(state) : UndoAnnotation(state)) Repaint(hwnd);
+}
+
 LRESULT OnKeyDown(HWND hwnd, WPARAM key, LPARAM lParam) {
   if (key == VK_ESCAPE) {
     CancelOverlay(hwnd);
@@ -75,6 +83,10 @@ LRESULT OnKeyDown(HWND hwnd, WPARAM key, LPARAM lParam) {
       return 0;
     case 'X':
       CancelOverlay(hwnd);
+      return 0;
+    case 'Z':
+    case 'Y':
+      TakeBackOrRedo(hwnd, key == 'Y' || GetKeyState(VK_SHIFT) < 0);
       return 0;
     default:
       return DefWindowProcW(hwnd, WM_KEYDOWN, key, lParam);
@@ -123,8 +135,11 @@ void OnMouseMove(HWND hwnd, POINT point) {
   SetCursor(LoadOverlayCursor(ChooseOverlayCursor(state.Phase, state.CurrentTool, handle,
                                                   RectContains(state.SelectionRect, point))));
   if (!selected) {
-    if (!state.IsSelecting) return;
-    state.SelectCurrent = point;
+    if (state.IsSelecting) {
+      state.SelectCurrent = point;
+    } else {
+      state.HoverTarget = ClickTargetAt(point);
+    }
     Repaint(hwnd);
     return;
   }
@@ -178,10 +193,7 @@ bool PressToolbar(HWND hwnd, POINT point) {
     return true;
   }
   if (OnButton(ToolbarButtonId::Undo, point)) {
-    if (!state.Annotations.empty()) {
-      state.Annotations.pop_back();
-      Repaint(hwnd);
-    }
+    if (UndoAnnotation(state)) Repaint(hwnd);
     return true;
   }
   if (OnButton(ToolbarButtonId::Color, point)) {
@@ -211,6 +223,10 @@ void PressSelected(HWND hwnd, POINT point) {
     case Tool::Text:
       RunTextEntry(hwnd, point);
       return;
+    case Tool::Number:
+      AddAnnotation(state, NumberAt(state, point));
+      Repaint(hwnd);
+      return;
     default:
       BeginStroke(point);
       Repaint(hwnd);
@@ -226,14 +242,17 @@ void OnLButtonDown(HWND hwnd, POINT point) {
   }
   state.IsSelecting = true;
   state.SelectStart = state.SelectCurrent = point;
+  state.HoverTarget = ClickTargetAt(point);
   Repaint(hwnd);
 }
 
+// A click selects the window or monitor it was pressed on, as if that had been dragged out.
 void FinishFirstDrag(HWND hwnd, POINT point) {
   OverlayState& state = g_overlayState;
   state.IsSelecting = false;
   state.SelectCurrent = point;
-  state.SelectionRect = NormalizedRect(state.SelectStart, point);
+  const bool click = IsClick(state.SelectStart, point);
+  state.SelectionRect = click ? state.HoverTarget : NormalizedRect(state.SelectStart, point);
   if (IsAcceptableSelection(state.SelectionRect)) {
     state.Phase = OverlayPhase::Selected;
     LayoutToolbar();

@@ -21,7 +21,7 @@ struct ButtonInfo {
   Tool tool;
 };
 
-// Image slots follow the resource ids 101 to 110.
+// Image slots follow the resource ids 101 to 112.
 constexpr ButtonInfo kButtons[kToolbarButtonCount] = {
     {L"Stift", 0, Tool::Pen},
     {L"Linie", 1, Tool::Line},
@@ -34,6 +34,8 @@ constexpr ButtonInfo kButtons[kToolbarButtonCount] = {
     {L"Speichern (Strg+S)", 8, Tool::None},
     {L"Hochladen (Strg+D)", 9, Tool::None},
     {L"Schließen (Strg+X)", 6, Tool::None},
+    {L"Verpixeln", 10, Tool::Mosaic},
+    {L"Nummer", 11, Tool::Number},
 };
 
 OverlayMonitor DescribeMonitor(HMONITOR monitor) {
@@ -64,6 +66,12 @@ OverlayMonitor MonitorAtPoint(POINT point) {
   return DescribeMonitor(MonitorFromPoint(onScreen, MONITOR_DEFAULTTONEAREST));
 }
 
+RECT ClickTargetAt(POINT point) {
+  const RECT screen = {0, 0, GetSystemMetrics(SM_CXVIRTUALSCREEN),
+                       GetSystemMetrics(SM_CYVIRTUALSCREEN)};
+  return PickTarget(g_overlayState.Windows, point, MonitorAtPoint(point).Area, screen);
+}
+
 ToolbarLayout ComputeToolbarLayout(const RECT& selection, const RECT& monitor, UINT dpi) {
   const LONG left = selection.left;
   const LONG top = selection.top;
@@ -76,14 +84,18 @@ ToolbarLayout ComputeToolbarLayout(const RECT& selection, const RECT& monitor, U
   ToolbarLayout layout;
   auto square = [size](LONG x, LONG y) { return RECT{x, y, x + size, y + size}; };
 
-  LONG columnX = right + margin;
-  if (columnX + size > monitor.right) columnX = left - flip;
+  const bool flipped = right + margin + size > monitor.right;
+  const LONG columnX = flipped ? left - flip : right + margin;
   // By default the column ends level with the selection's bottom, but it never starts above
   // the selection's top.
   LONG columnY = bottom - (step * kToolCount - Scale(kGap, dpi));
   if (columnY < monitor.top) columnY = monitor.top + Scale(kTopFallback, dpi);
   if (columnY < top) columnY = top;
   for (int k = 0; k < kToolCount; ++k) layout.Buttons[k] = square(columnX, columnY + step * k);
+  // The second column stands beside the first, away from the selection.
+  const LONG secondX = flipped ? columnX - step : columnX + step;
+  layout.Buttons[static_cast<int>(ToolbarButtonId::Mosaic)] = square(secondX, columnY);
+  layout.Buttons[static_cast<int>(ToolbarButtonId::Number)] = square(secondX, columnY + step);
 
   // Below the selection; above it when the monitor ends; inside along its bottom when there is
   // no room above either.

@@ -19,9 +19,11 @@ enum class ToolbarButtonId {
   Save,
   Upload,
   Close,
+  Mosaic,
+  Number,
 };
 
-constexpr int kToolbarButtonCount = 11;
+constexpr int kToolbarButtonCount = 13;
 constexpr int kHandleCount = 8;
 constexpr int kNoHandle = 0;
 constexpr int kFirstHandle = 2;  // handle numbers run 2 to 9, as DragMode's resize values
@@ -47,6 +49,8 @@ struct OverlayMonitor {
 // The monitor that holds most of rect, or the nearest one.
 OverlayMonitor MonitorOfRect(const RECT& rect);
 OverlayMonitor MonitorAtPoint(POINT point);
+// What a click at point selects in the running session: the window or monitor there.
+RECT ClickTargetAt(POINT point);
 
 // Buttons and handles at dpi, kept to monitor by flipping to the other side of the selection.
 ToolbarLayout ComputeToolbarLayout(const RECT& selection, const RECT& monitor, UINT dpi);

@@ -390,6 +390,20 @@ def tool_upload():
     return [(cloud, WHITE), (Rect(11.5, 17.0, 16.5, 22.0), None), (shaft, WHITE), (head, WHITE)]
 
 
+def tool_mosaic():
+    # Blocks of a pixelated area, every other one filled, in a frame.
+    cells = [Rect(6 + 4 * i, 6 + 4 * j, 10 + 4 * i, 10 + 4 * j)
+             for i in range(4) for j in range(4) if (i + j) % 2 == 0]
+    return white(frame(4, 4, 24, 24, 1.5), *cells)
+
+
+def tool_number():
+    # The filled circle of a numbered step, with a 1 cut out of it.
+    one = Union(Rect(13.0, 8.5, 15.5, 20.0), Polygon([(10.5, 11.0), (13.0, 8.5), (13.8, 10.8)]),
+                Rect(10.5, 18.0, 18.0, 20.0))
+    return [(Disc(14.0, 14.0, 20.0), WHITE), (one, None)]
+
+
 # Each image at 100, 150 and 200 %, for displays scaled that much; the program scales between.
 SIZES = [(28, ""), (42, "_42"), (56, "_56")]
 
@@ -404,6 +418,8 @@ TOOLS = [
     ("tool_text.png", tool_text),
     ("tool_save.png", tool_save),
     ("tool_upload.png", tool_upload),
+    ("tool_mosaic.png", tool_mosaic),
+    ("tool_number.png", tool_number),
 ]
 
 

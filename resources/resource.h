@@ -4,7 +4,7 @@
 #define IDI_APP_ICON 1
 
 // Toolbar images: PNG files stored as RCDATA, loaded once per capture session. Each is drawn
-// at 100 % (101 to 110), 150 % (201 to 210) and 200 % (301 to 310), in the same order.
+// at 100 % (101 to 112), 150 % (201 to 212) and 200 % (301 to 312), in the same order.
 #define IDR_TOOL_PEN 101
 #define IDR_TOOL_LINE 102
 #define IDR_TOOL_ARROW 103
@@ -15,6 +15,8 @@
 #define IDR_TOOL_TEXT 108
 #define IDR_TOOL_SAVE 109
 #define IDR_TOOL_UPLOAD 110
+#define IDR_TOOL_MOSAIC 111
+#define IDR_TOOL_NUMBER 112
 #define IDR_TOOL_PEN_150 201
 #define IDR_TOOL_LINE_150 202
 #define IDR_TOOL_ARROW_150 203
@@ -25,6 +27,8 @@
 #define IDR_TOOL_TEXT_150 208
 #define IDR_TOOL_SAVE_150 209
 #define IDR_TOOL_UPLOAD_150 210
+#define IDR_TOOL_MOSAIC_150 211
+#define IDR_TOOL_NUMBER_150 212
 #define IDR_TOOL_PEN_200 301
 #define IDR_TOOL_LINE_200 302
 #define IDR_TOOL_ARROW_200 303
@@ -35,3 +39,5 @@
 #define IDR_TOOL_TEXT_200 308
 #define IDR_TOOL_SAVE_200 309
 #define IDR_TOOL_UPLOAD_200 310
+#define IDR_TOOL_MOSAIC_200 311
+#define IDR_TOOL_NUMBER_200 312

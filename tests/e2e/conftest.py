@@ -129,7 +129,21 @@ def toolbar(selection, monitor=(0, 0, 1600, 900), dpi=96):
     row = row if row >= monitor[1] else bottom - size - scale(4, dpi)
     for k, name in enumerate(["Kopieren", "Speichern", "Hochladen", "Schließen"]):
         buttons[name] = (right - step * (3 - k) - size, row, right - step * (3 - k), row + size)
+    second = x + step if x > left else x - step  # away from the selection
+    for k, name in enumerate(["Verpixeln", "Nummer"]):
+        buttons[name] = (second, y + step * k, second + size, y + step * k + size)
     return buttons
+
+
+def save_as(desktop, app, path, overwrite=False):
+    """Types the path into the open save dialog's file-name field."""
+    dialog, edits = desktop.dialog_edits([1148], pid=app.pid)
+    if path is None:
+        return desktop.answer(dialog, IDCANCEL)
+    desktop.tool("settext", edits[1148], winpath(path))
+    desktop.key("Return")
+    if overwrite:
+        desktop.answer(desktop.message_box(pid=app.pid), IDYES)
 
 
 class Prefix:
@@ -367,11 +381,15 @@ class Snapwren:
         self.desktop.key("ctrl+shift+s")
         return self.overlay()
 
-    def select(self, rect, monitor=(0, 0, 1600, 900), offset=0):
-        """Drags out a selection (in X coordinates: Windows ones plus `offset`) and waits until
-        its toolbar shows; the button rectangles. `monitor` holds it, in X coordinates."""
+    def select(self, rect, monitor=(0, 0, 1600, 900), offset=0, click=None):
+        """Drags out a selection (in X coordinates: Windows ones plus `offset`), or clicks at
+        `click` to select the window `rect` there, and waits until its toolbar shows; the button
+        rectangles. `monitor` holds it, in X coordinates."""
         left, top, right, bottom = rect
-        self.desktop.drag((left + offset, top), (right + offset, bottom))
+        if click:
+            self.desktop.click(*click)
+        else:
+            self.desktop.drag((left + offset, top), (right + offset, bottom))
         dpi = self.desktop.prefix.dpi
         buttons = toolbar((left + offset, top, right + offset, bottom), monitor, dpi)
         pen = buttons["Stift"]

@@ -112,8 +112,9 @@ inline void RegisterOverlayClass() {
   RegisterClassExW(&windowClass);
 }
 using Id = ToolbarButtonId;
-constexpr const wchar_t* kButtons[] = {L"Pen", L"Line", L"Arrow", L"Rect", L"Text", L"Undo",
-                                       L"Colour", L"Copy", L"Save", L"Upload", L"Close"};
+constexpr const wchar_t* kButtons[] = {L"Pen",  L"Line", L"Arrow",  L"Rect",  L"Text",
+                                       L"Undo", L"Colour", L"Copy", L"Save",  L"Upload",
+                                       L"Close", L"Mosaic", L"Number"};
 
 class EditorFixture : public ::testing::Test {
  protected:
@@ -151,9 +152,9 @@ class EditorFixture : public ::testing::Test {
     SendMessageW(hwnd_, message, message == WM_LBUTTONUP ? 0 : keys, At(x, y));
   }
   // Steps separated by commas: "drag x y u v", "press|move|hover|release|click|right x y", a
-  // button's name, a letter or "Esc" as a key with "ctrl+" if held, "check <what>", "lost" (the
-  // capture taken away), and for the text entry's own loop, queued: "type <text>",
-  // "post Enter|Back|Esc|C", "post-press x y".
+  // button's name, a letter or "Esc" as a key with "ctrl+" and "shift+" if held, "check <what>",
+  // "lost" (the capture taken away), and for the text entry's own loop, queued: "type <text>",
+  // "post Enter|Back|Esc|<letter>", "post-press x y".
   void Run(const std::wstring& script) {
     std::wistringstream steps(script);
     for (std::wstring step; std::getline(steps, step, L',');) {
@@ -164,7 +165,9 @@ class EditorFixture : public ::testing::Test {
       if (verb == L"type" || verb == L"post" || verb == L"check") std::getline(in >> std::ws, word);
       in >> x >> y >> u >> v;
       const bool ctrl = verb.rfind(L"ctrl+", 0) == 0;
-      if (SetKeys(ctrl), ctrl) verb.erase(0, 5);
+      if (ctrl) verb.erase(0, 5);
+      const bool shift = verb.rfind(L"shift+", 0) == 0;
+      if (SetKeys(ctrl, shift), shift) verb.erase(0, 6);
       const auto button = std::find(std::begin(kButtons), std::end(kButtons), verb);
       if (button != std::end(kButtons)) {
         const RECT& b = g_toolbarLayout.Buttons[button - std::begin(kButtons)];
@@ -184,7 +187,7 @@ class EditorFixture : public ::testing::Test {
       SetKeys(false);
       for (wchar_t c : verb == L"type" ? word : L"") PostMessageW(hwnd_, WM_CHAR, c, 1);
       const WPARAM key = word == L"Enter" ? VK_RETURN : word == L"Back" ? VK_BACK
-                         : word == L"Esc" ? VK_ESCAPE : 'C';
+                         : word == L"Esc" ? VK_ESCAPE : word[0];
       if (verb == L"post") PostMessageW(hwnd_, WM_KEYDOWN, key, 1);
       if (verb == L"post-press") PostMessageW(hwnd_, WM_LBUTTONDOWN, MK_LBUTTON, At(x, y));
       if (verb == L"check") Checkpoint(word);

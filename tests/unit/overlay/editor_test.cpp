@@ -1,7 +1,8 @@
 #include "overlay/export.h"
 #include "unit/support.h"
 
-constexpr const wchar_t* kTools[] = {L"none", L"pen", L"line", L"arrow", L"rect", L"text"};
+constexpr const wchar_t* kTools[] = {L"none", L"pen",  L"line",   L"arrow",
+                                     L"rect", L"text", L"mosaic", L"number"};
 static std::wstring N(long value) { return std::to_wstring(value); }
 static std::wstring Wide(const RECT& r) { const auto s = Str(r); return {s.begin(), s.end()}; }
 
@@ -36,7 +37,10 @@ class EditorTest : public EditorFixture {
 TEST_F(EditorTest, EachGestureLeavesTheEditorAsARuleSays) {
   const std::wstring select = L"drag 100 100 400 300, ", strokes = L"Pen, click 200 200, Line, "
       L"press 150 150, move 160 151, move 180 190, release 180 190, Arrow, drag 150 150 180 190, "
-      L"Rect, drag 150 150 180 190", sel = L"selected 100,100,400,300 ";
+      L"Rect, drag 150 150 180 190", sel = L"selected 100,100,400,300 ",
+      lines = L"Line, drag 120 120 200 120, drag 120 130 200 130, drag 120 140 200 140, ",
+      two = L" | line 120,120 200,120 w3 | line 120,130 200,130 w3",
+      third = L" | line 120,140 200,140 w3";
   const std::wstring text = sel + L"text [412,312] | text ";
   const struct { std::wstring script, summary; } cases[] = {
       // Larger than 10 x 10 either way round; Ctrl shortcuts, even Ctrl+X, wait for it.
@@ -80,8 +84,33 @@ TEST_F(EditorTest, EachGestureLeavesTheEditorAsARuleSays) {
                 L"press 150 150", text + L"200,250 w22 b | text 150,150 w22 ac"},
       {select + L"Text, type weg, post Esc, press 150 150", L"cancelled 100,100,400,300 text"},
       {select + L"Text, type abc, post C, ctrl+press 150 150",  // Ctrl+C copies and ends it
-       L"done 100,100,400,300 text | copied 1 100,100,400,300 exactly"}};
-  for (const auto& c : cases) OpenOverlay(false), calls_ = 0, Run(c.script), Check(c.summary);
+       L"done 100,100,400,300 text | copied 1 100,100,400,300 exactly"},
+      // A click within 3 pixels selects the topmost window there, cut to the screen, else the
+      // monitor; 4 pixels is a drag, refused.
+      {L"click 250 200", L"selected 200,150,500,400 none [512,412]"},
+      {L"press 600 500, move 602 498, release 603 497", L"selected 100,100,700,600 none [712,612]"},
+      {L"click 100 850", L"selected 0,800,300,900 none [312,760]"},
+      {L"click 1000 700", L"selected 0,0,1600,900 none [-40,868]"},
+      {L"drag 600 500 604 500", L"none 600,500,604,500 none"},
+      // Undo and redo in order, by key or button; a new annotation, not a redo, ends the list.
+      {select + lines + L"ctrl+Z, Undo, ctrl+Z, ctrl+Y, ctrl+shift+Z, ctrl+Y, ctrl+Y",
+       sel + L"line [412,312]" + two + third},
+      {select + lines + L"ctrl+Z, drag 120 150 200 150, ctrl+Y",
+       sel + L"line [412,312]" + two + L" | line 120,150 200,150 w3"},
+      // While a text is typed the keys are its own; the text tool is left empty.
+      {select + lines + L"Text, post Z, post Enter, ctrl+press 300 200",
+       sel + L"text [412,312]" + two + third},
+      {select + lines + L"ctrl+Z, Text, post Y, post Enter, ctrl+press 300 200",
+       sel + L"text [412,312]" + two},
+      // Numbers count the placed ones: undone, the next click takes the number again.
+      {select + L"Number, click 150 150, click 200 150, click 250 150, ctrl+Z, click 300 200, "
+       L"ctrl+Y", sel + L"number [412,312] | number 150,150 w24 1 | number 200,150 w24 2 | "
+       L"number 300,200 w24 3"}};
+  for (const auto& c : cases) {
+    OpenOverlay(false), calls_ = 0;
+    g_overlayState.Windows = {{200, 150, 500, 400}, {100, 100, 700, 600}, {-50, 800, 300, 1000}};
+    Run(c.script), Check(c.summary);
+  }
 }
 
 TEST_F(EditorTest, OnlyTheFirstAcceptedSelectionIsRemembered) {
@@ -105,8 +134,14 @@ TEST_F(EditorTest, FrameShowsTheSelectionOnTheDimmedScreenWithItsFrameToolbarAnd
   // The pink tint is clearly redder than green; white icons on the grey panel are not.
   auto tinted = [](DWORD p) { return Ch(p, 16) - Ch(p, 8) >= 30; };
   auto light = [](DWORD p) { return Ch(p, 0) > 200 && Ch(p, 8) > 200 && Ch(p, 16) > 200; };
-  Run(L"press 400 300, move 100 100");  // shown while the first drag goes on
+  g_overlayState.Windows = {{150, 120, 450, 330}};
+  Run(L"hover 300 200");  // before a drag, the window a click would select
   auto frame = Paint();
+  EXPECT_TRUE(Dimmed(frame->At(500, 200), PatternAt(500, 200)) &&
+              frame->At(150, 200) == 0xFFB6C1u && frame->At(300, 200) == PatternAt(300, 200))
+      << "the window outlined";
+  Run(L"press 400 300, move 100 100");  // shown while the first drag goes on
+  frame = Paint();
   EXPECT_TRUE(Dimmed(frame->At(width_ - 1, height_ - 1), PatternAt(width_ - 1, height_ - 1)) &&
               frame->At(100, 200) == 0xFFB6C1u && frame->At(250, 200) == PatternAt(250, 200))
       << "bright inside a pink border on the dimmed screen";
@@ -143,19 +178,22 @@ TEST_F(EditorTest, EachKindIsPaintedAndExportedInTheColourOfItsTimeCutAtTheBorde
       {blue, L"Line, drag 150 150 250 150"}, {green, L"Arrow, drag 150 260 250 260"},
       {green, L"click 300 180"},  // an arrow without movement points right
       {magenta, L"Rect, drag 350 200 50 250"},  // past the left edge
+      {red, L"Number, click 300 130, Number"},
       {blue, L"Text, type Grüße, post Enter, press 150 270"}};
   Run(L"drag 100 100 400 300");
   for (const auto& d : drawn) g_overlayState.CurrentColor = d.color, Run(d.strokes);
   const auto frame = Paint(), composed = Canvas::Of(ComposeSelection().get());
   const struct { POINT at; COLORREF color; } marks[] = {{{130, 180}, red}, {{140, 195}, red},
       {{200, 150}, blue}, {{200, 260}, green}, {{242, 263}, green},  // inside the head
-      {{293, 180}, green}, {{349, 225}, magenta}};
+      {{293, 180}, green}, {{349, 225}, magenta}, {{300, 139}, red}};  // below the number's 1
   for (const auto& m : marks) {
     const LONG x = m.at.x, y = m.at.y;
     EXPECT_TRUE(frame->At(x, y) == Dib(m.color) && composed->At(x - 100, y - 100) == Dib(m.color))
         << x << "," << y;
   }
   auto isBlue = [&](DWORD p) { return p == Dib(blue); };
+  EXPECT_GT(frame->Count({295, 124, 305, 136}, [](DWORD p) { return Ch(p, 8) > 200; }), 8)
+      << "the number's white digit";
   EXPECT_TRUE(frame->Count({150, 270, 260, 292}, isBlue) > 40 &&
               composed->Count({50, 170, 160, 192}, isBlue) > 40 &&
               !frame->Count({150, 292, 260, 299}, isBlue)) << "the text, 22 pixels high";
@@ -163,6 +201,37 @@ TEST_F(EditorTest, EachKindIsPaintedAndExportedInTheColourOfItsTimeCutAtTheBorde
       << "drawn over the darkened area too, and hollow";
   EXPECT_TRUE(composed->At(0, 100) == Dib(magenta) && composed->At(0, 125) == PatternAt(100, 225))
       << "the rectangle runs to the edge, its left side cut off";
+}
+
+// Redacted: every pixel of the rectangle is the mean of the frozen screen's pixels in its block,
+// blocks aligned to the rectangle's corner; a line drawn before is covered, one drawn after not.
+TEST_F(EditorTest, MosaicExportsOnlyBlockMeansOfTheFrozenScreen) {
+  for (const UINT dpi : {96u, 144u}) {
+    OpenOverlay(false), g_overlayState.CurrentColor = RGB(255, 0, 0);
+    Run(L"drag 100 100 400 300, Line, drag 110 160 390 160");
+    g_overlayState.Dpi = dpi;
+    Run(L"Mosaic, drag 190 150 131 187, Line, drag 140 175 180 175");
+    const int block = dpi == 96 ? 16 : 24;
+    const auto composed = Canvas::Of(ComposeSelection().get()), frame = Paint();
+    int wrong = 0;
+    for (int y = 150; y < 187; ++y) {
+      for (int x = 131; x < 190; ++x) {
+        const int left = 131 + (x - 131) / block * block, top = 150 + (y - 150) / block * block;
+        const int right = std::min(left + block, 190), bottom = std::min(top + block, 187);
+        int sum[3] = {}, n = (right - left) * (bottom - top);
+        for (int v = top; v < bottom; ++v) {
+          for (int u = left; u < right; ++u) {
+            for (int c = 0; c < 3; ++c) sum[c] += Ch(PatternAt(u, v), 8 * c);
+          }
+        }
+        const DWORD mean = Rgb((sum[2] + n / 2) / n, (sum[1] + n / 2) / n, (sum[0] + n / 2) / n);
+        const bool later = y >= 172 && y <= 178 && x >= 137 && x <= 183;
+        wrong += !later && (composed->At(x - 100, y - 100) != mean || frame->At(x, y) != mean);
+      }
+    }
+    EXPECT_EQ(wrong, 0) << dpi;
+    EXPECT_EQ(composed->At(60, 75), 0xFF0000u) << "the later line on top";
+  }
 }
 
 TEST_F(EditorTest, ExportOffTheScreenIsBlackNoAreaComposesNothingPngAndFileHoldOpaquePixels) {

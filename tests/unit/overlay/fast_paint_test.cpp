@@ -22,7 +22,9 @@ class FastPaintTest : public EditorFixture {
 };
 
 TEST_F(FastPaintTest, EachStepOfDragsHoversStrokesMovesAndResizesAndUncoveredParts) {
-  Run(L"check no selection, press 300 200, check pressed, move 700 500, check dragging, "
+  g_overlayState.Windows = {{250, 150, 650, 450}};
+  Run(L"check no selection, hover 300 200, check window outlined, hover 900 700, "
+      L"check monitor outlined, press 300 200, check pressed, move 700 500, check dragging, "
       L"move 450 320, check smaller, move 100 80, check past the start, move 300 500, "
       L"check zero width, release 305 500, check too narrow, drag 200 200 600 500");
   // Something else drew over the overlay; the system invalidates what it covered.
@@ -40,16 +42,18 @@ TEST_F(FastPaintTest, EachStepOfDragsHoversStrokesMovesAndResizesAndUncoveredPar
       L"Line, press 570 390, move 630 480, move 700 430, release 700 430, Arrow, press 690 430, "
       L"move 750 520, move 820 470, check arrow being drawn, release 820 470, Rect, press 810 470, "
       L"move 870 560, move 940 510, release 940 510, check four strokes, Text, "
-      L"type Größe ändern, post Enter, press 520 600, check text added");
+      L"type Größe ändern, post Enter, press 520 600, check text added, Mosaic, press 600 350, "
+      L"move 700 420, check mosaic being drawn, release 690 430, check mosaic, Number, "
+      L"click 900 600, check number, ctrl+Z, check undone by key, ctrl+Y, check redone");
   // Without a tool, presses move the selection, the annotations staying; then its right edge
   // (handle at 1060,560) goes onto the left one and past it, and its bottom over the top.
-  Run(L"Text, check no tool, press 700 500, move 640 430, "
+  Run(L"Number, check no tool, press 700 500, move 640 430, "
       L"check moved up and left, move 760 560, release 760 560, check moved down and right, "
       L"press 1060 560, move 460 560, check zero width, move 310 560, check negative width, "
       L"move 860 560, release 860 560, press 660 760, move 660 280, release 660 280, "
       L"check negative height, Undo, check undone");
   const OverlayState& s = g_overlayState;
-  EXPECT_EQ(Str(s.SelectionRect) + " " + std::to_string(s.Annotations.size()), "460,360,860,280 4");
+  EXPECT_EQ(Str(s.SelectionRect) + " " + std::to_string(s.Annotations.size()), "460,360,860,280 6");
 }
 
 // Only changed bounds are repainted: an element drawing outside its bounds would linger there.
@@ -72,7 +76,7 @@ TEST(ElementBoundsTest, StrokesAndTextStayInsideTheirBounds) {
   for (Tool kind : {Tool::Pen, Tool::Line, Tool::Arrow, Tool::Rectangle}) {
     for (POINT to : {POINT{520, 310}, {310, 520}, {120, 140}, {301, 300}, {300, 300}}) {
       const POINT bend = {(from.x + to.x) / 2 + 17, (from.y + to.y) / 2 - 23};
-      Annotation stroke{kind, RGB(250, 250, 250), kStrokeWidth, {from, to}, L""};
+      Annotation stroke{kind, RGB(250, 250, 250), kStrokeWidth, {from, to}, L"", {}};
       if (kind == Tool::Pen) stroke.Points = {from, bend, to};
       // A rectangle without height, a pen stroke that never moved: nothing to see.
       const bool flat = to.y == from.y && (kind == Tool::Rectangle || to.x == from.x);
@@ -80,7 +84,7 @@ TEST(ElementBoundsTest, StrokesAndTextStayInsideTheirBounds) {
     }
   }
   for (const wchar_t* typed : {L"WWWMMM@@@", L"Größe ändern|", L"jgq|ÄÖÜ"}) {
-    const Annotation text{Tool::Text, RGB(250, 250, 250), kTextSize, {{100, 100}}, typed};
+    const Annotation text{Tool::Text, RGB(250, 250, 250), kTextSize, {{100, 100}}, typed, {}};
     ExpectInside(AnnotationBounds(text), text, true);
     ExpectInside(TextPreviewBounds({100, 100}, text.Text.size(), kTextSize), text, true);
   }

@@ -39,7 +39,11 @@ TEST(EditorRuleTest, DragsMoveTheirOwnEdgesButtonsHandlesAndLabelsSitAndAnswerAs
       {{1500, 100, 1861, 400}, Id::Pen, "1440,100,1482,142", 144},
       {{1000, 100, 1250, 400}, Id::Pen, "960,192,988,220", 96, small},
       {{380, 800, 780, 1000}, Id::Copy, "662,760,690,788", 96, small},
-      {{100, 220, 400, 1200}, Id::Copy, "282,1168,310,1196", 96, low}};
+      {{100, 220, 400, 1200}, Id::Copy, "282,1168,310,1196", 96, low},
+      // The second column beside the first, away from the selection.
+      {o, Id::Mosaic, "442,100,470,128"}, {o, Id::Number, "442,130,470,158"},
+      {{1500, 100, 1881, 400}, Id::Number, "1430,222,1458,250"},
+      {o, Id::Number, "463,145,505,187", 144}};
   for (const auto& c : cases) {
     EXPECT_EQ(Str(ComputeToolbarLayout(c.selection, c.monitor, c.dpi).Button(c.button)), c.rect)
         << Str(c.selection) << " button " << static_cast<int>(c.button) << " at " << c.dpi;
@@ -61,7 +65,8 @@ TEST(EditorRuleTest, DragsMoveTheirOwnEdgesButtonsHandlesAndLabelsSitAndAnswerAs
   // Every button answers with its label, half-open, and overlaps with the earlier one.
   const wchar_t* labels[kToolbarButtonCount] = {
       L"Stift", L"Linie", L"Pfeil", L"Rechteck", L"Text", L"Rückgängig", L"Farbe",
-      L"Kopieren (Strg+C)", L"Speichern (Strg+S)", L"Hochladen (Strg+D)", L"Schließen (Strg+X)"};
+      L"Kopieren (Strg+C)", L"Speichern (Strg+S)", L"Hochladen (Strg+D)", L"Schließen (Strg+X)",
+      L"Verpixeln", L"Nummer"};
   auto label = [](const ToolbarLayout& at, LONG x, LONG y) {
     return std::wstring(GetToolbarLabel(at, {x, y}) ? GetToolbarLabel(at, {x, y}) : L"-");
   };
