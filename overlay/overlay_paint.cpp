@@ -497,8 +497,7 @@ void RenderArea(const MemoryCanvas& back, const OverlayCanvas& canvas, const REC
   RestoreDC(hdc, saved);
 }
 
-// Before there is a selection the frame is the darkened screen alone: it goes to the window
-// band by band, so the first frame needs no buffer as large as the screen.
+// The darkened screen inside area, through a buffer of a few rows.
 void PaintDarkScreen(HDC hdc, HBITMAP screen, const RECT& area) {
   MemoryCanvas band(nullptr, area.right - area.left, kDarkenBand);
   if (!band.ok()) return;
@@ -508,6 +507,22 @@ void PaintDarkScreen(HDC hdc, HBITMAP screen, const RECT& area) {
     BitBlt(hdc, rows.left, rows.top, rows.right - rows.left, rows.bottom - rows.top, band.dc(), 0,
            0, SRCCOPY);
   }
+}
+
+// Before a drag the frame is the darkened screen with at most the window or monitor under the
+// pointer bright and outlined: it goes to the window directly, the darkened part band by band,
+// so that the first frame needs no buffer as large as the screen.
+void PaintBeforeDrag(HDC hdc, const OverlayCanvas& canvas, const RECT& area) {
+  const OverlayState& state = g_overlayState;
+  PaintDarkScreen(hdc, canvas.screen(), area);
+  if (!ShowsRectangle(state)) return;
+  const RECT shown = ShownRect(state);
+  RECT inside = {};
+  const RECT bright =
+      NormalizedRect(POINT{shown.left, shown.top}, POINT{shown.right, shown.bottom});
+  if (IntersectRect(&inside, &bright, &area)) CopyScreen(hdc, canvas.screen(), inside);
+  DrawBorder(hdc, shown, state.Dpi);
+  if (Intersects(SizeLabelBounds(shown, state.Dpi), area)) DrawSizeLabel(hdc, shown, state.Dpi);
 }
 
 }  // namespace
@@ -534,8 +549,8 @@ void PaintOverlay(HWND hwnd) {
   const OverlayState& state = g_overlayState;
   const int width = area.right - area.left;
   const int height = area.bottom - area.top;
-  if (!ShowsRectangle(state) && state.Phase == OverlayPhase::NoSelection) {
-    PaintDarkScreen(paint.get(), canvas->screen(), area);
+  if (state.Phase == OverlayPhase::NoSelection && !state.IsSelecting) {
+    PaintBeforeDrag(paint.get(), *canvas, area);
   } else {
     const MemoryCanvas* back = canvas->back();
     if (!back) return;

@@ -80,13 +80,18 @@ EOF
   sleep 5
   pids="$(pgrep -f 'Snapwren\.exe' || true)"
   [ -n "$pids" ] || { echo "bench.sh: Snapwren.exe did not start" >&2; exit 1; }
+  # Per thread, and only threads alive at both readings: one that ends in between takes its
+  # whole past with it from a plain sum.
   cpu_ns() {
-    for pid in $pids; do cat /proc/"$pid"/task/*/schedstat; done | awk '{ sum += $1 } END { print sum }'
+    for pid in $pids; do
+      for task in /proc/"$pid"/task/*; do echo "$task $(cut -d' ' -f1 "$task/schedstat")"; done
+    done 2>/dev/null
   }
-  before="$(cpu_ns)"
+  cpu_ns >"$run_dir/cpu.before"
   sleep 10
-  after="$(cpu_ns)"
-  awk -v a="$after" -v b="$before" 'BEGIN { printf "idle_cpu_ms\t%.1f\n", (a - b) / 1e6 }' \
+  cpu_ns >"$run_dir/cpu.after"
+  awk 'NR == FNR { before[$1] = $2; next } $1 in before { sum += $2 - before[$1] }
+       END { printf "idle_cpu_ms\t%.1f\n", sum / 1e6 }' "$run_dir/cpu.before" "$run_dir/cpu.after" \
     >"$run_dir/$size.idle.txt"
   wineserver -k >/dev/null 2>&1 || true
   wineserver -w
