@@ -308,10 +308,15 @@ class Desktop:
                                   if t["visible"] and t["text"] and match(t["text"])), None),
                     timeout, f"a balloon {expected}")
 
-    def clipboard(self, target="UTF8_STRING"):
-        """What another program gets when it pastes: Wine hands its clipboard to X."""
-        result = subprocess.run(["xclip", "-selection", "clipboard", "-t", target, "-o"],
-                                env=self.env, capture_output=True, timeout=30)
+    def clipboard(self, target="UTF8_STRING", timeout=5):
+        """What another program gets when it pastes: Wine hands its clipboard to X. A request
+        sent just as the owner changes can go unanswered, and xclip then waits for ever: asked
+        again, the new owner answers."""
+        try:
+            result = subprocess.run(["xclip", "-selection", "clipboard", "-t", target, "-o"],
+                                    env=self.env, capture_output=True, timeout=timeout)
+        except subprocess.TimeoutExpired:
+            return None
         return result.stdout if result.returncode == 0 else None
 
     def clipboard_text(self):
@@ -328,7 +333,7 @@ class Desktop:
     def clipboard_picture(self):
         """The BMP Wine makes of CF_DIB: its header's size, height, bits and compression, and its
         pixels."""
-        bmp = self.clipboard("image/bmp")
+        bmp = self.clipboard("image/bmp", timeout=30)
         size, _, height, _, bits, compression = struct.unpack_from("<IiiHHI", bmp, 14)
         return (size, height, bits, compression), decode("bmp", bmp)
 
