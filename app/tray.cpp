@@ -2,6 +2,7 @@
 
 #include "app/app.h"
 #include "app/win_handles.h"
+#include "app/window_proc.h"
 #include "capture/capture_session.h"
 #include "settings/labels.h"
 #include "settings/settings.h"
@@ -127,8 +128,7 @@ LRESULT CALLBACK OwnerWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
 }  // namespace
 
 LRESULT CALLBACK TrayWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
-  // No exception may unwind into the system's message dispatch: the message ends handled.
-  try {
+  return Guarded([&]() -> LRESULT {
     switch (message) {
       case WM_CREATE:
         OnTrayCreate(hwnd);
@@ -155,9 +155,7 @@ LRESULT CALLBACK TrayWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
       default:
         return DefWindowProcW(hwnd, message, wParam, lParam);
     }
-  } catch (...) {
-    return 0;
-  }
+  });
 }
 
 void ShowTrayMenu(HWND hwnd) {

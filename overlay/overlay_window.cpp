@@ -1,5 +1,6 @@
 #include "overlay/overlay_window.h"
 
+#include "app/window_proc.h"
 #include "capture/capture_session.h"
 #include "overlay/annotations.h"
 #include "overlay/export.h"
@@ -344,8 +345,7 @@ void CancelOverlay(HWND hwnd) {
 }
 
 LRESULT CALLBACK OverlayWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
-  // No exception may unwind into the system's message dispatch: the message ends handled.
-  try {
+  return Guarded([&]() -> LRESULT {
     switch (message) {
       case WM_CREATE:
         OnCreate(hwnd);
@@ -383,7 +383,5 @@ LRESULT CALLBACK OverlayWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
       default:
         return DefWindowProcW(hwnd, message, wParam, lParam);
     }
-  } catch (...) {
-    return 0;
-  }
+  });
 }

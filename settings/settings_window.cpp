@@ -7,6 +7,7 @@
 #include "app/dpi.h"
 #include "app/tray.h"
 #include "app/win_handles.h"
+#include "app/window_proc.h"
 #include "settings/hotkey_field.h"
 #include "settings/labels.h"
 #include "settings/settings.h"
@@ -283,8 +284,7 @@ void ShowSettingsWindow(HWND owner) {
 }
 
 LRESULT CALLBACK SettingsWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
-  // No exception may unwind into the system's message dispatch: the message ends handled.
-  try {
+  return Guarded([&]() -> LRESULT {
     switch (message) {
       case WM_CREATE:
         OnSettingsCreate(hwnd);
@@ -320,7 +320,5 @@ LRESULT CALLBACK SettingsWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
       default:
         return DefWindowProcW(hwnd, message, wParam, lParam);
     }
-  } catch (...) {
-    return 0;
-  }
+  });
 }

@@ -9,6 +9,7 @@
 #include "app/dpi.h"
 #include "app/tray.h"
 #include "app/win_handles.h"
+#include "app/window_proc.h"
 #include "settings/settings.h"
 #include "upload/failed_upload.h"
 #include "upload/progress_view.h"
@@ -251,7 +252,7 @@ void BeginUpload(std::vector<BYTE> png) {
 void StartUpload(std::vector<BYTE> png) {
   // Called from the overlay's window procedure, which no exception may cross.
   try {
-      BeginUpload(std::move(png));
+    BeginUpload(std::move(png));
   } catch (...) {
     // Out of memory before the worker took over: the user hears of it if that still works.
     try {
@@ -263,23 +264,23 @@ void StartUpload(std::vector<BYTE> png) {
 
 DWORD WINAPI UploadWorker(LPVOID parameter) {
   try {
-      std::unique_ptr<UploadJob> job(static_cast<UploadJob*>(parameter));
-      const UploadResult result = UploadPng(job->png);
-      auto outcome = std::make_unique<UploadOutcome>();
-      outcome->uploadId = job->uploadId;
-      if (result.success) {
-        outcome->link = result.link;
-      } else {
-        outcome->keptPath = KeepFailedUpload(job->png);
-      }
-      const HWND window = job->window;
-      job.reset();
-      if (!window) return 0;
-      const UINT message = result.success ? WM_UPLOAD_SUCCEEDED : WM_UPLOAD_FAILED;
-      // The window owns the outcome once the post succeeds; a failed post leaves it with us.
-      if (PostMessageW(window, message, 0, reinterpret_cast<LPARAM>(outcome.get()))) {
-        static_cast<void>(outcome.release());
-      }
+    std::unique_ptr<UploadJob> job(static_cast<UploadJob*>(parameter));
+    const UploadResult result = UploadPng(job->png);
+    auto outcome = std::make_unique<UploadOutcome>();
+    outcome->uploadId = job->uploadId;
+    if (result.success) {
+      outcome->link = result.link;
+    } else {
+      outcome->keptPath = KeepFailedUpload(job->png);
+    }
+    const HWND window = job->window;
+    job.reset();
+    if (!window) return 0;
+    const UINT message = result.success ? WM_UPLOAD_SUCCEEDED : WM_UPLOAD_FAILED;
+    // The window owns the outcome once the post succeeds; a failed post leaves it with us.
+    if (PostMessageW(window, message, 0, reinterpret_cast<LPARAM>(outcome.get()))) {
+      static_cast<void>(outcome.release());
+    }
   } catch (...) {
     // Out of memory on a worker: nothing sensible is left to report it with.
   }
@@ -299,8 +300,7 @@ void ReportUploadWithoutWindow(UINT message, LPARAM lParam) {
 }
 
 LRESULT CALLBACK ProgressWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
-  // No exception may unwind into the system's message dispatch: the message ends handled.
-  try {
+  return Guarded([&]() -> LRESULT {
     switch (message) {
       case WM_CREATE:
         OnProgressCreate(hwnd);
@@ -329,9 +329,7 @@ LRESULT CALLBACK ProgressWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
       default:
         return DefWindowProcW(hwnd, message, wParam, lParam);
     }
-  } catch (...) {
-    return 0;
-  }
+  });
 }
 
 std::wstring SuccessBalloonText(bool autoCopy, bool copied, const std::wstring& link) {
