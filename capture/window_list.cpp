@@ -51,7 +51,12 @@ BOOL CALLBACK AddWindow(HWND hwnd, LPARAM context) {
   RECT bounds = OuterBounds(hwnd);
   if (IsRectEmpty(&bounds)) return TRUE;
   OffsetRect(&bounds, -listing.origin.x, -listing.origin.y);
-  listing.windows.push_back(bounds);
+  // No exception may unwind through EnumWindows: out of memory ends the list where it is.
+  try {
+    listing.windows.push_back(bounds);
+  } catch (...) {
+    return FALSE;
+  }
   return TRUE;
 }
 
