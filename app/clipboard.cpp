@@ -10,8 +10,6 @@ constexpr DWORD kRetryMs = 20;
 
 }  // namespace
 
-HWND ClipboardOwner() { return g_ownerWnd ? g_ownerWnd : g_trayWnd; }
-
 // Opened by a window: opened without one, EmptyClipboard leaves the clipboard without an owner
 // and Windows then refuses SetClipboardData (Wine accepts it).
 bool ReplaceClipboard(HWND owner, UINT format, UniqueGlobal& data) {

@@ -5,9 +5,6 @@
 
 #include "app/win_handles.h"
 
-// Snapwren's hidden top-level window, which lives as long as the process; the tray window
-// while there is none.
-HWND ClipboardOwner();
 // Puts data in format on the clipboard as its only content; false when nothing changed. On
 // success the system owns data.
 bool ReplaceClipboard(HWND owner, UINT format, UniqueGlobal& data);

@@ -14,7 +14,6 @@
 
 namespace {
 
-constexpr wchar_t kAppTitle[] = L"Snapwren";
 constexpr wchar_t kMutexName[] = L"SnapwrenMutex";
 constexpr wchar_t kOverlayClass[] = L"SnapwrenOverlay";
 constexpr wchar_t kTrayClass[] = L"SnapwrenTrayClass";

@@ -1,6 +1,7 @@
 #include "app/tray.h"
 
 #include "app/app.h"
+#include "app/notifier.h"
 #include "app/win_handles.h"
 #include "app/window_proc.h"
 #include "capture/capture_session.h"
@@ -16,11 +17,8 @@ NOTIFYICONDATAW g_trayIconData = {};
 namespace {
 
 constexpr UINT kAddIconFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-constexpr UINT kBalloonFlags = NIF_INFO | NIF_ICON;
-constexpr DWORD kBalloonInfoFlags = NIIF_USER | NIIF_LARGE_ICON;
 constexpr UINT kMenuFlags = TPM_RETURNCMD | TPM_NONOTIFY;
 
-constexpr wchar_t kAppTitle[] = L"Snapwren";
 constexpr wchar_t kHotkeyTakenAtStart[] =
     L"Hotkey konnte nicht registriert werden.\n"
     L"Möglicherweise wird er bereits von einer anderen Anwendung verwendet.";
@@ -30,8 +28,6 @@ constexpr wchar_t kHotkeyTakenAfterChange[] =
 constexpr wchar_t kOwnerClass[] = L"SnapwrenOwner";
 UINT g_taskbarCreatedMessage = 0;
 
-HICON TrayIcon() { return g_appIcon ? g_appIcon : LoadIconW(nullptr, IDI_APPLICATION); }
-
 bool RegisterCaptureHotkey(HWND hwnd) {
   return RegisterHotKey(hwnd, HOTKEY_ID, AppSettings.Modifiers, AppSettings.Key) != FALSE;
 }
@@ -40,10 +36,10 @@ void OnTrayCreate(HWND hwnd) {
   g_trayIconData = {};
   g_trayIconData.cbSize = sizeof(NOTIFYICONDATAW);
   g_trayIconData.hWnd = hwnd;
-  g_trayIconData.uID = TRAY_ICON_ID;
+  g_trayIconData.uID = kTrayIconId;
   g_trayIconData.uFlags = kAddIconFlags;
   g_trayIconData.uCallbackMessage = WM_TRAYICON;
-  g_trayIconData.hIcon = TrayIcon();
+  g_trayIconData.hIcon = AppIcon();
   wcscpy_s(g_trayIconData.szTip, kAppTitle);
   Shell_NotifyIconW(NIM_ADD, &g_trayIconData);
 
@@ -181,26 +177,6 @@ void ShowTrayMenu(HWND hwnd) {
   RunMenuCommand(hwnd, command);
 }
 
-std::wstring TruncateUtf16(const std::wstring& text, size_t maxLength) {
-  if (text.size() <= maxLength) return text;
-  size_t length = maxLength;
-  if (length > 0 && IS_HIGH_SURROGATE(text[length - 1])) --length;
-  return text.substr(0, length);
-}
-
-void ShowTrayNotification(const std::wstring& title, const std::wstring& message) {
-  // The record's text fields hold 63 and 255 characters plus the terminator; longer texts are
-  // cut rather than written past the fields.
-  constexpr size_t kTitleCapacity = ARRAYSIZE(g_trayIconData.szInfoTitle);
-  constexpr size_t kMessageCapacity = ARRAYSIZE(g_trayIconData.szInfo);
-  g_trayIconData.uFlags = kBalloonFlags;
-  wcscpy_s(g_trayIconData.szInfoTitle, TruncateUtf16(title, kTitleCapacity - 1).c_str());
-  wcscpy_s(g_trayIconData.szInfo, TruncateUtf16(message, kMessageCapacity - 1).c_str());
-  g_trayIconData.dwInfoFlags = kBalloonInfoFlags;
-  g_trayIconData.hBalloonIcon = g_appIcon;
-  Shell_NotifyIconW(NIM_MODIFY, &g_trayIconData);
-}
-
 std::wstring BuildUpdatePrompt(const UpdateInfo& info) {
   std::wstring text = L"Neue Version verfügbar: " + info.version + L"\n\nJetzt herunterladen?";
   if (!info.changelog.empty()) text += L"\n\nÄnderungen:\n" + info.changelog;
@@ -215,14 +191,7 @@ void ShowUpdatePrompt(HWND owner, const UpdateInfo& info) {
   }
 }
 
-void ReAddTrayIcon() {
-  // A balloon leaves its own flags in the record; adding needs the callback, icon and tip.
-  NOTIFYICONDATAW data = g_trayIconData;
-  data.uFlags = kAddIconFlags;
-  data.hIcon = TrayIcon();
-  wcscpy_s(data.szTip, kAppTitle);
-  Shell_NotifyIconW(NIM_ADD, &data);
-}
+void ReAddTrayIcon() { Shell_NotifyIconW(NIM_ADD, &g_trayIconData); }
 
 // The shell keeps the icon of a program that has ended until the pointer passes over it.
 void RemoveTrayIcon() {

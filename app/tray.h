@@ -10,7 +10,6 @@
 
 struct UpdateInfo;
 
-constexpr UINT TRAY_ICON_ID = 1;
 constexpr int HOTKEY_ID = 1;
 
 constexpr UINT IDM_CAPTURE = 1;
@@ -22,10 +21,7 @@ extern NOTIFYICONDATAW g_trayIconData;
 
 LRESULT CALLBACK TrayWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
 void ShowTrayMenu(HWND hwnd);
-void ShowTrayNotification(const std::wstring& title, const std::wstring& message);
 
-// At most maxLength UTF-16 units of text, never ending in half of a surrogate pair.
-std::wstring TruncateUtf16(const std::wstring& text, size_t maxLength);
 std::wstring BuildUpdatePrompt(const UpdateInfo& info);
 // Asks whether to install info's version and, on Yes, downloads and starts it.
 void ShowUpdatePrompt(HWND owner, const UpdateInfo& info);

@@ -9,7 +9,7 @@
 #include "app/app.h"
 #include "app/clipboard.h"
 #include "app/dpi.h"
-#include "app/tray.h"
+#include "app/notifier.h"
 #include "capture/clipboard_dib.h"
 #include "capture/crosshair_cursor.h"
 #include "capture/screen_capture.h"
@@ -152,7 +152,7 @@ HCURSOR CrosshairCursor(UINT dpi) {
 void CopyResultToClipboard() {
   UniqueBitmap bitmap = std::move(g_overlayState.ResultBitmap);
   if (!bitmap) return;
-  if (PutBitmapOnClipboard(ClipboardOwner(), bitmap.get())) {
+  if (PutBitmapOnClipboard(OwnerWindow(), bitmap.get())) {
     ShowTrayNotification(L"Screenshot kopiert!", L"Bild ist in der Zwischenablage.");
   } else {
     ShowTrayNotification(L"Fehler", L"Konnte Bild nicht kopieren.");

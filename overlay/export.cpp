@@ -7,7 +7,8 @@
 #include <commdlg.h>
 
 #include "app/gdiplus_handles.h"
-#include "app/tray.h"
+#include "app/app.h"
+#include "app/notifier.h"
 #include "capture/capture_session.h"
 #include "overlay/annotations.h"
 #include "overlay/overlay_state.h"
@@ -15,7 +16,6 @@
 
 namespace {
 
-constexpr wchar_t kAppTitle[] = L"Snapwren";
 constexpr wchar_t kPngMimeType[] = L"image/png";
 constexpr wchar_t kSaveFilter[] = L"PNG Dateien\0*.png\0Alle Dateien\0*.*\0";
 constexpr wchar_t kDefaultFileName[] = L"screenshot.png";

@@ -5,7 +5,8 @@
 
 #include "app/app.h"
 #include "app/dpi.h"
-#include "app/tray.h"
+#include "app/messages.h"
+#include "app/notifier.h"
 #include "app/win_handles.h"
 #include "app/window_proc.h"
 #include "settings/hotkey_field.h"
@@ -17,7 +18,6 @@
 namespace {
 
 constexpr wchar_t kSettingsClass[] = L"SnapwrenSettings";
-constexpr wchar_t kAppTitle[] = L"Snapwren";
 constexpr wchar_t kNotSavedText[] =
     L"Die Einstellungen konnten nicht gespeichert werden.\n"
     L"Sie gelten nur, bis Snapwren beendet wird.";

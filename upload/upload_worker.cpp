@@ -7,7 +7,7 @@
 #include "app/app.h"
 #include "app/clipboard.h"
 #include "app/dpi.h"
-#include "app/tray.h"
+#include "app/notifier.h"
 #include "app/win_handles.h"
 #include "app/window_proc.h"
 #include "settings/settings.h"
@@ -18,7 +18,6 @@
 namespace {
 
 constexpr wchar_t kProgressClass[] = L"SnapwrenProgress";
-constexpr wchar_t kAppTitle[] = L"Snapwren";
 constexpr DWORD kProgressExStyle = WS_EX_TOPMOST | WS_EX_TOOLWINDOW;
 constexpr DWORD kProgressStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU;
 constexpr UINT kSpinnerIntervalMs = 50;
@@ -295,7 +294,7 @@ void ReportUploadWithoutWindow(UINT message, LPARAM lParam) {
     return;
   }
   const bool autoCopy = AppSettings.AutoCopyLink;
-  const bool copied = autoCopy && CopyTextToClipboard(ClipboardOwner(), outcome->link);
+  const bool copied = autoCopy && CopyTextToClipboard(OwnerWindow(), outcome->link);
   ShowTrayNotification(kAppTitle, SuccessBalloonText(autoCopy, copied, outcome->link));
 }
 

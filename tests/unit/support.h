@@ -11,11 +11,22 @@
 #include <thread>
 #include <vector>
 #include "app/gdiplus_handles.h"
+#include "app/notifier.h"
 #include "capture/capture_session.h"
 #include "overlay/overlay_paint.h"
 #include "overlay/overlay_window.h"
 #include "overlay/toolbar.h"
 #include "settings/settings.h"
+
+// Holds the balloons shown while it lives, as "title|message", the newest last.
+struct BalloonRecorder {
+  std::vector<std::wstring> shown;
+  BalloonRecorder() {
+    SetBalloonSink([this](const std::wstring& t, const std::wstring& m) { shown.push_back(t + L"|" + m); });
+  }
+  ~BalloonRecorder() { SetBalloonSink({}); }
+  std::wstring Last() const { return shown.empty() ? L"" : shown.back(); }
+};
 
 // 0x00RRGGBB, as a 32-bit DIB stores a pixel.
 inline DWORD Rgb(int r, int g, int b) { return static_cast<DWORD>(r << 16 | g << 8 | b); }

@@ -4,7 +4,6 @@
 #include <functional>
 #include <optional>
 #include "app/app.h"
-#include "app/tray.h"
 #include "capture/crosshair_cursor.h"
 #include "capture/screen_capture.h"
 #include "unit/support.h"
@@ -34,6 +33,7 @@ TEST(CopyResultTest, PutsTheResultOnTheClipboardOrKeepsItsContentAndAlwaysFreesI
       {false, false, L"Screenshot kopiert!|Bild ist in der Zwischenablage."},
       {true, false, L"Fehler|Konnte Bild nicht kopieren."},
       {false, true, L"Fehler|Konnte Bild nicht kopieren."}};
+  const BalloonRecorder balloons;
   for (const auto& c : cases) {
     ASSERT_TRUE(CopyTextToClipboard(owner.get(), L"vorher"));
     std::optional<ClipboardHolder> holder;
@@ -46,7 +46,7 @@ TEST(CopyResultTest, PutsTheResultOnTheClipboardOrKeepsItsContentAndAlwaysFreesI
     CopyResultToClipboard();
     holder.reset();
     EXPECT_FALSE(g_overlayState.ResultBitmap || GetObjectType(result)) << "the bitmap is freed";
-    EXPECT_EQ(std::wstring(g_trayIconData.szInfoTitle) + L"|" + g_trayIconData.szInfo, c.balloon);
+    EXPECT_EQ(balloons.Last(), c.balloon);
     EXPECT_EQ(ClipboardShows(*picture, {0, 0, 40, 10}), !c.busy && !c.deleted);
     EXPECT_EQ(IsClipboardFormatAvailable(CF_UNICODETEXT), c.busy || c.deleted) << "old text";
     EXPECT_EQ(GetClipboardOwner(), owner.get());

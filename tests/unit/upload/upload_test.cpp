@@ -100,17 +100,18 @@ TEST(TrayTest, TheTrayWindowReportsAnUploadWithoutWindowAndTheHiddenWindowOwnsMe
                             nullptr, nullptr, nullptr));
   SetWindowLongPtrW(tray.get(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(TrayWndProc));
   g_trayWnd = tray.get(), g_ownerWnd = owner.get();
+  const BalloonRecorder balloons;
   StartUpload({0x89, 'P', 'N', 'G'});  // to the built-in server, which the unit tests never run
   const std::wstring failed = L"Upload fehlgeschlagen!";
   for (const auto until = GetTickCount64() + 10000; GetTickCount64() < until; Sleep(10)) {
     for (MSG m; PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE);) DispatchMessageW(&m);
-    if (std::wstring(g_trayIconData.szInfo).rfind(failed, 0) == 0) break;
+    if (balloons.Last().rfind(L"Snapwren|" + failed, 0) == 0) break;
   }
-  const std::wstring text = g_trayIconData.szInfo, kept = text.substr(text.rfind(L'\n') + 1);
+  const std::wstring text = balloons.Last(), kept = text.substr(text.rfind(L'\n') + 1);
   EXPECT_EQ(FileBytes(kept), std::vector<BYTE>({0x89, 'P', 'N', 'G'})) << text;
   DeleteFileW(kept.c_str());
   SendMessageW(tray.get(), WM_UPLOAD_SUCCEEDED, 0, LPARAM(new UploadOutcome{0, L"https://a", L""}));
-  EXPECT_EQ(std::wstring(g_trayIconData.szInfo), L"Link in Zwischenablage kopiert!");
+  EXPECT_EQ(balloons.Last(), L"Snapwren|Link in Zwischenablage kopiert!");
   {
     const ClipboardGuard clipboard(nullptr);
     const auto* link = static_cast<const wchar_t*>(GlobalLock(GetClipboardData(CF_UNICODETEXT)));
