@@ -11,12 +11,6 @@ constexpr Gdiplus::ARGB kCentreColor = 0xFFFFDC64;
 constexpr Gdiplus::ARGB kDotColor = 0xFFFF8296;
 constexpr float kPi = 3.14159f;
 
-UniqueGpBrush MakeSolidBrush(Gdiplus::ARGB color) {
-  Gdiplus::GpSolidFill* fill = nullptr;
-  gp::GdipCreateSolidFill(color, &fill);
-  return UniqueGpBrush(reinterpret_cast<Gdiplus::GpBrush*>(fill));
-}
-
 // Five circles of the given diameter around (16, 16), the first at startDegrees.
 void FillRing(Gdiplus::GpGraphics* graphics, Gdiplus::GpBrush* brush, float startDegrees,
               float radius, float diameter) {
@@ -45,11 +39,11 @@ HICON CreateAppIcon() {
     gp::GdipGraphicsClear(graphics.get(), 0x00000000);
 
     // Petals, centre, dots: later shapes lie on top.
-    UniqueGpBrush petals = MakeSolidBrush(kPetalColor);
+    UniqueGpBrush petals = SolidBrush(kPetalColor);
     FillRing(graphics.get(), petals.get(), -90.0f, 8.0f, 10.0f);
-    UniqueGpBrush centre = MakeSolidBrush(kCentreColor);
+    UniqueGpBrush centre = SolidBrush(kCentreColor);
     gp::GdipFillEllipse(graphics.get(), centre.get(), 12.0f, 12.0f, 8.0f, 8.0f);
-    UniqueGpBrush dots = MakeSolidBrush(kDotColor);
+    UniqueGpBrush dots = SolidBrush(kDotColor);
     FillRing(graphics.get(), dots.get(), 0.0f, 2.5f, 2.0f);
   }
   HICON icon = nullptr;

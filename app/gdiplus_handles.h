@@ -1,4 +1,5 @@
-// Owners for objects of the flat GDI+ API and for the GDI+ start itself.
+// Owners for objects of the flat GDI+ API and for the GDI+ start itself, and the few objects
+// every drawing of Snapwren makes from them.
 #pragma once
 
 #include <windows.h>
@@ -65,3 +66,14 @@ class GdiplusSession {
  private:
   ULONG_PTR token_ = 0;
 };
+
+// The face of every text Snapwren draws, GDI's and GDI+'s alike.
+constexpr wchar_t kUiFontFamily[] = L"Segoe UI";
+
+// Null on failure; antialiased shapes and text when smooth.
+UniqueGpGraphics GraphicsOn(HDC hdc, bool smooth);
+UniqueGpBrush SolidBrush(Gdiplus::ARGB colour);
+UniqueGpPen SolidPen(Gdiplus::ARGB colour, float width);
+// kUiFontFamily at size pixels, else the generic sans-serif family; null when both are missing
+// (Wine without font substitutes).
+UniqueGpFont UiFont(float size, INT style);

@@ -12,3 +12,17 @@ LRESULT Guarded(Dispatch dispatch) noexcept {
     return 0;
   }
 }
+
+// The object a window's state lives in: passed as lpCreateParams to CreateWindowExW, kept in
+// the window's GWLP_USERDATA from WM_NCCREATE on. Null before WM_NCCREATE (WM_GETMINMAXINFO
+// comes first) and for a window made without one.
+template <typename State>
+State* WindowState(HWND hwnd, UINT message, LPARAM lParam) noexcept {
+  if (message == WM_NCCREATE) {
+    auto* state =
+        static_cast<State*>(reinterpret_cast<const CREATESTRUCTW*>(lParam)->lpCreateParams);
+    SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(state));
+    return state;
+  }
+  return reinterpret_cast<State*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+}

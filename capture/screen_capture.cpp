@@ -1,5 +1,6 @@
 #include "capture/screen_capture.h"
 
+#include "app/pixel_bitmap.h"
 #include "app/win_handles.h"
 
 namespace {
@@ -25,35 +26,25 @@ POINT CursorDrawPosition(POINT pointer, POINT hotspot, POINT virtualOrigin) {
   return POINT{pointer.x - hotspot.x - virtualOrigin.x, pointer.y - hotspot.y - virtualOrigin.y};
 }
 
-HBITMAP CreatePixelBitmap(int width, int height, DWORD** pixels) {
-  BITMAPINFO info = {};
-  // A negative height puts the top row first, so pixel (x, y) is pixels[y * width + x].
-  info.bmiHeader = {sizeof info.bmiHeader, width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-  void* bits = nullptr;
-  const HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  *pixels = bitmap ? static_cast<DWORD*>(bits) : nullptr;
-  return bitmap;
-}
-
 // A DIB section is as good a target for the screen's copy as a compatible bitmap, and its pixels
 // can be darkened in memory, without GDI.
-HBITMAP CaptureScreen(bool withCursor) {
+UniqueBitmap CaptureScreen(bool withCursor) {
   const POINT origin = {GetSystemMetrics(SM_XVIRTUALSCREEN), GetSystemMetrics(SM_YVIRTUALSCREEN)};
   const int width = GetSystemMetrics(SM_CXVIRTUALSCREEN);
   const int height = GetSystemMetrics(SM_CYVIRTUALSCREEN);
 
   WindowDc screen(nullptr);
-  if (!screen) return nullptr;
+  if (!screen) return {};
   DWORD* pixels = nullptr;
-  UniqueBitmap bitmap(CreatePixelBitmap(width, height, &pixels));
-  if (!bitmap) return nullptr;
+  UniqueBitmap bitmap = CreatePixelBitmap(width, height, &pixels);
+  if (!bitmap) return {};
   UniqueMemoryDc memory(CreateCompatibleDC(screen.get()));
-  if (!memory) return nullptr;
+  if (!memory) return {};
   {
     SelectGuard select(memory.get(), bitmap.get());
     // Without CAPTUREBLT: layered windows stay out, as the user expects of a frozen desktop.
     BitBlt(memory.get(), 0, 0, width, height, screen.get(), origin.x, origin.y, SRCCOPY);
     if (withCursor) DrawPointer(memory.get(), origin);
   }
-  return bitmap.release();
+  return bitmap;
 }

@@ -7,11 +7,9 @@
 #include <optional>
 #include <utility>
 
-#include "app/gdiplus_handles.h"
 #include "app/dpi.h"
+#include "app/gdiplus_handles.h"
 #include "app/messages.h"
-#include "capture/capture_session.h"
-#include "overlay/frame_damage.h"
 
 namespace {
 
@@ -19,8 +17,6 @@ namespace {
 constexpr double kHeadLength = 12.0;
 constexpr double kHeadHalfAngle = 0.45;
 constexpr UINT kCaretBlinkMs = 500;
-constexpr DWORD kIdleSleepMs = 10;
-constexpr wchar_t kTextFamily[] = L"Segoe UI";
 constexpr wchar_t kCaret[] = L"|";
 constexpr wchar_t kDelete = 0x7F;
 // A number's digits, white in its circle: two of them fit up to 99.
@@ -31,41 +27,6 @@ POINT Offset(POINT point, POINT offset) { return POINT{point.x + offset.x, point
 
 bool IsHighSurrogate(wchar_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 bool IsLowSurrogate(wchar_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
-
-// "Segoe UI" is missing on some Windows installations and under Wine unless a replacement is
-// set up; text in the generic sans-serif family of the same size beats no text at all.
-UniqueGpFontFamily CreateTextFamily() {
-  Gdiplus::GpFontFamily* family = nullptr;
-  if (gp::GdipCreateFontFamilyFromName(kTextFamily, nullptr, &family) == Gdiplus::Ok && family) {
-    return UniqueGpFontFamily(family);
-  }
-  family = nullptr;
-  if (gp::GdipGetGenericFontFamilySansSerif(&family) == Gdiplus::Ok && family) {
-    return UniqueGpFontFamily(family);
-  }
-  return {};
-}
-
-UniqueGpFont CreateTextFont(Gdiplus::REAL size, INT style) {
-  UniqueGpFontFamily family = CreateTextFamily();
-  Gdiplus::GpFont* font = nullptr;
-  if (family) gp::GdipCreateFont(family.get(), size, style, Gdiplus::UnitPixel, &font);
-  return UniqueGpFont(font);
-}
-
-UniqueGpGraphics SmoothGraphics(HDC hdc) {
-  Gdiplus::GpGraphics* graphics = nullptr;
-  if (gp::GdipCreateFromHDC(hdc, &graphics) != Gdiplus::Ok) return {};
-  gp::GdipSetTextRenderingHint(graphics, Gdiplus::TextRenderingHintAntiAlias);
-  gp::GdipSetSmoothingMode(graphics, Gdiplus::SmoothingModeAntiAlias);
-  return UniqueGpGraphics(graphics);
-}
-
-UniqueGpBrush SolidFill(Gdiplus::ARGB colour) {
-  Gdiplus::GpSolidFill* brush = nullptr;
-  gp::GdipCreateSolidFill(colour, &brush);
-  return UniqueGpBrush(brush);
-}
 
 int BlockCount(LONG length, int block) { return static_cast<int>((length + block - 1) / block); }
 
@@ -99,8 +60,8 @@ void DrawMosaic(HDC hdc, const Annotation& mosaic, POINT offset) {
 // A filled circle centred on the pixel clicked, its digits centred in white.
 void DrawNumber(HDC hdc, const Annotation& number, POINT offset) {
   if (number.Points.empty()) return;
-  UniqueGpGraphics graphics = SmoothGraphics(hdc);
-  UniqueGpBrush fill = SolidFill(OpaqueArgb(number.Color));
+  UniqueGpGraphics graphics = GraphicsOn(hdc, true);
+  UniqueGpBrush fill = SolidBrush(OpaqueArgb(number.Color));
   if (!graphics || !fill) return;
   const POINT centre = Offset(number.Points.front(), offset);
   const auto diameter = static_cast<Gdiplus::REAL>(number.Width);
@@ -108,9 +69,8 @@ void DrawNumber(HDC hdc, const Annotation& number, POINT offset) {
                               static_cast<Gdiplus::REAL>(centre.y) + 0.5f - diameter / 2,
                               diameter, diameter);
   gp::GdipFillEllipse(graphics.get(), fill.get(), circle.X, circle.Y, diameter, diameter);
-  UniqueGpFont font =
-      CreateTextFont(diameter * kNumberFontSize / kNumberDiameter, Gdiplus::FontStyleBold);
-  UniqueGpBrush digits = SolidFill(kNumberDigits);
+  UniqueGpFont font = UiFont(diameter * kNumberFontSize / kNumberDiameter, Gdiplus::FontStyleBold);
+  UniqueGpBrush digits = SolidBrush(kNumberDigits);
   Gdiplus::GpStringFormat* rawFormat = nullptr;
   gp::GdipCreateStringFormat(0, LANG_NEUTRAL, &rawFormat);
   UniqueGpStringFormat format(rawFormat);
@@ -163,15 +123,6 @@ void DrawStroke(HDC hdc, const Annotation& annotation, POINT offset) {
     default:
       return;
   }
-}
-
-// The window's own device context, drawn over the frame that was just painted.
-void DrawTextPreview(HWND hwnd, const std::wstring& text, bool caretVisible, POINT origin,
-                     int size) {
-  WindowDc dc(hwnd);
-  if (!dc) return;
-  const std::wstring shown = caretVisible ? text + kCaret : text;
-  DrawAnnotationText(dc.get(), shown, origin, g_overlayState.CurrentColor, size);
 }
 
 }  // namespace
@@ -235,11 +186,11 @@ std::vector<COLORREF> BlockMeans(const DWORD* pixels, int width, const RECT& are
 // The means come from the frozen screen alone, never from what is drawn over it: annotations
 // under the mosaic are covered by blocks that say nothing about them, and what the receiver of
 // the picture sees inside the rectangle is the means and only the means, whatever the order.
-Annotation FinishedStroke(const OverlayState& state) {
+Annotation FinishedStroke(const OverlayState& state, HBITMAP screenBitmap) {
   Annotation stroke = StrokeInProgress(state);
   if (stroke.Kind != Tool::Mosaic) return stroke;
   BITMAP info = {};
-  if (!g_sessionScreenBitmap || !GetObjectW(g_sessionScreenBitmap, sizeof info, &info)) {
+  if (!screenBitmap || !GetObjectW(screenBitmap, sizeof info, &info)) {
     return stroke;
   }
   const RECT screen = {0, 0, info.bmWidth, info.bmHeight};
@@ -259,7 +210,7 @@ Annotation FinishedStroke(const OverlayState& state) {
   if (!copy || !target || !source) return stroke;
   {
     SelectGuard selectCopy(target.get(), copy.get());
-    SelectGuard selectScreen(source.get(), g_sessionScreenBitmap);
+    SelectGuard selectScreen(source.get(), screenBitmap);
     BitBlt(target.get(), 0, 0, width, height, source.get(), area.left, area.top, SRCCOPY);
     GdiFlush();
   }
@@ -325,9 +276,9 @@ void DrawArrowHead(HDC hdc, POINT from, POINT to, COLORREF color, int width) {
 
 bool DrawAnnotationText(HDC hdc, const std::wstring& text, POINT origin, COLORREF color,
                         int size) {
-  UniqueGpFont font = CreateTextFont(static_cast<Gdiplus::REAL>(size), Gdiplus::FontStyleRegular);
-  UniqueGpGraphics graphics = SmoothGraphics(hdc);
-  UniqueGpBrush brush = SolidFill(OpaqueArgb(color));
+  UniqueGpFont font = UiFont(static_cast<Gdiplus::REAL>(size), Gdiplus::FontStyleRegular);
+  UniqueGpGraphics graphics = GraphicsOn(hdc, true);
+  UniqueGpBrush brush = SolidBrush(OpaqueArgb(color));
   if (!font || !graphics || !brush) return false;
   const Gdiplus::RectF layout(static_cast<Gdiplus::REAL>(origin.x),
                               static_cast<Gdiplus::REAL>(origin.y), 0.0f, 0.0f);
@@ -354,94 +305,63 @@ void DrawAnnotation(HDC hdc, const Annotation& annotation, POINT offset) {
   }
 }
 
-void DrawAnnotations(HDC hdc) {
-  const OverlayState& state = g_overlayState;
-  for (const Annotation& annotation : state.Annotations) {
-    DrawAnnotation(hdc, annotation, POINT{0, 0});
+void DrawTextEntries(HDC hdc, const OverlayState& state) {
+  for (size_t i = 0; i < state.TextEntries.size(); ++i) {
+    const TextEntry& entry = state.TextEntries[i];
+    // Only the entry that has the keys shows the caret.
+    const bool caret = i + 1 == state.TextEntries.size() && state.CaretVisible;
+    DrawAnnotationText(hdc, caret ? entry.Text + kCaret : entry.Text, entry.Origin,
+                       state.CurrentColor, entry.Size);
   }
-  if (!state.IsDrawing || state.DragMode != DragMode::Draw) return;
-  DrawAnnotation(hdc, FinishedStroke(state), POINT{0, 0});
 }
 
-void CommitStroke() {
-  OverlayState& state = g_overlayState;
+void CommitStroke(OverlayState& state, HBITMAP screenBitmap) {
   state.IsDrawing = false;
-  Annotation stroke = FinishedStroke(state);
+  Annotation stroke = FinishedStroke(state, screenBitmap);
   state.PenPoints.clear();
   // A mosaic with nothing of the screen under it has nothing to hide.
   if (stroke.Kind == Tool::Mosaic && stroke.Points.empty()) return;
   AddAnnotation(state, std::move(stroke));
 }
 
-// Every message taken here is dispatched as usual, so a Ctrl shortcut may destroy the overlay
-// while the text is being typed: then no key can end the entry any more, and it ends at once.
-void RunTextEntry(HWND overlay, POINT point) {
+// The mouse is free while a text is typed, so a press reaches the toolbar and the selection as
+// usual: a button acts, and the text tool starts another entry on top of this one.
+void BeginTextEntry(HWND overlay, OverlayState& state, POINT point) {
   ReleaseCapture();
-  // Meanwhile the keys belong to the text: Ctrl+Z and Ctrl+Y must not undo behind its back.
-  struct Entering {
-    Entering() { ++g_overlayState.TextEntries; }
-    ~Entering() { --g_overlayState.TextEntries; }
-    Entering(const Entering&) = delete;
-    Entering& operator=(const Entering&) = delete;
-  } entering;
-  const int size = Scale(kTextSize, g_overlayState.Dpi);
-  std::wstring text;
-  bool caretVisible = true;
-  // The preview is drawn over the painted frame; what its longest text covered is painted
-  // again before each new preview.
-  size_t longest = 0;
+  state.TextEntries.push_back(TextEntry{point, Scale(kTextSize, state.Dpi), {}});
+  state.CaretVisible = true;
   SetTimer(overlay, IDT_CARET, kCaretBlinkMs, nullptr);
-  TextEntryStep step = TextEntryStep::Continue;
-  // A quit request is not the entry's to act on: it is handed back to the loops outside.
-  std::optional<int> quitCode;
-  // Drawn again only after a message, which may have changed the text or the caret or painted
-  // over the preview; an idle entry costs nothing but its sleep.
-  bool redraw = true;
-  while (step == TextEntryStep::Continue && IsWindow(overlay)) {
-    if (redraw) {
-      longest = std::max(longest, text.size());
-      const RECT preview = TextPreviewBounds(point, longest, size);
-      InvalidateRect(overlay, &preview, FALSE);
-      UpdateWindow(overlay);
-      DrawTextPreview(overlay, text, caretVisible, point, size);
-      redraw = false;
-    }
-    MSG message = {};
-    if (!PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-      Sleep(kIdleSleepMs);
-      continue;
-    }
-    if (message.message == WM_QUIT) {
-      quitCode = static_cast<int>(message.wParam);
-      continue;
-    }
-    step = ApplyTextEntryMessage(message, text, caretVisible);
-    TranslateMessage(&message);
-    DispatchMessageW(&message);
-    redraw = true;
-    // A press may have started a further entry nested in this one, which took the timer away.
-    if (message.message == WM_LBUTTONDOWN && IsWindow(overlay)) {
-      SetTimer(overlay, IDT_CARET, kCaretBlinkMs, nullptr);
-    }
-  }
-  if (quitCode) PostQuitMessage(*quitCode);
-  if (!IsWindow(overlay)) return;
-  KillTimer(overlay, IDT_CARET);
-  SetCapture(overlay);
-  if (!text.empty() && step == TextEntryStep::Commit) {
-    Annotation annotation;
-    annotation.Kind = Tool::Text;
-    annotation.Color = g_overlayState.CurrentColor;
-    annotation.Width = size;
-    annotation.Points = {point};
-    annotation.Text = text;
-    AddAnnotation(g_overlayState, std::move(annotation));
-  }
-  InvalidateRect(overlay, nullptr, FALSE);
 }
 
-void ChooseAnnotationColor(HWND overlay) {
-  OverlayState& state = g_overlayState;
+// The key goes on to the window procedure's own handling afterwards, as any other: Esc drops
+// the text and then closes the overlay, a Ctrl shortcut acts on the selection.
+void ApplyTextEntryInput(HWND overlay, OverlayState& state, UINT message, WPARAM wParam) {
+  if (state.TextEntries.empty()) return;
+  MSG taken = {};
+  taken.hwnd = overlay;
+  taken.message = message;
+  taken.wParam = wParam;
+  const TextEntryStep step =
+      ApplyTextEntryMessage(taken, state.TextEntries.back().Text, state.CaretVisible);
+  if (step == TextEntryStep::Continue) return;
+  TextEntry entry = std::move(state.TextEntries.back());
+  state.TextEntries.pop_back();
+  state.CaretVisible = true;
+  if (step == TextEntryStep::Commit && !entry.Text.empty()) {
+    Annotation annotation;
+    annotation.Kind = Tool::Text;
+    annotation.Color = state.CurrentColor;
+    annotation.Width = entry.Size;
+    annotation.Points = {entry.Origin};
+    annotation.Text = std::move(entry.Text);
+    AddAnnotation(state, std::move(annotation));
+  }
+  if (!state.TextEntries.empty()) return;
+  KillTimer(overlay, IDT_CARET);
+  SetCapture(overlay);
+}
+
+void ChooseAnnotationColor(HWND overlay, OverlayState& state) {
   ReleaseCapture();
   CHOOSECOLORW chooser = {};
   chooser.lStructSize = sizeof chooser;

@@ -27,14 +27,14 @@ Annotation StrokeInProgress(const OverlayState& state);
 std::vector<COLORREF> BlockMeans(const DWORD* pixels, int width, const RECT& area, int block);
 // The stroke being drawn as it will be committed: a mosaic cut to the frozen screen, with its
 // blocks.
-Annotation FinishedStroke(const OverlayState& state);
+Annotation FinishedStroke(const OverlayState& state, HBITMAP screenBitmap);
 // The numbered step a click at point places.
 Annotation NumberAt(const OverlayState& state, POINT point);
 // 0xFF followed by the colour's red, green and blue bytes.
 DWORD OpaqueArgb(COLORREF color);
 
 enum class TextEntryStep { Continue, Commit, Discard };
-// Applies one message taken during text entry to the text and the caret.
+// Applies one message of the overlay's during text entry to the text and the caret.
 TextEntryStep ApplyTextEntryMessage(const MSG& message, std::wstring& text, bool& caretVisible);
 
 void DrawArrowHead(HDC hdc, POINT from, POINT to, COLORREF color, int width);
@@ -43,10 +43,13 @@ bool DrawAnnotationText(HDC hdc, const std::wstring& text, POINT origin, COLORRE
                         int size);
 // Draws one record with every point moved by offset.
 void DrawAnnotation(HDC hdc, const Annotation& annotation, POINT offset);
-// The committed records, then the stroke in progress.
-void DrawAnnotations(HDC hdc);
+// The texts being typed, the caret after the innermost one when it is visible.
+void DrawTextEntries(HDC hdc, const OverlayState& state);
 // Ends the stroke in progress at the left button's release.
-void CommitStroke();
-// Modal text entry at point; returns when the text is committed or dropped, or the window is gone.
-void RunTextEntry(HWND overlay, POINT point);
-void ChooseAnnotationColor(HWND overlay);
+void CommitStroke(OverlayState& state, HBITMAP screenBitmap);
+// Text entry at point: from now on the keys and the caret timer go to the text (or the one
+// nested in it), until Enter commits it or Esc drops it.
+void BeginTextEntry(HWND overlay, OverlayState& state, POINT point);
+// WM_KEYDOWN, WM_CHAR or the caret's WM_TIMER while a text is typed.
+void ApplyTextEntryInput(HWND overlay, OverlayState& state, UINT message, WPARAM wParam);
+void ChooseAnnotationColor(HWND overlay, OverlayState& state);

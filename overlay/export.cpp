@@ -6,12 +6,12 @@
 
 #include <commdlg.h>
 
-#include "app/gdiplus_handles.h"
 #include "app/app.h"
+#include "app/gdiplus_handles.h"
 #include "app/notifier.h"
-#include "capture/capture_session.h"
 #include "overlay/annotations.h"
 #include "overlay/overlay_state.h"
+#include "overlay/session.h"
 #include "upload/upload_worker.h"
 
 namespace {
@@ -28,15 +28,15 @@ UniqueGpImage WrapBitmap(HBITMAP bitmap) {
 }
 
 // Copies what of the frozen screen lies under the selection; the rest of target stays as it is.
-void CopyScreenPart(HDC target, const RECT& selection) {
+void CopyScreenPart(HDC target, HBITMAP screenBitmap, const RECT& selection) {
   BITMAP info = {};
-  if (!g_sessionScreenBitmap || !GetObjectW(g_sessionScreenBitmap, sizeof info, &info)) return;
+  if (!screenBitmap || !GetObjectW(screenBitmap, sizeof info, &info)) return;
   const RECT screen = {0, 0, info.bmWidth, info.bmHeight};
   RECT visible = {};
   if (!IntersectRect(&visible, &selection, &screen)) return;
   UniqueMemoryDc source(CreateCompatibleDC(target));
   if (!source) return;
-  SelectGuard select(source.get(), g_sessionScreenBitmap);
+  SelectGuard select(source.get(), screenBitmap);
   BitBlt(target, visible.left - selection.left, visible.top - selection.top,
          visible.right - visible.left, visible.bottom - visible.top, source.get(), visible.left,
          visible.top, SRCCOPY);
@@ -44,8 +44,8 @@ void CopyScreenPart(HDC target, const RECT& selection) {
 
 }  // namespace
 
-UniqueBitmap ComposeSelection() {
-  const OverlayState& state = g_overlayState;
+UniqueBitmap ComposeSelection(const CaptureSession& session) {
+  const OverlayState& state = session.State;
   const RECT selection = state.SelectionRect;
   const int width = selection.right - selection.left;
   const int height = selection.bottom - selection.top;
@@ -63,7 +63,7 @@ UniqueBitmap ComposeSelection() {
     // Parts moved off the screen have no picture: they are black, not left to chance.
     const RECT all = {0, 0, width, height};
     FillRect(target.get(), &all, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
-    CopyScreenPart(target.get(), selection);
+    CopyScreenPart(target.get(), session.Screen(), selection);
     const POINT offset = {-selection.left, -selection.top};
     for (const Annotation& annotation : state.Annotations) {
       DrawAnnotation(target.get(), annotation, offset);
@@ -120,19 +120,18 @@ bool SavePngFile(HBITMAP bitmap, const wchar_t* path) {
   return gp::GdipSaveImageToFile(image.get(), path, &encoder, nullptr) == Gdiplus::Ok;
 }
 
-void CopySelection(HWND overlay) {
-  UniqueBitmap composed = ComposeSelection();
+void CopySelection(HWND overlay, CaptureSession& session) {
+  const UniqueBitmap composed = ComposeSelection(session);
   if (!composed) return;
-  g_overlayState.ResultBitmap = std::move(composed);
-  g_overlayState.Result = OverlayResult::Done;
+  session.State.Result = OverlayResult::Done;
   ReleaseCapture();
   ShowTrayNotification(kAppTitle, L"Screenshot in Zwischenablage kopiert!");
-  // WM_DESTROY hands the bitmap to the session, which puts it on the clipboard.
+  session.CopyToClipboard(composed.get());
   DestroyWindow(overlay);
 }
 
-void SaveSelection(HWND overlay, bool showError) {
-  UniqueBitmap composed = ComposeSelection();
+void SaveSelection(HWND overlay, CaptureSession& session, bool showError) {
+  UniqueBitmap composed = ComposeSelection(session);
   if (!composed) return;
   ReleaseCapture();
   wchar_t path[kPathCapacity] = {};
@@ -151,7 +150,7 @@ void SaveSelection(HWND overlay, bool showError) {
   }
   if (SavePngFile(composed.get(), path)) {
     ShowTrayNotification(kAppTitle, L"Screenshot gespeichert!");
-    g_overlayState.Result = OverlayResult::Done;
+    session.State.Result = OverlayResult::Done;
     DestroyWindow(overlay);
     return;
   }
@@ -160,15 +159,15 @@ void SaveSelection(HWND overlay, bool showError) {
   SetCapture(overlay);
 }
 
-void UploadSelection(HWND overlay) {
+void UploadSelection(HWND overlay, CaptureSession& session) {
   std::vector<BYTE> png;
   {
-    UniqueBitmap composed = ComposeSelection();
+    UniqueBitmap composed = ComposeSelection(session);
     if (!composed) return;
     png = EncodePng(composed.get());
   }
   if (png.empty()) return;
-  g_overlayState.Result = OverlayResult::Done;
+  session.State.Result = OverlayResult::Done;
   DestroyWindow(overlay);
   StartUpload(std::move(png));
 }

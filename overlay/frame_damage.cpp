@@ -125,8 +125,15 @@ FrameLook LookOf(const OverlayState& state, const ToolbarLayout& layout) {
   if (look.Stroking) {
     look.Stroke = AnnotationBounds(StrokeInProgress(state));
   }
-  look.Tooltip = state.TooltipText;
-  look.TooltipAnchor = state.TooltipAnchor;
+  if (state.TooltipShown) {
+    look.Tooltip = state.TooltipText;
+    look.TooltipAnchor = state.TooltipAnchor;
+  }
+  for (const TextEntry& entry : state.TextEntries) {
+    look.Typed += entry.Text + L'\n';
+    Include(look.Typing, TextPreviewBounds(entry.Origin, entry.Text.size(), entry.Size));
+  }
+  if (!state.TextEntries.empty() && state.CaretVisible) look.Typed += L'|';
   return look;
 }
 
@@ -152,14 +159,17 @@ std::vector<RECT> StaleRects(const FrameLook& before, const FrameLook& after, in
     stale.push_back(before.Stroke);
     stale.push_back(after.Stroke);
   }
-  // A tooltip is due 300 ms after it was set, whenever the next repaint comes: its box is
-  // repainted on every change while it is set.
-  if (!after.Tooltip.empty()) {
-    stale.push_back(TooltipBounds(after.Tooltip, after.TooltipAnchor, after.Dpi));
+  if (before.Tooltip != after.Tooltip || !SamePoint(before.TooltipAnchor, after.TooltipAnchor)) {
+    if (!before.Tooltip.empty()) {
+      stale.push_back(TooltipBounds(before.Tooltip, before.TooltipAnchor, before.Dpi));
+    }
+    if (!after.Tooltip.empty()) {
+      stale.push_back(TooltipBounds(after.Tooltip, after.TooltipAnchor, after.Dpi));
+    }
   }
-  if (!before.Tooltip.empty() &&
-      (before.Tooltip != after.Tooltip || !SamePoint(before.TooltipAnchor, after.TooltipAnchor))) {
-    stale.push_back(TooltipBounds(before.Tooltip, before.TooltipAnchor, before.Dpi));
+  if (before.Typed != after.Typed || !Same(before.Typing, after.Typing)) {
+    stale.push_back(before.Typing);
+    stale.push_back(after.Typing);
   }
 
   std::vector<RECT> clipped;

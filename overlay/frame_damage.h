@@ -30,8 +30,12 @@ struct FrameLook {
   size_t AnnotationCount = 0;
   bool Stroking = false;
   RECT Stroke = {0, 0, 0, 0};
+  // The tooltip's label once its box shows.
   std::wstring Tooltip;
   POINT TooltipAnchor = {0, 0};
+  // The texts being typed with the caret as shown, and what they cover.
+  std::wstring Typed;
+  RECT Typing = {0, 0, 0, 0};
 };
 
 FrameLook LookOf(const OverlayState& state, const ToolbarLayout& layout);

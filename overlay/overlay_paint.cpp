@@ -7,12 +7,13 @@
 #include <optional>
 
 #include "app/dpi.h"
+#include "app/gdiplus_handles.h"
+#include "app/pixel_bitmap.h"
 #include "app/win_handles.h"
-#include "capture/capture_session.h"
-#include "capture/screen_capture.h"
 #include "overlay/annotations.h"
 #include "overlay/frame_damage.h"
 #include "overlay/overlay_state.h"
+#include "overlay/session.h"
 #include "overlay/toolbar.h"
 
 namespace {
@@ -39,9 +40,6 @@ constexpr float kTooltipFontSize = 12.0f;
 constexpr float kTooltipGapBelowPointer = 25.0f;
 constexpr float kTooltipPadX = 6.0f;
 constexpr float kTooltipPadY = 2.0f;
-// The tooltip appears only once the pointer has rested on a button for a moment.
-constexpr DWORD kTooltipDelayMs = 300;
-constexpr wchar_t kUiFontFamily[] = L"Segoe UI";
 
 // The white icons turn pink; the pixels' alpha stays.
 const Gdiplus::ColorMatrix kTintMatrix = {{
@@ -58,22 +56,8 @@ const ToolbarButtonId kToolButtons[] = {ToolbarButtonId::Pen,   ToolbarButtonId:
 const ToolbarButtonId kActionButtons[] = {ToolbarButtonId::Copy, ToolbarButtonId::Save,
                                           ToolbarButtonId::Upload, ToolbarButtonId::Close};
 
-UniqueGpGraphics GraphicsOn(HDC hdc) {
-  Gdiplus::GpGraphics* graphics = nullptr;
-  gp::GdipCreateFromHDC(hdc, &graphics);
-  return UniqueGpGraphics(graphics);
-}
-
-UniqueGpBrush SolidBrush(Gdiplus::ARGB colour) {
-  Gdiplus::GpSolidFill* brush = nullptr;
-  gp::GdipCreateSolidFill(colour, &brush);
-  return UniqueGpBrush(brush);
-}
-
 UniqueGpPen OutlinePen(Gdiplus::ARGB colour, UINT dpi) {
-  Gdiplus::GpPen* pen = nullptr;
-  gp::GdipCreatePen1(colour, ScaleF(kOutlineWidth, dpi), Gdiplus::UnitWorld, &pen);
-  return UniqueGpPen(pen);
+  return SolidPen(colour, ScaleF(kOutlineWidth, dpi));
 }
 
 // Rows per AlphaBlend of the darkening, and per band of the darkened screen on its way to the
@@ -87,7 +71,7 @@ class MemoryCanvas {
   MemoryCanvas(HDC reference, int width, int height)
       : width_(width),
         bitmap_(reference ? CreateCompatibleBitmap(reference, width, height)
-                          : CreatePixelBitmap(width, height, &pixels_)),
+                          : CreatePixelBitmap(width, height, &pixels_).release()),
         dc_(CreateCompatibleDC(reference)) {
     if (bitmap_ && dc_) select_.emplace(dc_.get(), bitmap_.get());
   }
@@ -182,6 +166,8 @@ void PutDarkScreen(const MemoryCanvas& canvas, HBITMAP screen, const RECT& area,
   }
 }
 
+}  // namespace
+
 // What the repaints of one session share: the frozen screen, the back buffer the frame is put
 // together in, and what the window shows since the last paint. It lives from the session's
 // first paint to its end.
@@ -209,15 +195,18 @@ class OverlayCanvas {
   std::unique_ptr<MemoryCanvas> back_;
 };
 
-std::unique_ptr<OverlayCanvas> g_canvas;
+void OverlayCanvasDeleter::operator()(OverlayCanvas* canvas) const { delete canvas; }
 
-OverlayCanvas* SessionCanvas(int width, int height) {
-  if (!g_sessionScreenBitmap) return nullptr;
-  if (!g_canvas || !g_canvas->Fits(g_sessionScreenBitmap, width, height)) {
-    g_canvas.reset();  // the old buffers go before the new ones are made
-    g_canvas = std::make_unique<OverlayCanvas>(g_sessionScreenBitmap, width, height);
+namespace {
+
+OverlayCanvas* SessionCanvas(CaptureSession& session, int width, int height) {
+  const HBITMAP screen = session.Screen();
+  if (!screen) return nullptr;
+  if (!session.Canvas || !session.Canvas->Fits(screen, width, height)) {
+    session.Canvas.reset();  // the old buffers go before the new ones are made
+    session.Canvas.reset(new OverlayCanvas(screen, width, height));
   }
-  return g_canvas.get();
+  return session.Canvas.get();
 }
 
 bool Intersects(const RECT& a, const RECT& b) {
@@ -264,64 +253,78 @@ void FillFramed(HDC hdc, const RECT& rect, HBRUSH fill, UINT dpi) {
   FillRect(hdc, &inside, fill);
 }
 
-void DrawHandles(HDC hdc, UINT dpi) {
+void DrawHandles(HDC hdc, const ToolbarLayout& layout, UINT dpi) {
   const HBRUSH white = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
-  for (const RECT& handle : g_toolbarLayout.Handles) FillFramed(hdc, handle, white, dpi);
+  for (const RECT& handle : layout.Handles) FillFramed(hdc, handle, white, dpi);
 }
 
-void DrawColorSwatch(HDC hdc, const RECT& button, UINT dpi) {
-  UniqueBrush fill(CreateSolidBrush(g_overlayState.CurrentColor));
+void DrawColorSwatch(HDC hdc, const RECT& button, COLORREF color, UINT dpi) {
+  UniqueBrush fill(CreateSolidBrush(color));
   if (fill) FillFramed(hdc, button, fill.get(), dpi);
 }
 
-void DrawButton(HDC hdc, ToolbarButtonId id, bool active) {
-  const RECT& button = g_toolbarLayout.Button(id);
-  const bool hovered = RectContains(button, g_overlayState.HoverPoint);
+void DrawToolbarIcon(HDC hdc, const RECT& button, Gdiplus::GpImage* image, bool active,
+                     bool hovered);
+void FillRoundedPanel(HDC hdc, const RECT& panel, UINT dpi);
+
+void DrawButton(HDC hdc, CaptureSession& session, ToolbarButtonId id, bool active) {
+  const RECT& button = session.Toolbar.Button(id);
+  const bool hovered = RectContains(button, session.State.HoverPoint);
   const int slot = ToolbarImageSlot(id);
   if (slot < 0) return;
-  DrawToolbarIcon(hdc, button, ToolImage(slot, button.right - button.left), active, hovered);
+  DrawToolbarIcon(hdc, button, session.ToolImage(slot, button.right - button.left), active,
+                  hovered);
 }
 
-void DrawToolbar(HDC hdc, UINT dpi) {
-  FillRoundedPanel(hdc, ToolPanelRect(), dpi);
+RECT PanelAround(const ToolbarLayout& layout, ToolbarButtonId first, ToolbarButtonId last,
+                 UINT dpi) {
+  const RECT& top = layout.Button(first);
+  const RECT& bottom = layout.Button(last);
+  const int margin = Scale(kPanelMargin, dpi);
+  return RECT{top.left - margin, top.top - margin, bottom.right + margin, bottom.bottom + margin};
+}
+
+// The panels behind the tool column, the second column and the action row.
+RECT ToolPanelRect(const ToolbarLayout& layout, UINT dpi) {
+  return PanelAround(layout, ToolbarButtonId::Pen, ToolbarButtonId::Color, dpi);
+}
+
+RECT SecondPanelRect(const ToolbarLayout& layout, UINT dpi) {
+  return PanelAround(layout, ToolbarButtonId::Mosaic, ToolbarButtonId::Number, dpi);
+}
+
+RECT ActionPanelRect(const ToolbarLayout& layout, UINT dpi) {
+  const RECT& copy = layout.Button(ToolbarButtonId::Copy);
+  const RECT& close = layout.Button(ToolbarButtonId::Close);
+  const int margin = Scale(kPanelMargin, dpi);
+  return RECT{std::min(copy.left, close.left) - margin, copy.top - margin,
+              std::max(copy.right, close.right) + margin, close.bottom + margin};
+}
+
+void DrawToolbar(HDC hdc, CaptureSession& session, UINT dpi) {
+  const ToolbarLayout& layout = session.Toolbar;
+  const Tool current = session.State.CurrentTool;
+  FillRoundedPanel(hdc, ToolPanelRect(layout, dpi), dpi);
   for (const ToolbarButtonId id : kToolButtons) {
     const Tool tool = ToolOfButton(id);
-    DrawButton(hdc, id, tool != Tool::None && tool == g_overlayState.CurrentTool);
+    DrawButton(hdc, session, id, tool != Tool::None && tool == current);
   }
-  DrawColorSwatch(hdc, g_toolbarLayout.Button(ToolbarButtonId::Color), dpi);
-  FillRoundedPanel(hdc, ActionPanelRect(), dpi);
-  for (const ToolbarButtonId id : kActionButtons) DrawButton(hdc, id, false);
-  FillRoundedPanel(hdc, SecondPanelRect(), dpi);
+  DrawColorSwatch(hdc, layout.Button(ToolbarButtonId::Color), session.State.CurrentColor, dpi);
+  FillRoundedPanel(hdc, ActionPanelRect(layout, dpi), dpi);
+  for (const ToolbarButtonId id : kActionButtons) DrawButton(hdc, session, id, false);
+  FillRoundedPanel(hdc, SecondPanelRect(layout, dpi), dpi);
   for (const ToolbarButtonId id : {ToolbarButtonId::Mosaic, ToolbarButtonId::Number}) {
-    DrawButton(hdc, id, ToolOfButton(id) == g_overlayState.CurrentTool);
+    DrawButton(hdc, session, id, ToolOfButton(id) == current);
   }
 }
 
-bool TooltipDue() {
-  const OverlayState& state = g_overlayState;
-  // Unsigned difference: right across the tick count's wrap after 49.7 days.
-  return !state.TooltipText.empty() && GetTickCount() - state.TooltipTime > kTooltipDelayMs;
-}
-
-}  // namespace
-
-void DrawTooltip(HDC hdc) {
-  const OverlayState& state = g_overlayState;
+// The box with the label of the button under the pointer.
+void DrawTooltip(HDC hdc, const OverlayState& state) {
   const UINT dpi = state.Dpi;
-  UniqueGpGraphics graphics = GraphicsOn(hdc);
-  if (!graphics) return;
-  gp::GdipSetTextRenderingHint(graphics.get(), Gdiplus::TextRenderingHintAntiAlias);
-  gp::GdipSetSmoothingMode(graphics.get(), Gdiplus::SmoothingModeAntiAlias);
+  UniqueGpGraphics graphics = GraphicsOn(hdc, true);
   // Without the font (Wine without a substitute for it) there is no tooltip, and no crash.
-  Gdiplus::GpFontFamily* rawFamily = nullptr;
-  gp::GdipCreateFontFamilyFromName(kUiFontFamily, nullptr, &rawFamily);
-  UniqueGpFontFamily family(rawFamily);
-  if (!family) return;
-  Gdiplus::GpFont* rawFont = nullptr;
-  gp::GdipCreateFont(family.get(), ScaleF(kTooltipFontSize, dpi), Gdiplus::FontStyleRegular,
-                     Gdiplus::UnitPixel, &rawFont);
-  UniqueGpFont font(rawFont);
-  if (!font) return;
+  UniqueGpFont font = UiFont(ScaleF(kTooltipFontSize, dpi), Gdiplus::FontStyleRegular);
+  if (!graphics || !font) return;
 
   const wchar_t* text = state.TooltipText.c_str();
   const Gdiplus::RectF noLayout(0, 0, 0, 0);
@@ -350,6 +353,8 @@ void DrawTooltip(HDC hdc) {
   gp::GdipDrawString(graphics.get(), text, -1, font.get(), &origin, nullptr, textBrush.get());
 }
 
+}  // namespace
+
 // The halving is a shift and a mask, which the compiler widens to several pixels per step.
 void DarkenPixels(DWORD* pixels, size_t count) {
   const ChannelBlend& blend = DarkenedChannels();
@@ -373,27 +378,6 @@ std::wstring FormatSizeLabel(const RECT& rect) {
 
 namespace {
 
-RECT PanelAround(ToolbarButtonId first, ToolbarButtonId last) {
-  const RECT& top = g_toolbarLayout.Button(first);
-  const RECT& bottom = g_toolbarLayout.Button(last);
-  const int margin = Scale(kPanelMargin, g_overlayState.Dpi);
-  return RECT{top.left - margin, top.top - margin, bottom.right + margin, bottom.bottom + margin};
-}
-
-}  // namespace
-
-RECT ToolPanelRect() { return PanelAround(ToolbarButtonId::Pen, ToolbarButtonId::Color); }
-
-RECT SecondPanelRect() { return PanelAround(ToolbarButtonId::Mosaic, ToolbarButtonId::Number); }
-
-RECT ActionPanelRect() {
-  const RECT& copy = g_toolbarLayout.Button(ToolbarButtonId::Copy);
-  const RECT& close = g_toolbarLayout.Button(ToolbarButtonId::Close);
-  const int margin = Scale(kPanelMargin, g_overlayState.Dpi);
-  return RECT{std::min(copy.left, close.left) - margin, copy.top - margin,
-              std::max(copy.right, close.right) + margin, close.bottom + margin};
-}
-
 void DrawToolbarIcon(HDC hdc, const RECT& button, Gdiplus::GpImage* image, bool active,
                      bool hovered) {
   if (!image) return;
@@ -404,7 +388,7 @@ void DrawToolbarIcon(HDC hdc, const RECT& button, Gdiplus::GpImage* image, bool 
       imageHeight == 0) {
     return;
   }
-  UniqueGpGraphics graphics = GraphicsOn(hdc);
+  UniqueGpGraphics graphics = GraphicsOn(hdc, false);
   if (!graphics) return;
   gp::GdipSetInterpolationMode(graphics.get(), Gdiplus::InterpolationModeHighQualityBicubic);
   const INT inset = MulDiv(button.right - button.left, kIconInset, kToolbarButtonSize);
@@ -428,9 +412,8 @@ void DrawToolbarIcon(HDC hdc, const RECT& button, Gdiplus::GpImage* image, bool 
 }
 
 void FillRoundedPanel(HDC hdc, const RECT& panel, UINT dpi) {
-  UniqueGpGraphics graphics = GraphicsOn(hdc);
+  UniqueGpGraphics graphics = GraphicsOn(hdc, true);
   if (!graphics) return;
-  gp::GdipSetSmoothingMode(graphics.get(), Gdiplus::SmoothingModeAntiAlias);
   Gdiplus::GpPath* rawPath = nullptr;
   gp::GdipCreatePath(Gdiplus::FillModeAlternate, &rawPath);
   UniqueGpPath path(rawPath);
@@ -447,13 +430,14 @@ void FillRoundedPanel(HDC hdc, const RECT& panel, UINT dpi) {
   if (outline) gp::GdipDrawPath(graphics.get(), outline.get(), path.get());
 }
 
-namespace {
 
 // The frame inside area, drawn into back, which holds the frame of the last paint elsewhere.
 // Pixel for pixel what drawing the whole frame from scratch gives inside area.
-void RenderArea(const MemoryCanvas& back, const OverlayCanvas& canvas, const RECT& area) {
+void RenderArea(const MemoryCanvas& back, const OverlayCanvas& canvas, CaptureSession& session,
+                const RECT& area) {
   const HDC hdc = back.dc();
-  const OverlayState& state = g_overlayState;
+  const OverlayState& state = session.State;
+  const ToolbarLayout& layout = session.Toolbar;
   const UINT dpi = state.Dpi;
   UniqueRegion clip(CreateRectRgnIndirect(&area));
   if (!clip) return;
@@ -477,21 +461,22 @@ void RenderArea(const MemoryCanvas& back, const OverlayCanvas& canvas, const REC
       if (Intersects(AnnotationBounds(annotation), area)) DrawAnnotation(hdc, annotation, {0, 0});
     }
     if (state.IsDrawing && state.DragMode == DragMode::Draw) {
-      const Annotation stroke = FinishedStroke(state);
+      const Annotation stroke = FinishedStroke(state, canvas.screen());
       if (Intersects(AnnotationBounds(stroke), area)) DrawAnnotation(hdc, stroke, {0, 0});
     }
-    DrawHandles(hdc, dpi);
-    const RECT toolPanel = ToolPanelRect();
-    const RECT actionPanel = ActionPanelRect();
-    const RECT secondPanel = SecondPanelRect();
+    if (!state.TextEntries.empty()) DrawTextEntries(hdc, state);
+    DrawHandles(hdc, layout, dpi);
+    const RECT toolPanel = ToolPanelRect(layout, dpi);
+    const RECT actionPanel = ActionPanelRect(layout, dpi);
+    const RECT secondPanel = SecondPanelRect(layout, dpi);
     RECT panels = {};
     UnionRect(&panels, &toolPanel, &actionPanel);
     UnionRect(&panels, &panels, &secondPanel);
     InflateRect(&panels, Scale(2, dpi), Scale(2, dpi));
-    if (Intersects(panels, area)) DrawToolbar(hdc, dpi);
-    if (TooltipDue() &&
+    if (Intersects(panels, area)) DrawToolbar(hdc, session, dpi);
+    if (state.TooltipShown && !state.TooltipText.empty() &&
         Intersects(TooltipBounds(state.TooltipText, state.TooltipAnchor, dpi), area)) {
-      DrawTooltip(hdc);
+      DrawTooltip(hdc, state);
     }
   }
   RestoreDC(hdc, saved);
@@ -512,8 +497,8 @@ void PaintDarkScreen(HDC hdc, HBITMAP screen, const RECT& area) {
 // Before a drag the frame is the darkened screen with at most the window or monitor under the
 // pointer bright and outlined: it goes to the window directly, the darkened part band by band,
 // so that the first frame needs no buffer as large as the screen.
-void PaintBeforeDrag(HDC hdc, const OverlayCanvas& canvas, const RECT& area) {
-  const OverlayState& state = g_overlayState;
+void PaintBeforeDrag(HDC hdc, const OverlayCanvas& canvas, const OverlayState& state,
+                     const RECT& area) {
   PaintDarkScreen(hdc, canvas.screen(), area);
   if (!ShowsRectangle(state)) return;
   const RECT shown = ShownRect(state);
@@ -527,51 +512,49 @@ void PaintBeforeDrag(HDC hdc, const OverlayCanvas& canvas, const RECT& area) {
 
 }  // namespace
 
-void PaintOverlayFrame(HDC hdc, int width, int height) {
-  OverlayCanvas* canvas = SessionCanvas(width, height);
+void PaintOverlayFrame(CaptureSession& session, HDC hdc, int width, int height) {
+  OverlayCanvas* canvas = SessionCanvas(session, width, height);
   if (!canvas) return;
   const MemoryCanvas* back = canvas->back();
   if (!back) return;
   const RECT all = {0, 0, width, height};
-  RenderArea(*back, *canvas, all);
+  RenderArea(*back, *canvas, session, all);
   BitBlt(hdc, 0, 0, width, height, back->dc(), 0, 0, SRCCOPY);
 }
 
-void PaintOverlay(HWND hwnd) {
+void PaintOverlay(HWND hwnd, CaptureSession& session) {
   PaintDc paint(hwnd);
   if (!paint.get()) return;
   RECT client = {};
   GetClientRect(hwnd, &client);
   RECT area = {};
   if (!IntersectRect(&area, &paint.paint().rcPaint, &client)) return;
-  OverlayCanvas* canvas = SessionCanvas(client.right, client.bottom);
+  OverlayCanvas* canvas = SessionCanvas(session, client.right, client.bottom);
   if (!canvas) return;
-  const OverlayState& state = g_overlayState;
+  const OverlayState& state = session.State;
   const int width = area.right - area.left;
   const int height = area.bottom - area.top;
   if (state.Phase == OverlayPhase::NoSelection && !state.IsSelecting) {
-    PaintBeforeDrag(paint.get(), *canvas, area);
+    PaintBeforeDrag(paint.get(), *canvas, state, area);
   } else {
     const MemoryCanvas* back = canvas->back();
     if (!back) return;
-    RenderArea(*back, *canvas, area);
+    RenderArea(*back, *canvas, session, area);
     BitBlt(paint.get(), area.left, area.top, width, height, back->dc(), area.left, area.top,
            SRCCOPY);
   }
-  canvas->shown = LookOf(state, g_toolbarLayout);
+  canvas->shown = LookOf(state, session.Toolbar);
 }
 
-void InvalidateChanges(HWND hwnd) {
+void InvalidateChanges(HWND hwnd, const CaptureSession& session) {
   RECT client = {};
   GetClientRect(hwnd, &client);
-  if (!g_canvas || !g_canvas->shown) {
+  if (!session.Canvas || !session.Canvas->shown) {
     InvalidateRect(hwnd, nullptr, FALSE);
     return;
   }
-  const FrameLook now = LookOf(g_overlayState, g_toolbarLayout);
-  for (const RECT& rect : StaleRects(*g_canvas->shown, now, client.right, client.bottom)) {
+  const FrameLook now = LookOf(session.State, session.Toolbar);
+  for (const RECT& rect : StaleRects(*session.Canvas->shown, now, client.right, client.bottom)) {
     InvalidateRect(hwnd, &rect, FALSE);
   }
 }
-
-void ReleaseOverlayCanvas() { g_canvas.reset(); }

@@ -4,35 +4,6 @@
 #include <cstdlib>
 #include <utility>
 
-OverlayState g_overlayState;
-
-void ResetOverlayState(OverlayState& state) {
-  state.SessionDone = false;
-  state.Phase = OverlayPhase::NoSelection;
-  state.IsSelecting = false;
-  state.SelectStart = state.SelectCurrent = POINT{0, 0};
-  state.SelectionRect = RECT{0, 0, 0, 0};
-  state.DragMode = DragMode::None;
-  state.DragAnchor = POINT{0, 0};
-  state.DragOrigin = RECT{0, 0, 0, 0};
-  state.IsDrawing = false;
-  state.DrawStart = state.DrawEnd = POINT{0, 0};
-  state.PenPoints.clear();
-  state.Annotations.clear();
-  state.Undone.clear();
-  state.CurrentTool = Tool::None;
-  state.Result = OverlayResult::Cancelled;
-  state.ResultBitmap.reset();
-  state.HoverPoint = POINT{-1, -1};
-  state.TooltipText.clear();
-  state.TooltipAnchor = POINT{0, 0};
-  state.TooltipTime = 0;
-  state.Dpi = USER_DEFAULT_SCREEN_DPI;
-  state.Windows.clear();
-  state.HoverTarget = RECT{0, 0, 0, 0};
-  state.TextEntries = 0;
-}
-
 bool RectContains(const RECT& rect, POINT point) {
   return point.x >= rect.left && point.x < rect.right && point.y >= rect.top &&
          point.y < rect.bottom;

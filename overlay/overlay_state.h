@@ -1,5 +1,5 @@
-// The overlay editor's state: one record for the one capture session that can run at a time,
-// and the small pieces of arithmetic the editor's state machine is built from.
+// The overlay editor's state, one record per capture session, and the small pieces of
+// arithmetic the editor's state machine is built from.
 #pragma once
 
 #include <windows.h>
@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "app/win_handles.h"
 
 enum class OverlayPhase { NoSelection = 0, Selected = 1 };
 
@@ -54,6 +53,13 @@ struct Annotation {
   std::vector<COLORREF> Blocks;
 };
 
+// A text being typed: its top-left corner, its font size in pixels and what was typed so far.
+struct TextEntry {
+  POINT Origin = {0, 0};
+  int Size = 0;
+  std::wstring Text;
+};
+
 struct OverlayState {
   OverlayPhase Phase = OverlayPhase::NoSelection;
   bool IsSelecting = false;
@@ -74,17 +80,15 @@ struct OverlayState {
   // What undo took away, the last taken at the end; a new annotation empties it.
   std::vector<Annotation> Undone;
   Tool CurrentTool = Tool::None;
-  // Kept from one session to the next.
+  // The session starts with the colour choice the last one ended with.
   COLORREF CurrentColor = RGB(255, 0, 0);
   COLORREF CustomColors[16] = {};
   OverlayResult Result = OverlayResult::Cancelled;
-  // The composed image of a Copy, until the session's completion callback takes it.
-  UniqueBitmap ResultBitmap;
-  bool SessionDone = false;
   POINT HoverPoint = {-1, -1};
+  // The label of the button under the pointer, and whether its box shows yet.
   std::wstring TooltipText;
   POINT TooltipAnchor = {0, 0};
-  DWORD TooltipTime = 0;
+  bool TooltipShown = false;
   // Of the monitor that holds the selection, or before the first drag the one under the
   // pointer: every size the overlay draws is scaled by it.
   UINT Dpi = USER_DEFAULT_SCREEN_DPI;
@@ -93,14 +97,12 @@ struct OverlayState {
   std::vector<RECT> Windows;
   // Before the first drag: the window or monitor a click would select, outlined.
   RECT HoverTarget = {0, 0, 0, 0};
-  // Text entries running (one may nest in another); the undo and redo keys wait for them.
-  int TextEntries = 0;
+  // The texts being typed, the innermost last: a press with the text tool during an entry
+  // starts another one, which takes the keys until it ends. The undo and redo keys wait for
+  // all of them.
+  std::vector<TextEntry> TextEntries;
+  bool CaretVisible = true;
 };
-
-extern OverlayState g_overlayState;
-
-// Everything but the colour choice goes back to the start of a session.
-void ResetOverlayState(OverlayState& state);
 
 // Half-open: left <= x < right and top <= y < bottom; an empty or inverted rectangle holds nothing.
 bool RectContains(const RECT& rect, POINT point);

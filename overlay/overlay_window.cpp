@@ -1,27 +1,31 @@
 #include "overlay/overlay_window.h"
 
+#include "app/messages.h"
 #include "app/window_proc.h"
-#include "capture/capture_session.h"
 #include "overlay/annotations.h"
 #include "overlay/export.h"
 #include "overlay/overlay_paint.h"
+#include "overlay/session.h"
 #include "overlay/toolbar.h"
 #include "settings/settings.h"
 
 namespace {
+
+// The pointer rests this long on a button before its label shows.
+constexpr UINT kTooltipDelayMs = 300;
 
 const ToolbarButtonId kToolButtons[] = {ToolbarButtonId::Pen,    ToolbarButtonId::Line,
                                         ToolbarButtonId::Arrow,  ToolbarButtonId::Rectangle,
                                         ToolbarButtonId::Text,   ToolbarButtonId::Mosaic,
                                         ToolbarButtonId::Number};
 
-void Repaint(HWND hwnd) { InvalidateChanges(hwnd); }
+void Repaint(HWND hwnd, const CaptureSession& session) { InvalidateChanges(hwnd, session); }
 
-bool OnButton(ToolbarButtonId id, POINT point) {
-  return RectContains(g_toolbarLayout.Button(id), point);
+bool OnButton(const CaptureSession& session, ToolbarButtonId id, POINT point) {
+  return RectContains(session.Toolbar.Button(id), point);
 }
 
-HCURSOR LoadOverlayCursor(OverlayCursor cursor) {
+HCURSOR LoadOverlayCursor(CaptureSession& session, OverlayCursor cursor) {
   switch (cursor) {
     case OverlayCursor::Arrow:
       return LoadCursorW(nullptr, IDC_ARROW);
@@ -37,128 +41,154 @@ HCURSOR LoadOverlayCursor(OverlayCursor cursor) {
       return LoadCursorW(nullptr, IDC_SIZEWE);
     case OverlayCursor::Crosshair:
     default:
-      if (const HCURSOR crosshair = CrosshairCursor(g_overlayState.Dpi)) return crosshair;
+      if (const HCURSOR crosshair = session.Crosshair(session.State.Dpi)) return crosshair;
       return LoadCursorW(nullptr, IDC_CROSS);
   }
 }
 
-void OnCreate(HWND hwnd) {
+void OnCreate(HWND hwnd, CaptureSession& session) {
   SetCapture(hwnd);
   // Without this the pointer keeps its old shape until it first moves.
-  SetCursor(LoadOverlayCursor(OverlayCursor::Crosshair));
+  SetCursor(LoadOverlayCursor(session, OverlayCursor::Crosshair));
 }
 
-void OnDestroy() {
-  OverlayState& state = g_overlayState;
-  state.SessionDone = true;
-  if (state.Result == OverlayResult::Done && g_onSelectionDone && state.ResultBitmap) {
-    g_onSelectionDone(state.SelectionRect);
-  }
+void OnDestroy(HWND hwnd, CaptureSession& session) {
+  KillTimer(hwnd, IDT_TOOLTIP);
+  KillTimer(hwnd, IDT_CARET);
+  session.Done = true;
+  // The session's loop may be waiting for a message that never comes: the window went in a
+  // message sent to it, not one the loop took.
+  PostThreadMessageW(GetCurrentThreadId(), WM_NULL, 0, 0);
 }
 
 // Ctrl+Z, and Ctrl+Y or Ctrl+Shift+Z; not while a text is typed, which has the keys.
-void TakeBackOrRedo(HWND hwnd, bool redo) {
-  OverlayState& state = g_overlayState;
-  if (state.TextEntries > 0) return;
-  if (redo ? RedoAnnotation(state) : UndoAnnotation(state)) Repaint(hwnd);
+void TakeBackOrRedo(HWND hwnd, CaptureSession& session, bool redo) {
+  OverlayState& state = session.State;
+  if (!state.TextEntries.empty()) return;
+  if (redo ? RedoAnnotation(state) : UndoAnnotation(state)) Repaint(hwnd, session);
 }
 
-LRESULT OnKeyDown(HWND hwnd, WPARAM key, LPARAM lParam) {
+LRESULT OnKeyDown(HWND hwnd, CaptureSession& session, WPARAM key, LPARAM lParam) {
+  if (!session.State.TextEntries.empty()) {
+    ApplyTextEntryInput(hwnd, session.State, WM_KEYDOWN, key);
+    Repaint(hwnd, session);
+  }
   if (key == VK_ESCAPE) {
     CancelOverlay(hwnd);
     return 0;
   }
   const bool ctrlDown = GetKeyState(VK_CONTROL) < 0;
-  if (g_overlayState.Phase != OverlayPhase::Selected || !ctrlDown) {
+  if (session.State.Phase != OverlayPhase::Selected || !ctrlDown) {
     return DefWindowProcW(hwnd, WM_KEYDOWN, key, lParam);
   }
   switch (key) {
     case 'C':
-      CopySelection(hwnd);
+      CopySelection(hwnd, session);
       return 0;
     case 'S':
-      SaveSelection(hwnd, false);
+      SaveSelection(hwnd, session, false);
       return 0;
     case 'D':
-      UploadSelection(hwnd);
+      UploadSelection(hwnd, session);
       return 0;
     case 'X':
       CancelOverlay(hwnd);
       return 0;
     case 'Z':
     case 'Y':
-      TakeBackOrRedo(hwnd, key == 'Y' || GetKeyState(VK_SHIFT) < 0);
+      TakeBackOrRedo(hwnd, session, key == 'Y' || GetKeyState(VK_SHIFT) < 0);
       return 0;
     default:
       return DefWindowProcW(hwnd, WM_KEYDOWN, key, lParam);
   }
 }
 
-void UpdateTooltip(POINT point) {
-  OverlayState& state = g_overlayState;
-  const wchar_t* label = GetToolbarLabel(point);
+LRESULT OnChar(HWND hwnd, CaptureSession& session, WPARAM character, LPARAM lParam) {
+  if (session.State.TextEntries.empty()) return DefWindowProcW(hwnd, WM_CHAR, character, lParam);
+  ApplyTextEntryInput(hwnd, session.State, WM_CHAR, character);
+  Repaint(hwnd, session);
+  return 0;
+}
+
+void OnTimer(HWND hwnd, CaptureSession& session, UINT_PTR id) {
+  OverlayState& state = session.State;
+  if (id == IDT_CARET) {
+    ApplyTextEntryInput(hwnd, state, WM_TIMER, id);
+  } else if (id == IDT_TOOLTIP) {
+    KillTimer(hwnd, IDT_TOOLTIP);
+    state.TooltipShown = !state.TooltipText.empty();
+  }
+  Repaint(hwnd, session);
+}
+
+// The label shows once the pointer has been on its button for a moment, whether it then rests
+// or moves on it; leaving the button takes it away.
+void UpdateTooltip(HWND hwnd, CaptureSession& session, POINT point) {
+  OverlayState& state = session.State;
+  const wchar_t* label = GetToolbarLabel(session.Toolbar, point);
   if (!label) {
+    if (!state.TooltipText.empty()) KillTimer(hwnd, IDT_TOOLTIP);
     state.TooltipText.clear();
+    state.TooltipShown = false;
     return;
   }
   // Unchanged while the pointer stays on the same button, so the box keeps its place.
   if (state.TooltipText == label) return;
   state.TooltipText = label;
   state.TooltipAnchor = point;
-  state.TooltipTime = GetTickCount();
+  state.TooltipShown = false;
+  SetTimer(hwnd, IDT_TOOLTIP, kTooltipDelayMs, nullptr);
 }
 
-void ContinueDrag(HWND hwnd, POINT point) {
-  OverlayState& state = g_overlayState;
+void ContinueDrag(HWND hwnd, CaptureSession& session, POINT point) {
+  OverlayState& state = session.State;
   switch (state.DragMode) {
     case DragMode::None:
       return;
     case DragMode::Draw:
       state.DrawEnd = point;
       if (state.CurrentTool == Tool::Pen) state.PenPoints.push_back(point);
-      Repaint(hwnd);
+      Repaint(hwnd, session);
       return;
     default:
       state.SelectionRect = ApplyDrag(state.DragMode, state.DragOrigin,
                                       point.x - state.DragAnchor.x, point.y - state.DragAnchor.y);
-      LayoutToolbar();
-      Repaint(hwnd);
+      LayoutToolbar(state, session.Toolbar);
+      Repaint(hwnd, session);
       return;
   }
 }
 
-void OnMouseMove(HWND hwnd, POINT point) {
-  OverlayState& state = g_overlayState;
+void OnMouseMove(HWND hwnd, CaptureSession& session, POINT point) {
+  OverlayState& state = session.State;
   const bool selected = state.Phase == OverlayPhase::Selected;
   // Until there is a selection, the overlay takes on the DPI of the monitor under the pointer.
   if (!selected) state.Dpi = MonitorAtPoint(point).Dpi;
-  const int handle = selected ? HitTestHandle(point) : kNoHandle;
-  SetCursor(LoadOverlayCursor(ChooseOverlayCursor(state.Phase, state.CurrentTool, handle,
-                                                  RectContains(state.SelectionRect, point))));
+  const int handle = selected ? HitTestHandle(session.Toolbar, point) : kNoHandle;
+  SetCursor(LoadOverlayCursor(session, ChooseOverlayCursor(state.Phase, state.CurrentTool, handle,
+                                                           RectContains(state.SelectionRect, point))));
   if (!selected) {
     if (state.IsSelecting) {
       state.SelectCurrent = point;
     } else {
-      state.HoverTarget = ClickTargetAt(point);
+      state.HoverTarget = ClickTargetAt(state, point);
     }
-    Repaint(hwnd);
+    Repaint(hwnd, session);
     return;
   }
   state.HoverPoint = point;
-  UpdateTooltip(point);
-  Repaint(hwnd);
-  ContinueDrag(hwnd, point);
+  UpdateTooltip(hwnd, session, point);
+  Repaint(hwnd, session);
+  ContinueDrag(hwnd, session, point);
 }
 
-void BeginDrag(DragMode mode, POINT point) {
-  OverlayState& state = g_overlayState;
+void BeginDrag(OverlayState& state, DragMode mode, POINT point) {
   state.DragMode = mode;
   state.DragAnchor = point;
   state.DragOrigin = state.SelectionRect;
 }
 
-void BeginStroke(POINT point) {
-  OverlayState& state = g_overlayState;
+void BeginStroke(OverlayState& state, POINT point) {
   state.DragMode = DragMode::Draw;
   state.IsDrawing = true;
   state.DrawStart = state.DrawEnd = point;
@@ -167,134 +197,135 @@ void BeginStroke(POINT point) {
 }
 
 // True when the press landed on a toolbar button, which then has acted.
-bool PressToolbar(HWND hwnd, POINT point) {
-  OverlayState& state = g_overlayState;
+bool PressToolbar(HWND hwnd, CaptureSession& session, POINT point) {
+  OverlayState& state = session.State;
   // Actions before tools: where buttons overlap, the one that ends the session wins.
-  if (OnButton(ToolbarButtonId::Copy, point)) {
-    CopySelection(hwnd);
+  if (OnButton(session, ToolbarButtonId::Copy, point)) {
+    CopySelection(hwnd, session);
     return true;
   }
-  if (OnButton(ToolbarButtonId::Close, point)) {
+  if (OnButton(session, ToolbarButtonId::Close, point)) {
     CancelOverlay(hwnd);
     return true;
   }
-  if (OnButton(ToolbarButtonId::Save, point)) {
-    SaveSelection(hwnd, true);
+  if (OnButton(session, ToolbarButtonId::Save, point)) {
+    SaveSelection(hwnd, session, true);
     return true;
   }
-  if (OnButton(ToolbarButtonId::Upload, point)) {
-    UploadSelection(hwnd);
+  if (OnButton(session, ToolbarButtonId::Upload, point)) {
+    UploadSelection(hwnd, session);
     return true;
   }
   for (const ToolbarButtonId id : kToolButtons) {
-    if (!OnButton(id, point)) continue;
+    if (!OnButton(session, id, point)) continue;
     const Tool tool = ToolOfButton(id);
     state.CurrentTool = state.CurrentTool == tool ? Tool::None : tool;
-    Repaint(hwnd);
+    Repaint(hwnd, session);
     return true;
   }
-  if (OnButton(ToolbarButtonId::Undo, point)) {
-    if (UndoAnnotation(state)) Repaint(hwnd);
+  if (OnButton(session, ToolbarButtonId::Undo, point)) {
+    if (UndoAnnotation(state)) Repaint(hwnd, session);
     return true;
   }
-  if (OnButton(ToolbarButtonId::Color, point)) {
-    ChooseAnnotationColor(hwnd);
+  if (OnButton(session, ToolbarButtonId::Color, point)) {
+    ChooseAnnotationColor(hwnd, state);
     return true;
   }
   return false;
 }
 
-void PressSelected(HWND hwnd, POINT point) {
-  OverlayState& state = g_overlayState;
-  if (PressToolbar(hwnd, point)) return;
-  const int handle = HitTestHandle(point);
+void PressSelected(HWND hwnd, CaptureSession& session, POINT point) {
+  OverlayState& state = session.State;
+  if (PressToolbar(hwnd, session, point)) return;
+  const int handle = HitTestHandle(session.Toolbar, point);
   if (handle != kNoHandle) {
-    BeginDrag(static_cast<DragMode>(handle), point);
+    BeginDrag(state, static_cast<DragMode>(handle), point);
     return;
   }
   if (!RectContains(state.SelectionRect, point)) {
-    Repaint(hwnd);
+    Repaint(hwnd, session);
     return;
   }
   switch (state.CurrentTool) {
     case Tool::None:
-      BeginDrag(DragMode::Move, point);
-      Repaint(hwnd);
+      BeginDrag(state, DragMode::Move, point);
+      Repaint(hwnd, session);
       return;
     case Tool::Text:
-      RunTextEntry(hwnd, point);
+      BeginTextEntry(hwnd, state, point);
+      Repaint(hwnd, session);
       return;
     case Tool::Number:
       AddAnnotation(state, NumberAt(state, point));
-      Repaint(hwnd);
+      Repaint(hwnd, session);
       return;
     default:
-      BeginStroke(point);
-      Repaint(hwnd);
+      BeginStroke(state, point);
+      Repaint(hwnd, session);
       return;
   }
 }
 
-void OnLButtonDown(HWND hwnd, POINT point) {
-  OverlayState& state = g_overlayState;
+void OnLButtonDown(HWND hwnd, CaptureSession& session, POINT point) {
+  OverlayState& state = session.State;
   if (state.Phase == OverlayPhase::Selected) {
-    PressSelected(hwnd, point);
+    PressSelected(hwnd, session, point);
     return;
   }
   state.IsSelecting = true;
   state.SelectStart = state.SelectCurrent = point;
-  state.HoverTarget = ClickTargetAt(point);
-  Repaint(hwnd);
+  state.HoverTarget = ClickTargetAt(state, point);
+  Repaint(hwnd, session);
 }
 
 // A click selects the window or monitor it was pressed on, as if that had been dragged out.
-void FinishFirstDrag(HWND hwnd, POINT point) {
-  OverlayState& state = g_overlayState;
+void FinishFirstDrag(HWND hwnd, CaptureSession& session, POINT point) {
+  OverlayState& state = session.State;
   state.IsSelecting = false;
   state.SelectCurrent = point;
   const bool click = IsClick(state.SelectStart, point);
   state.SelectionRect = click ? state.HoverTarget : NormalizedRect(state.SelectStart, point);
   if (IsAcceptableSelection(state.SelectionRect)) {
     state.Phase = OverlayPhase::Selected;
-    LayoutToolbar();
+    LayoutToolbar(state, session.Toolbar);
     if (AppSettings.RememberSelection) {
       AppSettings.Selection = state.SelectionRect;
       SaveSettings();
     }
   }
-  Repaint(hwnd);
+  Repaint(hwnd, session);
 }
 
-void OnLButtonUp(HWND hwnd, POINT point) {
-  OverlayState& state = g_overlayState;
+void OnLButtonUp(HWND hwnd, CaptureSession& session, POINT point) {
+  OverlayState& state = session.State;
   if (state.Phase == OverlayPhase::NoSelection) {
-    if (state.IsSelecting) FinishFirstDrag(hwnd, point);
+    if (state.IsSelecting) FinishFirstDrag(hwnd, session, point);
     return;
   }
-  if (state.DragMode == DragMode::Draw && state.IsDrawing) CommitStroke();
+  if (state.DragMode == DragMode::Draw && state.IsDrawing) CommitStroke(state, session.Screen());
   state.DragMode = DragMode::None;
-  Repaint(hwnd);
+  Repaint(hwnd, session);
 }
 
 // Another window took the mouse (a window that popped up, the system's task switcher): the
 // button's release will not come here, and a drag that went on would follow a pointer whose
 // button is up. It ends as if released where the pointer was last seen.
-void OnCaptureChanged(HWND hwnd, HWND gaining) {
-  const OverlayState& state = g_overlayState;
+void OnCaptureChanged(HWND hwnd, CaptureSession& session, HWND gaining) {
+  const OverlayState& state = session.State;
   if (gaining == hwnd) return;
   if (state.Phase == OverlayPhase::NoSelection) {
-    if (state.IsSelecting) OnLButtonUp(hwnd, state.SelectCurrent);
+    if (state.IsSelecting) OnLButtonUp(hwnd, session, state.SelectCurrent);
     return;
   }
-  if (state.DragMode != DragMode::None) OnLButtonUp(hwnd, state.DrawEnd);
+  if (state.DragMode != DragMode::None) OnLButtonUp(hwnd, session, state.DrawEnd);
 }
 
 // The overlay keeps covering the whole virtual screen, whatever rectangle Windows suggests;
 // only what it draws takes on the DPI.
-void OnDpiChanged(HWND hwnd) {
-  OverlayState& state = g_overlayState;
+void OnDpiChanged(HWND hwnd, CaptureSession& session) {
+  OverlayState& state = session.State;
   if (state.Phase == OverlayPhase::Selected) {
-    LayoutToolbar();
+    LayoutToolbar(state, session.Toolbar);
   } else {
     POINT pointer = {};
     GetCursorPos(&pointer);
@@ -333,55 +364,72 @@ OverlayCursor ChooseOverlayCursor(OverlayPhase phase, Tool tool, int handle, boo
 }
 
 void CancelOverlay(HWND hwnd) {
-  OverlayState& state = g_overlayState;
-  state.Result = OverlayResult::Cancelled;
-  // A drag in progress is dropped: releasing the capture must not finish it (and store a
-  // remembered selection) on the way out.
-  state.IsSelecting = false;
-  state.IsDrawing = false;
-  state.DragMode = DragMode::None;
+  CaptureSession* session = WindowState<CaptureSession>(hwnd, WM_NULL, 0);
+  if (session) {
+    OverlayState& state = session->State;
+    state.Result = OverlayResult::Cancelled;
+    // A drag in progress is dropped: releasing the capture must not finish it (and store a
+    // remembered selection) on the way out.
+    state.IsSelecting = false;
+    state.IsDrawing = false;
+    state.DragMode = DragMode::None;
+  }
   ReleaseCapture();
   DestroyWindow(hwnd);
 }
 
+namespace {
+
+LRESULT HandleOverlayMessage(HWND hwnd, CaptureSession& session, UINT message, WPARAM wParam,
+                             LPARAM lParam) {
+  switch (message) {
+    case WM_CREATE:
+      OnCreate(hwnd, session);
+      return 0;
+    case WM_DESTROY:
+      OnDestroy(hwnd, session);
+      return 0;
+    case WM_PAINT:
+      PaintOverlay(hwnd, session);
+      return 0;
+    case WM_SETCURSOR:
+      return TRUE;  // set on every WM_MOUSEMOVE instead
+    case WM_KEYDOWN:
+      return OnKeyDown(hwnd, session, wParam, lParam);
+    case WM_CHAR:
+      return OnChar(hwnd, session, wParam, lParam);
+    case WM_TIMER:
+      OnTimer(hwnd, session, wParam);
+      return 0;
+    case WM_MOUSEMOVE:
+      OnMouseMove(hwnd, session, PointFromLParam(lParam));
+      return 0;
+    case WM_LBUTTONDOWN:
+      OnLButtonDown(hwnd, session, PointFromLParam(lParam));
+      return 0;
+    case WM_LBUTTONUP:
+      OnLButtonUp(hwnd, session, PointFromLParam(lParam));
+      return 0;
+    case WM_RBUTTONDOWN:
+      CancelOverlay(hwnd);
+      return 0;
+    case WM_CAPTURECHANGED:
+      OnCaptureChanged(hwnd, session, reinterpret_cast<HWND>(lParam));
+      return 0;
+    case WM_DPICHANGED:
+      OnDpiChanged(hwnd, session);
+      return 0;
+    default:
+      return DefWindowProcW(hwnd, message, wParam, lParam);
+  }
+}
+
+}  // namespace
+
 LRESULT CALLBACK OverlayWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
   return Guarded([&]() -> LRESULT {
-    switch (message) {
-      case WM_CREATE:
-        OnCreate(hwnd);
-        return 0;
-      case WM_DESTROY:
-        OnDestroy();
-        return 0;
-      case WM_PAINT:
-        PaintOverlay(hwnd);
-        return 0;
-      case WM_SETCURSOR:
-        return TRUE;  // set on every WM_MOUSEMOVE instead
-      case WM_KEYDOWN:
-        return OnKeyDown(hwnd, wParam, lParam);
-      case WM_TIMER:
-        return 0;
-      case WM_MOUSEMOVE:
-        OnMouseMove(hwnd, PointFromLParam(lParam));
-        return 0;
-      case WM_LBUTTONDOWN:
-        OnLButtonDown(hwnd, PointFromLParam(lParam));
-        return 0;
-      case WM_LBUTTONUP:
-        OnLButtonUp(hwnd, PointFromLParam(lParam));
-        return 0;
-      case WM_RBUTTONDOWN:
-        CancelOverlay(hwnd);
-        return 0;
-      case WM_CAPTURECHANGED:
-        OnCaptureChanged(hwnd, reinterpret_cast<HWND>(lParam));
-        return 0;
-      case WM_DPICHANGED:
-        OnDpiChanged(hwnd);
-        return 0;
-      default:
-        return DefWindowProcW(hwnd, message, wParam, lParam);
-    }
+    CaptureSession* session = WindowState<CaptureSession>(hwnd, message, lParam);
+    if (!session) return DefWindowProcW(hwnd, message, wParam, lParam);
+    return HandleOverlayMessage(hwnd, *session, message, wParam, lParam);
   });
 }

@@ -3,8 +3,6 @@
 #include "app/dpi.h"
 #include "overlay/overlay_state.h"
 
-ToolbarLayout g_toolbarLayout;
-
 namespace {
 
 // Sizes at 96 DPI.
@@ -66,10 +64,10 @@ OverlayMonitor MonitorAtPoint(POINT point) {
   return DescribeMonitor(MonitorFromPoint(onScreen, MONITOR_DEFAULTTONEAREST));
 }
 
-RECT ClickTargetAt(POINT point) {
+RECT ClickTargetAt(const OverlayState& state, POINT point) {
   const RECT screen = {0, 0, GetSystemMetrics(SM_CXVIRTUALSCREEN),
                        GetSystemMetrics(SM_CYVIRTUALSCREEN)};
-  return PickTarget(g_overlayState.Windows, point, MonitorAtPoint(point).Area, screen);
+  return PickTarget(state.Windows, point, MonitorAtPoint(point).Area, screen);
 }
 
 ToolbarLayout ComputeToolbarLayout(const RECT& selection, const RECT& monitor, UINT dpi) {
@@ -144,13 +142,8 @@ int ToolbarImageSlot(ToolbarButtonId id) { return kButtons[static_cast<int>(id)]
 
 Tool ToolOfButton(ToolbarButtonId id) { return kButtons[static_cast<int>(id)].tool; }
 
-void LayoutToolbar() {
-  OverlayState& state = g_overlayState;
+void LayoutToolbar(OverlayState& state, ToolbarLayout& layout) {
   const OverlayMonitor monitor = MonitorOfRect(state.SelectionRect);
   state.Dpi = monitor.Dpi;
-  g_toolbarLayout = ComputeToolbarLayout(state.SelectionRect, monitor.Area, monitor.Dpi);
+  layout = ComputeToolbarLayout(state.SelectionRect, monitor.Area, monitor.Dpi);
 }
-
-int HitTestHandle(POINT point) { return HitTestHandle(g_toolbarLayout, point); }
-
-const wchar_t* GetToolbarLabel(POINT point) { return GetToolbarLabel(g_toolbarLayout, point); }

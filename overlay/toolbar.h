@@ -38,8 +38,6 @@ struct ToolbarLayout {
   const RECT& Button(ToolbarButtonId id) const { return Buttons[static_cast<int>(id)]; }
 };
 
-extern ToolbarLayout g_toolbarLayout;
-
 // A monitor in overlay client coordinates: its whole area (the overlay covers the taskbar too)
 // and its DPI.
 struct OverlayMonitor {
@@ -49,8 +47,8 @@ struct OverlayMonitor {
 // The monitor that holds most of rect, or the nearest one.
 OverlayMonitor MonitorOfRect(const RECT& rect);
 OverlayMonitor MonitorAtPoint(POINT point);
-// What a click at point selects in the running session: the window or monitor there.
-RECT ClickTargetAt(POINT point);
+// What a click at point selects: the window of the frozen screen or the monitor there.
+RECT ClickTargetAt(const OverlayState& state, POINT point);
 
 // Buttons and handles at dpi, kept to monitor by flipping to the other side of the selection.
 ToolbarLayout ComputeToolbarLayout(const RECT& selection, const RECT& monitor, UINT dpi);
@@ -59,12 +57,9 @@ int HitTestHandle(const ToolbarLayout& layout, POINT point);
 // The label of the first button holding the point, or null.
 const wchar_t* GetToolbarLabel(const ToolbarLayout& layout, POINT point);
 const wchar_t* ToolbarLabel(ToolbarButtonId id);
-// The slot of g_toolImages the button shows, or -1 for the colour swatch.
+// The toolbar image slot the button shows, or -1 for the colour swatch.
 int ToolbarImageSlot(ToolbarButtonId id);
 // The tool a tool button toggles; Tool::None for the other buttons.
 Tool ToolOfButton(ToolbarButtonId id);
-
-// The same, on g_overlayState's selection and its monitor, whose DPI the overlay takes on.
-void LayoutToolbar();
-int HitTestHandle(POINT point);
-const wchar_t* GetToolbarLabel(POINT point);
+// The layout for the state's selection on its monitor, whose DPI the overlay takes on.
+void LayoutToolbar(OverlayState& state, ToolbarLayout& layout);

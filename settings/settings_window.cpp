@@ -5,6 +5,7 @@
 
 #include "app/app.h"
 #include "app/dpi.h"
+#include "app/gdiplus_handles.h"
 #include "app/messages.h"
 #include "app/notifier.h"
 #include "app/win_handles.h"
@@ -29,7 +30,6 @@ constexpr int kLanguageListId = 1005;
 constexpr DWORD kDarkTitleBarAttribute = 20;
 
 constexpr int kFontHeight = 15;  // at 96 DPI
-constexpr wchar_t kFontFace[] = L"Segoe UI";
 
 // What the open window owns. Everything but the handle is rebuilt on every opening, from
 // AppSettings, so a closed window leaves nothing behind but the class.
@@ -48,7 +48,7 @@ SettingsWindowState g_settingsState;
 HFONT CreateSettingsFont(int weight, UINT dpi) {
   return CreateFontW(Scale(kFontHeight, dpi), 0, 0, 0, weight, FALSE, FALSE, FALSE,
                      DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
-                     DEFAULT_PITCH, kFontFace);
+                     DEFAULT_PITCH, kUiFontFamily);
 }
 
 SettingsFonts Fonts() { return {g_settingsState.normalFont.get(), g_settingsState.boldFont.get()}; }

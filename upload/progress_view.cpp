@@ -31,7 +31,6 @@ constexpr Gdiplus::ARGB kUploadingColour = 0xFF000000;
 constexpr Gdiplus::ARGB kSucceededColour = 0xFF008000;
 constexpr wchar_t kUploadingText[] = L"Screenshot wird hochgeladen...";
 constexpr wchar_t kSucceededText[] = L"Upload erfolgreich! \u2714";
-constexpr wchar_t kFontFamily[] = L"Segoe UI";
 // 11 points at 96 DPI. In pixels: GDI+ would convert points with the DC's DPI, which for a
 // per-monitor aware process is the system's, not the monitor's.
 constexpr float kFontPixels = 11.0f * 96.0f / 72.0f;
@@ -40,9 +39,8 @@ constexpr float kTextTop = 32.0f;
 
 void FillEllipse(Gdiplus::GpGraphics* graphics, Gdiplus::ARGB colour, float x, float y,
                  float width, float height) {
-  Gdiplus::GpSolidFill* fill = nullptr;
-  if (gp::GdipCreateSolidFill(colour, &fill) != Gdiplus::Ok) return;
-  const UniqueGpBrush brush(reinterpret_cast<Gdiplus::GpBrush*>(fill));
+  const UniqueGpBrush brush = SolidBrush(colour);
+  if (!brush) return;
   gp::GdipFillEllipse(graphics, brush.get(), x, y, width, height);
 }
 
@@ -64,33 +62,10 @@ void PaintFlower(Gdiplus::GpGraphics* graphics, float angle, UINT dpi) {
   gp::GdipResetWorldTransform(graphics);
 }
 
-// Segoe UI is missing on many systems (and in Wine without substitutes): fall back to the
-// generic sans-serif family, and draw no text when that is missing too.
-UniqueGpFont CreateTextFont(UINT dpi) {
-  Gdiplus::GpFontFamily* rawFamily = nullptr;
-  if (gp::GdipCreateFontFamilyFromName(kFontFamily, nullptr, &rawFamily) != Gdiplus::Ok) {
-    rawFamily = nullptr;
-    if (gp::GdipGetGenericFontFamilySansSerif(&rawFamily) != Gdiplus::Ok) return {};
-  }
-  const UniqueGpFontFamily family(rawFamily);
-  if (!family) return {};
-  Gdiplus::GpFont* font = nullptr;
-  if (gp::GdipCreateFont(family.get(), ScaleF(kFontPixels, dpi), Gdiplus::FontStyleRegular,
-                         Gdiplus::UnitPixel, &font) != Gdiplus::Ok) {
-    return {};
-  }
-  return UniqueGpFont(font);
-}
-
 void PaintText(Gdiplus::GpGraphics* graphics, bool succeeded, UINT dpi) {
-  const UniqueGpFont font = CreateTextFont(dpi);
-  if (!font) return;
-  Gdiplus::GpSolidFill* fill = nullptr;
-  if (gp::GdipCreateSolidFill(succeeded ? kSucceededColour : kUploadingColour, &fill) !=
-      Gdiplus::Ok) {
-    return;
-  }
-  const UniqueGpBrush brush(reinterpret_cast<Gdiplus::GpBrush*>(fill));
+  const UniqueGpFont font = UiFont(ScaleF(kFontPixels, dpi), Gdiplus::FontStyleRegular);
+  const UniqueGpBrush brush = SolidBrush(succeeded ? kSucceededColour : kUploadingColour);
+  if (!font || !brush) return;
   // An empty layout rectangle: the text starts at its corner and is neither wrapped nor clipped.
   const Gdiplus::RectF layout(ScaleF(kTextLeft, dpi), ScaleF(kTextTop, dpi), 0.0f, 0.0f);
   gp::GdipDrawString(graphics, succeeded ? kSucceededText : kUploadingText, -1, font.get(),
@@ -122,9 +97,8 @@ float AdvanceSpinnerAngle(float angle) {
 
 void PaintProgress(HDC hdc, const RECT& client, float angle, bool succeeded, UINT dpi) {
   FillRect(hdc, &client, reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1)));
-  Gdiplus::GpGraphics* rawGraphics = nullptr;
-  if (gp::GdipCreateFromHDC(hdc, &rawGraphics) != Gdiplus::Ok) return;
-  const UniqueGpGraphics graphics(rawGraphics);
+  const UniqueGpGraphics graphics = GraphicsOn(hdc, false);
+  if (!graphics) return;
   gp::GdipSetSmoothingMode(graphics.get(), Gdiplus::SmoothingModeAntiAlias);
   PaintFlower(graphics.get(), angle, dpi);
   PaintText(graphics.get(), succeeded, dpi);

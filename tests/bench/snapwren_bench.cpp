@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "app/app.h"
+#include "app/messages.h"
 #include "app/gdiplus_handles.h"
 #include "app/win_handles.h"
 #include "capture/capture_session.h"
@@ -25,6 +26,7 @@
 #include "overlay/export.h"
 #include "overlay/overlay_state.h"
 #include "overlay/overlay_window.h"
+#include "overlay/session.h"
 #include "overlay/toolbar.h"
 #include "settings/settings.h"
 
@@ -156,8 +158,7 @@ void MeasureStart(FILE* out, int repeats, bool verbose) {
     const double paint = g_firstPaintEnd - g_firstPaintStart;
     const double window = g_firstPaintStart - g_windowStart;
     const double capture = verbose ? TimeMs([] { UniqueBitmap shot(CaptureScreen(false)); }) : 0;
-    const double decode = verbose ? TimeMs([] { ToolImage(0, kToolImageSizes[0]); }) : 0;
-    FreeToolImages();
+    const double decode = verbose ? TimeMs([] { LoadPngResource(kFirstToolImageId); }) : 0;
     const double values[kKeys] = {reference, start, capture, decode,
                                   start - window - paint - capture, window, paint - copy, copy};
     for (int k = 0; k < kKeys; ++k) samples[k].push_back(values[k]);
@@ -165,6 +166,10 @@ void MeasureStart(FILE* out, int repeats, bool verbose) {
   for (int k = 0; k < (verbose ? kKeys : 2); ++k) {
     fprintf(out, "%s\t%.2f\n", keys[k], MedianOf(samples[k]));
   }
+}
+
+CaptureSession& SessionOf(HWND overlay) {
+  return *reinterpret_cast<CaptureSession*>(GetWindowLongPtrW(overlay, GWLP_USERDATA));
 }
 
 LPARAM At(POINT point) {
@@ -200,7 +205,7 @@ void PrepareSelected(HWND overlay) {
     } else {
       annotation.Points = {{x, y}, {x + 120, y + 70}};
     }
-    g_overlayState.Annotations.push_back(annotation);
+    SessionOf(overlay).State.Annotations.push_back(annotation);
   }
 }
 
@@ -209,11 +214,12 @@ SIZE_T MeasureSelected(FILE* out, int repeats) {
   SIZE_T during = 0;
   RunSession([&](HWND overlay) {
     PrepareSelected(overlay);
-    const RECT& save = g_toolbarLayout.Button(ToolbarButtonId::Save);
+    CaptureSession& session = SessionOf(overlay);
+    const RECT& save = session.Toolbar.Button(ToolbarButtonId::Save);
     const POINT button = {(save.left + save.right) / 2, (save.top + save.bottom) / 2};
     // Rest on the button long enough for its tooltip to be due.
     Move(overlay, button, false);
-    g_overlayState.TooltipTime = GetTickCount() - 1000;
+    SendMessageW(overlay, WM_TIMER, IDT_TOOLTIP, 0);
     Move(overlay, {button.x + 1, button.y}, false);
 
     fprintf(out, "repaint\t%.2f\n", MedianMs(repeats, [&](int) {
@@ -225,7 +231,7 @@ SIZE_T MeasureSelected(FILE* out, int repeats) {
             }));
 
     // Drag the selection by its inside, a few pixels per move, as a hand does.
-    POINT grip = {g_overlayState.SelectionRect.left + 200, g_overlayState.SelectionRect.top + 150};
+    POINT grip = {session.State.SelectionRect.left + 200, session.State.SelectionRect.top + 150};
     SendMessageW(overlay, WM_LBUTTONDOWN, MK_LBUTTON, At(grip));
     fprintf(out, "move\t%.2f\n", MedianMs(repeats, [&](int) {
               grip = {grip.x + 3, grip.y + 2};

@@ -12,9 +12,9 @@
 #include <vector>
 #include "app/gdiplus_handles.h"
 #include "app/notifier.h"
-#include "capture/capture_session.h"
 #include "overlay/overlay_paint.h"
 #include "overlay/overlay_window.h"
+#include "overlay/session.h"
 #include "overlay/toolbar.h"
 #include "settings/settings.h"
 
@@ -131,30 +131,50 @@ class EditorFixture : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(gdiplus_.started());
-    RegisterOverlayClass(), g_sessionScreenBitmap = picture_.get();
-    ResetOverlayState(g_overlayState);
-    g_onSelectionDone = [this](const RECT& rect) {
-      ++calls_, doneRect_ = rect;
-      if (g_overlayState.ResultBitmap) result_ = Canvas::Of(g_overlayState.ResultBitmap.get());
-    };
+    RegisterOverlayClass(), NewSession();
   }
   void TearDown() override {
     if (SetKeys(false), Alive()) DestroyWindow(hwnd_);
-    for (MSG message; PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE);) continue;
-    ReleaseOverlayCanvas(), g_onSelectionDone = nullptr, g_sessionScreenBitmap = nullptr;
-    FreeToolImages();
-    ResetOverlayState(g_overlayState);
+    Drain(), session_.reset();
     AppSettings = saved_, DeleteFileW(GetSettingsPath().c_str());
   }
+  // A session over a copy of the pattern, in the colour the last one ended with.
+  void NewSession() {
+    const COLORREF color = session_ ? State().CurrentColor : RGB(255, 0, 0);
+    DWORD* bits = nullptr;
+    session_.reset();
+    session_ = std::make_unique<CaptureSession>(UniqueBitmap(MakeDib(width_, height_, &bits, true)),
+                                                color, custom_);
+    clipboardSequence_ = GetClipboardSequenceNumber();
+  }
+  static void Drain() {
+    for (MSG message; PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE);) DispatchMessageW(&message);
+  }
+  OverlayState& State() const { return session_->State; }
+  const ToolbarLayout& Layout() const { return session_->Toolbar; }
+  // Whether the session put the pattern's region r on the clipboard, bottom-up and opaque.
+  bool CopiedExactly(const RECT& r) const {
+    const ClipboardGuard clipboard(nullptr);
+    const HANDLE dib = GetClipboardData(CF_DIB);
+    const auto* header = static_cast<const BITMAPINFOHEADER*>(GlobalLock(dib));
+    const LONG width = r.right - r.left, height = r.bottom - r.top;
+    bool same = header && header->biWidth == width && header->biHeight == height;
+    const auto* pixels = reinterpret_cast<const DWORD*>(header + 1);
+    for (LONG i = 0; same && i < width * height; ++i) {
+      same = pixels[i] == (0xFF000000u | PatternAt(r.left + i % width, r.bottom - 1 - i / width));
+    }
+    return GlobalUnlock(dib), same;
+  }
+  bool Copied() const { return GetClipboardSequenceNumber() != clipboardSequence_; }
   // A shown window keeps an update region and gets WM_PAINT, as during a session; a hidden one
   // is painted only when a test asks.
   void OpenOverlay(bool shown) {
     if (Alive()) DestroyWindow(hwnd_);
-    ResetOverlayState(g_overlayState);
+    NewSession();
     hwnd_ = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, L"SnapwrenOverlay", L"", WS_POPUP,
                             GetSystemMetrics(SM_XVIRTUALSCREEN),
                             GetSystemMetrics(SM_YVIRTUALSCREEN), width_, height_, nullptr,
-                            nullptr, nullptr, nullptr);
+                            nullptr, nullptr, session_.get());
     ASSERT_TRUE(Alive());
     ShowWindow(hwnd_, shown ? SW_SHOW : SW_HIDE), UpdateWindow(hwnd_);
   }
@@ -163,9 +183,8 @@ class EditorFixture : public ::testing::Test {
     SendMessageW(hwnd_, message, message == WM_LBUTTONUP ? 0 : keys, At(x, y));
   }
   // Steps separated by commas: "drag x y u v", "press|move|hover|release|click|right x y", a
-  // button's name, a letter or "Esc" as a key with "ctrl+" and "shift+" if held, "check <what>",
-  // "lost" (the capture taken away), and for the text entry's own loop, queued: "type <text>",
-  // "post Enter|Back|Esc|<letter>", "post-press x y".
+  // button's name, a letter, "Esc", "Enter" or "Back" as a key with "ctrl+" and "shift+" if
+  // held, "type <text>" as characters, "check <what>", "lost" (the capture taken away).
   void Run(const std::wstring& script) {
     std::wistringstream steps(script);
     for (std::wstring step; std::getline(steps, step, L',');) {
@@ -173,7 +192,7 @@ class EditorFixture : public ::testing::Test {
       std::wstring verb, word;
       int x = 0, y = 0, u = 0, v = 0;
       in >> verb;
-      if (verb == L"type" || verb == L"post" || verb == L"check") std::getline(in >> std::ws, word);
+      if (verb == L"type" || verb == L"check") std::getline(in >> std::ws, word);
       in >> x >> y >> u >> v;
       const bool ctrl = verb.rfind(L"ctrl+", 0) == 0;
       if (ctrl) verb.erase(0, 5);
@@ -181,7 +200,7 @@ class EditorFixture : public ::testing::Test {
       if (SetKeys(ctrl, shift), shift) verb.erase(0, 6);
       const auto button = std::find(std::begin(kButtons), std::end(kButtons), verb);
       if (button != std::end(kButtons)) {
-        const RECT& b = g_toolbarLayout.Buttons[button - std::begin(kButtons)];
+        const RECT& b = Layout().Buttons[button - std::begin(kButtons)];
         verb = L"click", x = b.left + 14, y = b.top + 14;
       }
       if (verb == L"drag") Send(WM_LBUTTONDOWN, x, y), Send(WM_MOUSEMOVE, (x + u) / 2, (y + v) / 2);
@@ -192,15 +211,11 @@ class EditorFixture : public ::testing::Test {
       if (verb == L"release" || verb == L"click") Send(WM_LBUTTONUP, x, y);
       if (verb == L"right") Send(WM_RBUTTONDOWN, x, y, MK_LBUTTON | MK_RBUTTON);
       if (verb == L"lost") ReleaseCapture();
-      if (verb.size() == 1 || verb == L"Esc") {
-        SendMessageW(hwnd_, WM_KEYDOWN, verb == L"Esc" ? VK_ESCAPE : verb.back(), 1);
-      }
+      const WPARAM key = verb == L"Esc" ? VK_ESCAPE : verb == L"Enter" ? VK_RETURN
+                         : verb == L"Back" ? VK_BACK : verb.size() == 1 ? verb.back() : 0;
+      if (key) SendMessageW(hwnd_, WM_KEYDOWN, key, 1);
+      for (wchar_t c : verb == L"type" ? word : L"") SendMessageW(hwnd_, WM_CHAR, c, 1);
       SetKeys(false);
-      for (wchar_t c : verb == L"type" ? word : L"") PostMessageW(hwnd_, WM_CHAR, c, 1);
-      const WPARAM key = word == L"Enter" ? VK_RETURN : word == L"Back" ? VK_BACK
-                         : word == L"Esc" ? VK_ESCAPE : word[0];
-      if (verb == L"post") PostMessageW(hwnd_, WM_KEYDOWN, key, 1);
-      if (verb == L"post-press") PostMessageW(hwnd_, WM_LBUTTONDOWN, MK_LBUTTON, At(x, y));
       if (verb == L"check") Checkpoint(word);
     }
   }
@@ -208,17 +223,15 @@ class EditorFixture : public ::testing::Test {
   bool Alive() const { return IsWindow(hwnd_) != FALSE; }
   std::unique_ptr<Canvas> Paint() {
     auto frame = std::make_unique<Canvas>(width_, height_);
-    PaintOverlayFrame(frame->dc.get(), width_, height_);
+    PaintOverlayFrame(*session_, frame->dc.get(), width_, height_);
     return frame;
   }
   GdiplusSession gdiplus_;
   const int width_ = GetSystemMetrics(SM_CXVIRTUALSCREEN);
   const int height_ = GetSystemMetrics(SM_CYVIRTUALSCREEN);
-  DWORD* bits_ = nullptr;
-  const UniqueBitmap picture_{MakeDib(width_, height_, &bits_, true)};
   const Settings saved_ = AppSettings;
   HWND hwnd_ = nullptr;
-  int calls_ = 0;
-  RECT doneRect_ = {};
-  std::unique_ptr<Canvas> result_;
+  COLORREF custom_[16] = {};
+  std::unique_ptr<CaptureSession> session_;
+  DWORD clipboardSequence_ = 0;
 };

@@ -4,8 +4,10 @@
 #include <functional>
 #include <optional>
 #include "app/app.h"
-#include "capture/crosshair_cursor.h"
+#include "capture/capture_session.h"
 #include "capture/screen_capture.h"
+#include "overlay/crosshair_cursor.h"
+#include "overlay/session.h"
 #include "unit/support.h"
 #include "upload/upload_worker.h"
 
@@ -25,7 +27,7 @@ static bool ClipboardShows(const Canvas& picture, const RECT& r) {
 }
 
 // The clipboard's owner is Snapwren's own window: with none, Windows refuses the data.
-TEST(CopyResultTest, PutsTheResultOnTheClipboardOrKeepsItsContentAndAlwaysFreesIt) {
+TEST(CopyResultTest, PutsTheResultOnTheClipboardOrKeepsItsContent) {
   const UniqueWindow owner(CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, nullptr, nullptr,
                                            nullptr, nullptr));
   g_ownerWnd = owner.get();
@@ -39,13 +41,12 @@ TEST(CopyResultTest, PutsTheResultOnTheClipboardOrKeepsItsContentAndAlwaysFreesI
     std::optional<ClipboardHolder> holder;
     if (c.busy) holder.emplace();
     DWORD* bits = nullptr;
-    const HBITMAP result = MakeDib(40, 10, &bits, true);
-    const auto picture = Canvas::Of(result);
-    if (c.deleted) DeleteObject(result);
-    g_overlayState.ResultBitmap.reset(result);
-    CopyResultToClipboard();
+    UniqueBitmap result(MakeDib(40, 10, &bits, true));
+    const auto picture = Canvas::Of(result.get());
+    if (c.deleted) result.reset();
+    CaptureSession session({}, 0, {});
+    session.CopyToClipboard(result.get());
     holder.reset();
-    EXPECT_FALSE(g_overlayState.ResultBitmap || GetObjectType(result)) << "the bitmap is freed";
     EXPECT_EQ(balloons.Last(), c.balloon);
     EXPECT_EQ(ClipboardShows(*picture, {0, 0, 40, 10}), !c.busy && !c.deleted);
     EXPECT_EQ(IsClipboardFormatAvailable(CF_UNICODETEXT), c.busy || c.deleted) << "old text";
@@ -66,6 +67,9 @@ static void Pump(ULONGLONG ms) {
   }
 }
 static HWND Overlay() { return FindWindowW(L"SnapwrenOverlay", nullptr); }
+static CaptureSession* Running() {
+  return reinterpret_cast<CaptureSession*>(GetWindowLongPtrW(Overlay(), GWLP_USERDATA));
+}
 // The commit charge, which Windows and Wine 8 both report in PagefileUsage.
 static SIZE_T Committed() {
   PROCESS_MEMORY_COUNTERS counters = {};
@@ -78,7 +82,8 @@ static SIZE_T Committed() {
 TEST(SessionTest, FreezesAndCoversTheScreenOnTopCopiesExactlyAndGivesEverythingBack) {
   RegisterOverlayClass();
   g_instance = GetModuleHandleW(nullptr);
-  const HCURSOR crosshair = CrosshairCursor(96);
+  const UniqueCursor crosshairCursor(CreateCrosshairCursor(96));
+  const HCURSOR crosshair = crosshairCursor.get();
   const UniqueBrush green(CreateSolidBrush(RGB(0, 200, 0)));
   WNDCLASSEXW windowClass = {};
   windowClass.cbSize = sizeof windowClass, windowClass.lpfnWndProc = DefWindowProcW;
@@ -111,11 +116,12 @@ TEST(SessionTest, FreezesAndCoversTheScreenOnTopCopiesExactlyAndGivesEverythingB
                  GetWindowRect(Overlay(), &rect);
                  const LONG_PTR both = WS_EX_TOPMOST | WS_EX_TOOLWINDOW;  // no taskbar button
                  onTop = (GetWindowLongPtrW(Overlay(), GWL_EXSTYLE) & both) == both;
-                 frozen = Canvas::Of(g_screenBitmap.get());
-                 shown = Str(g_overlayState.SelectionRect);
-                 const HBITMAP screenBitmap = g_screenBitmap.get();
+                 CaptureSession* session = Running();
+                 frozen = Canvas::Of(session->Screen());
+                 shown = Str(session->State.SelectionRect);
+                 const HWND overlay = Overlay();
                  StartCapture();
-                 secondRefused = g_screenBitmap.get() == screenBitmap && Overlay();
+                 secondRefused = Overlay() == overlay && Running() == session;
                  if (!withCursor) PostQuitMessage(7);
                },
                [&] {
@@ -130,21 +136,22 @@ TEST(SessionTest, FreezesAndCoversTheScreenOnTopCopiesExactlyAndGivesEverythingB
     g_nextStep = 0, StartCapture();
     MSG quit = {};
     const bool quitting = PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
-    EXPECT_TRUE(open && quitting == !withCursor && quit.wParam == (withCursor ? 0u : 7u));
+    EXPECT_TRUE(open);
+    EXPECT_EQ(quitting, !withCursor) << "a quit request outlives the session";
+    EXPECT_EQ(quit.wParam, withCursor ? 0u : 7u);
     EXPECT_EQ(Str(rect), Str({origin.x, origin.y, origin.x + screen.cx, origin.y + screen.cy}));
-    EXPECT_TRUE(onTop && secondRefused && shown == "210,160,810,560") << shown;
-    EXPECT_FALSE(g_capturing || g_screenBitmap || Overlay()) << "nothing of it is held";
-    for (const auto& images : g_toolImages) {
-      for (const auto& image : images) EXPECT_FALSE(image) << "images freed with the session";
-    }
+    EXPECT_TRUE(onTop);
+    EXPECT_TRUE(secondRefused);
+    EXPECT_EQ(shown, "210,160,810,560");
+    EXPECT_FALSE(Overlay()) << "the session is over";
     ASSERT_TRUE(frozen->width == screen.cx && frozen->height == screen.cy);
     EXPECT_TRUE(ClipboardShows(*frozen, {250, 180, 850, 580})) << "with the green window's corner";
     // The crosshair's hotspot on the pointer: two white lines of 32 with a gap of four around it.
     for (int k = -17; k <= 16; ++k) {
       const bool line = withCursor && k >= -16 && k < 16 && (k < -2 || k > 1);
       const DWORD expected = line ? 0xFFFFFFu : 0x00C800u;
-      EXPECT_TRUE(frozen->At(300 + k, 220) == expected && frozen->At(300, 220 + k) == expected)
-          << k;
+      EXPECT_EQ(frozen->At(300 + k, 220), expected) << "across, " << k;
+      EXPECT_EQ(frozen->At(300, 220 + k), expected) << "down, " << k;
     }
     frozen.reset(), Pump(300);  // what a destroyed window leaves is finished in later messages
     // The frozen screen, its darkened copy and the back buffer are a screen's worth each.

@@ -9,10 +9,10 @@ static std::wstring Wide(const RECT& r) { const auto s = Str(r); return {s.begin
 class EditorTest : public EditorFixture {
  protected:
   void SetUp() override { EditorFixture::SetUp(), OpenOverlay(false); }
-  static const RECT& Button(Id id) { return g_toolbarLayout.Button(id); }
+  const RECT& Button(Id id) const { return Layout().Button(id); }
   // Phase, selection, tool, pen button's left and copy button's top, mode, annotations, result.
   void Check(const std::wstring& expected) const {
-    const OverlayState& s = g_overlayState;
+    const OverlayState& s = State();
     std::wstring text = !Alive() ? (s.Result == OverlayResult::Done ? L"done" : L"cancelled")
                         : s.Phase == OverlayPhase::Selected ? L"selected" : L"none";
     text += L" " + Wide(s.SelectionRect) + L" " + kTools[int(s.CurrentTool)];
@@ -28,8 +28,7 @@ class EditorTest : public EditorFixture {
       for (POINT p : a.Points) text += L" " + N(p.x) + L"," + N(p.y);
       text += L" w" + N(a.Width) + (a.Text.empty() ? L"" : L" " + a.Text);
     }
-    if (calls_) text += L" | copied " + N(calls_) + L" " + Wide(doneRect_);
-    if (calls_) text += result_ && result_->IsRegion(doneRect_) ? L" exactly" : L" wrongly";
+    if (Copied()) text += CopiedExactly(s.SelectionRect) ? L" | copied exactly" : L" | copied wrongly";
     EXPECT_EQ(text, expected);
   }
 };
@@ -61,7 +60,7 @@ TEST_F(EditorTest, EachGestureLeavesTheEditorAsARuleSays) {
       {select + L"press 200 200, right 200 200", L"cancelled 100,100,400,300 none"},
       {select + L"Close", L"cancelled 100,100,400,300 none"},
       {L"drag 1560 100 1571 111, click 1543 130", L"cancelled 1560,100,1571,111 none"},
-      {L"drag 100 50 300 150, Copy", L"done 100,50,300,150 none | copied 1 100,50,300,150 exactly"},
+      {L"drag 100 50 300 150, Copy", L"done 100,50,300,150 none | copied exactly"},
       // A tool draws instead of moving, only the pen sampling its way; its button again clears it.
       {select + L"Pen, press 200 200, move 220 210", sel + L"pen [412,312] mode 10 drawing 2"},
       {select + L"Rect, Rect, drag 200 200 210 220", L"selected 110,120,410,320 none [422,332]"},
@@ -78,13 +77,13 @@ TEST_F(EditorTest, EachGestureLeavesTheEditorAsARuleSays) {
        sel + L"pen [412,312] uncaptured | pen 200,200 220,210 w3"},
       // Typed text without control characters, Back taking a whole surrogate pair, committed by
       // Enter at the press in 22-pixel type, capture back; empty adds nothing; a press nests.
-      {select + L"Text, type Grüße\t\x7F €\U0001F600, post Back, post Enter, press 150 150, "
-                L"post Back, post Enter, press 150 250", text + L"150,150 w22 Grüße €"},
-      {select + L"Text, type a, post-press 200 250, type b, post Enter, type c, post Enter, "
-                L"press 150 150", text + L"200,250 w22 b | text 150,150 w22 ac"},
-      {select + L"Text, type weg, post Esc, press 150 150", L"cancelled 100,100,400,300 text"},
-      {select + L"Text, type abc, post C, ctrl+press 150 150",  // Ctrl+C copies and ends it
-       L"done 100,100,400,300 text | copied 1 100,100,400,300 exactly"},
+      {select + L"Text, press 150 150, type Grüße\t\x7F €\U0001F600, Back, Enter, "
+                L"press 150 250, Back, Enter", text + L"150,150 w22 Grüße €"},
+      {select + L"Text, press 150 150, type a, press 200 250, type b, Enter, type c, Enter",
+       text + L"200,250 w22 b | text 150,150 w22 ac"},
+      {select + L"Text, press 150 150, type weg, Esc", L"cancelled 100,100,400,300 text"},
+      {select + L"Text, press 150 150, type abc, ctrl+C",  // Ctrl+C copies and ends it
+       L"done 100,100,400,300 text | copied exactly"},
       // A click within 3 pixels selects the topmost window there, cut to the screen, else the
       // monitor; 4 pixels is a drag, refused.
       {L"click 250 200", L"selected 200,150,500,400 none [512,412]"},
@@ -98,17 +97,15 @@ TEST_F(EditorTest, EachGestureLeavesTheEditorAsARuleSays) {
       {select + lines + L"ctrl+Z, drag 120 150 200 150, ctrl+Y",
        sel + L"line [412,312]" + two + L" | line 120,150 200,150 w3"},
       // While a text is typed the keys are its own; the text tool is left empty.
-      {select + lines + L"Text, post Z, post Enter, ctrl+press 300 200",
-       sel + L"text [412,312]" + two + third},
-      {select + lines + L"ctrl+Z, Text, post Y, post Enter, ctrl+press 300 200",
-       sel + L"text [412,312]" + two},
+      {select + lines + L"Text, press 300 200, ctrl+Z, Enter", sel + L"text [412,312]" + two + third},
+      {select + lines + L"ctrl+Z, Text, press 300 200, ctrl+Y, Enter", sel + L"text [412,312]" + two},
       // Numbers count the placed ones: undone, the next click takes the number again.
       {select + L"Number, click 150 150, click 200 150, click 250 150, ctrl+Z, click 300 200, "
        L"ctrl+Y", sel + L"number [412,312] | number 150,150 w24 1 | number 200,150 w24 2 | "
        L"number 300,200 w24 3"}};
   for (const auto& c : cases) {
-    OpenOverlay(false), calls_ = 0;
-    g_overlayState.Windows = {{200, 150, 500, 400}, {100, 100, 700, 600}, {-50, 800, 300, 1000}};
+    OpenOverlay(false);
+    State().Windows = {{200, 150, 500, 400}, {100, 100, 700, 600}, {-50, 800, 300, 1000}};
     Run(c.script), Check(c.summary);
   }
 }
@@ -134,17 +131,17 @@ TEST_F(EditorTest, FrameShowsTheSelectionOnTheDimmedScreenWithItsFrameToolbarAnd
   // The pink tint is clearly redder than green; white icons on the grey panel are not.
   auto tinted = [](DWORD p) { return Ch(p, 16) - Ch(p, 8) >= 30; };
   auto light = [](DWORD p) { return Ch(p, 0) > 200 && Ch(p, 8) > 200 && Ch(p, 16) > 200; };
-  g_overlayState.Windows = {{150, 120, 450, 330}};
+  State().Windows = {{150, 120, 450, 330}};
   Run(L"hover 300 200");  // before a drag, the window a click would select
   auto frame = Paint();
-  EXPECT_TRUE(Dimmed(frame->At(500, 200), PatternAt(500, 200)) &&
-              frame->At(150, 200) == 0xFFB6C1u && frame->At(300, 200) == PatternAt(300, 200))
-      << "the window outlined";
+  EXPECT_TRUE(Dimmed(frame->At(500, 200), PatternAt(500, 200))) << "dimmed around the window";
+  EXPECT_EQ(frame->At(150, 200), 0xFFB6C1u) << "the window outlined";
+  EXPECT_EQ(frame->At(300, 200), PatternAt(300, 200)) << "the window bright";
   Run(L"press 400 300, move 100 100");  // shown while the first drag goes on
   frame = Paint();
-  EXPECT_TRUE(Dimmed(frame->At(width_ - 1, height_ - 1), PatternAt(width_ - 1, height_ - 1)) &&
-              frame->At(100, 200) == 0xFFB6C1u && frame->At(250, 200) == PatternAt(250, 200))
-      << "bright inside a pink border on the dimmed screen";
+  EXPECT_TRUE(Dimmed(frame->At(width_ - 1, height_ - 1), PatternAt(width_ - 1, height_ - 1)));
+  EXPECT_EQ(frame->At(100, 200), 0xFFB6C1u) << "a pink border";
+  EXPECT_EQ(frame->At(250, 200), PatternAt(250, 200)) << "bright inside";
   Run(L"release 100 100, Arrow, hover 600 600");  // only being chosen tints
   frame = Paint();
   EXPECT_TRUE(frame->At(96, 96) == 0 && frame->At(98, 98) == 0xFFFFFFu) << "a handle";
@@ -153,19 +150,25 @@ TEST_F(EditorTest, FrameShowsTheSelectionOnTheDimmedScreenWithItsFrameToolbarAnd
   for (int i = 0; i < kToolbarButtonCount; ++i) {
     const RECT& b = Button(Id(i));
     const int white = frame->Count(b, light), pink = frame->Count(b, tinted);
-    const bool swatch = frame->At(b.left + 14, b.top + 14) == Dib(g_overlayState.CurrentColor);
+    const bool swatch = frame->At(b.left + 14, b.top + 14) == Dib(State().CurrentColor);
     EXPECT_TRUE(Id(i) == Id::Color ? swatch : Id(i) == Id::Arrow ? pink > 20 : white > 10 && !pink)
         << i;
   }
   const RECT& copy = Button(Id::Copy);
   Run(L"hover " + N(copy.left + 10) + L" " + N(copy.top + 10));
-  const POINT anchor = g_overlayState.TooltipAnchor;
+  const POINT anchor = State().TooltipAnchor;
   const RECT box = {anchor.x - 50, anchor.y + 23, anchor.x + 50, anchor.y + 42};
-  g_overlayState.TooltipTime = GetTickCount() - 250;
   frame = Paint();
-  EXPECT_TRUE(frame->Count(copy, tinted) > 10 && !frame->Count(box, light)) << "hovered, no tip";
-  g_overlayState.TooltipTime = GetTickCount() - 400;
-  EXPECT_GT(Paint()->Count(box, light), 20) << "the tooltip's white text after 300 ms";
+  EXPECT_GT(frame->Count(copy, tinted), 10) << "hovered";
+  EXPECT_EQ(frame->Count(box, light), 0) << "no tip at once";
+  // The pointer rests: no further move, only the window's own timer.
+  MSG message = {};
+  for (int i = 0; i < 100 && !State().TooltipShown; ++i) {
+    if (PeekMessageW(&message, hwnd_, 0, 0, PM_REMOVE)) DispatchMessageW(&message); else Sleep(20);
+  }
+  EXPECT_GT(Paint()->Count(box, light), 20) << "the tooltip's white text on a resting pointer";
+  Run(L"hover 600 600");
+  EXPECT_EQ(Paint()->Count(box, light), 0) << "gone with the pointer";
   Run(L"Arrow, drag 250 300 250 50");  // no tool: the bottom goes over the top
   EXPECT_EQ(Paint()->At(250, 75), PatternAt(250, 75)) << "bright the other way round too";
 }
@@ -179,17 +182,17 @@ TEST_F(EditorTest, EachKindIsPaintedAndExportedInTheColourOfItsTimeCutAtTheBorde
       {green, L"click 300 180"},  // an arrow without movement points right
       {magenta, L"Rect, drag 350 200 50 250"},  // past the left edge
       {red, L"Number, click 300 130, Number"},
-      {blue, L"Text, type Grüße, post Enter, press 150 270"}};
+      {blue, L"Text, press 150 270, type Grüße, Enter"}};
   Run(L"drag 100 100 400 300");
-  for (const auto& d : drawn) g_overlayState.CurrentColor = d.color, Run(d.strokes);
-  const auto frame = Paint(), composed = Canvas::Of(ComposeSelection().get());
+  for (const auto& d : drawn) State().CurrentColor = d.color, Run(d.strokes);
+  const auto frame = Paint(), composed = Canvas::Of(ComposeSelection(*session_).get());
   const struct { POINT at; COLORREF color; } marks[] = {{{130, 180}, red}, {{140, 195}, red},
       {{200, 150}, blue}, {{200, 260}, green}, {{242, 263}, green},  // inside the head
       {{293, 180}, green}, {{349, 225}, magenta}, {{300, 139}, red}};  // below the number's 1
   for (const auto& m : marks) {
     const LONG x = m.at.x, y = m.at.y;
-    EXPECT_TRUE(frame->At(x, y) == Dib(m.color) && composed->At(x - 100, y - 100) == Dib(m.color))
-        << x << "," << y;
+    EXPECT_EQ(frame->At(x, y), Dib(m.color)) << "painted at " << x << "," << y;
+    EXPECT_EQ(composed->At(x - 100, y - 100), Dib(m.color)) << "exported at " << x << "," << y;
   }
   auto isBlue = [&](DWORD p) { return p == Dib(blue); };
   EXPECT_GT(frame->Count({295, 124, 305, 136}, [](DWORD p) { return Ch(p, 8) > 200; }), 8)
@@ -207,12 +210,12 @@ TEST_F(EditorTest, EachKindIsPaintedAndExportedInTheColourOfItsTimeCutAtTheBorde
 // blocks aligned to the rectangle's corner; a line drawn before is covered, one drawn after not.
 TEST_F(EditorTest, MosaicExportsOnlyBlockMeansOfTheFrozenScreen) {
   for (const UINT dpi : {96u, 144u}) {
-    OpenOverlay(false), g_overlayState.CurrentColor = RGB(255, 0, 0);
+    OpenOverlay(false), State().CurrentColor = RGB(255, 0, 0);
     Run(L"drag 100 100 400 300, Line, drag 110 160 390 160");
-    g_overlayState.Dpi = dpi;
+    State().Dpi = dpi;
     Run(L"Mosaic, drag 190 150 131 187, Line, drag 140 175 180 175");
     const int block = dpi == 96 ? 16 : 24;
-    const auto composed = Canvas::Of(ComposeSelection().get()), frame = Paint();
+    const auto composed = Canvas::Of(ComposeSelection(*session_).get()), frame = Paint();
     int wrong = 0;
     for (int y = 150; y < 187; ++y) {
       for (int x = 131; x < 190; ++x) {
@@ -235,18 +238,18 @@ TEST_F(EditorTest, MosaicExportsOnlyBlockMeansOfTheFrozenScreen) {
 }
 
 TEST_F(EditorTest, ExportOffTheScreenIsBlackNoAreaComposesNothingPngAndFileHoldOpaquePixels) {
-  g_overlayState.SelectionRect = {-20, height_ - 20, 30, height_ + 20};
-  const auto edge = Canvas::Of(ComposeSelection().get());
+  State().SelectionRect = {-20, height_ - 20, 30, height_ + 20};
+  const auto edge = Canvas::Of(ComposeSelection(*session_).get());
   EXPECT_TRUE(edge->At(19, 19) + edge->At(20, 20) == 0u &&
               edge->At(20, 19) == PatternAt(0, height_ - 1) &&
               edge->At(49, 0) == PatternAt(29, height_ - 20)) << "black left of and below";
   for (RECT none : {RECT{100, 100, 100, 200}, {100, 100, 200, 100}, {150, 100, 100, 200},
                     {100, 250, 200, 200}}) {
-    g_overlayState.SelectionRect = none;
-    EXPECT_FALSE(ComposeSelection()) << Str(none);
+    State().SelectionRect = none;
+    EXPECT_FALSE(ComposeSelection(*session_)) << Str(none);
   }
-  g_overlayState.SelectionRect = {33, 21, 133, 71};
-  const UniqueBitmap composed = ComposeSelection();
+  State().SelectionRect = {33, 21, 133, 71};
+  const UniqueBitmap composed = ComposeSelection(*session_);
   const std::wstring path = std::to_wstring(GetCurrentProcessId()) + L"-export.png";
   ASSERT_TRUE(SavePngFile(composed.get(), path.c_str()));
   EXPECT_FALSE(SavePngFile(composed.get(), L"C:\\snapwren-no-such-folder\\shot.png"));

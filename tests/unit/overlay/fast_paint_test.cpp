@@ -1,6 +1,7 @@
 // The overlay repaints only what changed; after each step it must show what a whole repaint gives.
 #include "overlay/annotations.h"
 #include "overlay/frame_damage.h"
+#include "app/messages.h"
 #include "unit/support.h"
 
 class FastPaintTest : public EditorFixture {
@@ -22,7 +23,7 @@ class FastPaintTest : public EditorFixture {
 };
 
 TEST_F(FastPaintTest, EachStepOfDragsHoversStrokesMovesAndResizesAndUncoveredParts) {
-  g_overlayState.Windows = {{250, 150, 650, 450}};
+  State().Windows = {{250, 150, 650, 450}};
   Run(L"check no selection, hover 300 200, check window outlined, hover 900 700, "
       L"check monitor outlined, press 300 200, check pressed, move 700 500, check dragging, "
       L"move 450 320, check smaller, move 100 80, check past the start, move 300 500, "
@@ -35,14 +36,14 @@ TEST_F(FastPaintTest, EachStepOfDragsHoversStrokesMovesAndResizesAndUncoveredPar
   // On the tests' 1600 x 900 screen, below 400,300,1000,700, Copy is at 896,726, Save at 926,726.
   OpenOverlay(true);
   Run(L"drag 400 300 1000 700, check selected, hover 926 726, check tooltip not yet due");
-  ASSERT_EQ(g_overlayState.TooltipText, L"Speichern (Strg+S)");
-  g_overlayState.TooltipTime = GetTickCount() - 1000;
-  Run(L"hover 927 726, check tooltip, hover 896 726, check next button, hover 200 150, "
+  ASSERT_EQ(State().TooltipText, L"Speichern (Strg+S)");
+  SendMessageW(hwnd_, WM_TIMER, IDT_TOOLTIP, 0);
+  Run(L"check tooltip, hover 927 726, check tooltip stays, hover 896 726, check next button, hover 200 150, "
       L"check off the toolbar, Pen, press 450 350, move 510 440, move 580 390, release 580 390, "
       L"Line, press 570 390, move 630 480, move 700 430, release 700 430, Arrow, press 690 430, "
       L"move 750 520, move 820 470, check arrow being drawn, release 820 470, Rect, press 810 470, "
       L"move 870 560, move 940 510, release 940 510, check four strokes, Text, "
-      L"type Größe ändern, post Enter, press 520 600, check text added, Mosaic, press 600 350, "
+      L"press 520 600, type Größe ändern, check typing, Back, check caret, Enter, check text added, Mosaic, press 600 350, "
       L"move 700 420, check mosaic being drawn, release 690 430, check mosaic, Number, "
       L"click 900 600, check number, ctrl+Z, check undone by key, ctrl+Y, check redone");
   // Without a tool, presses move the selection, the annotations staying; then its right edge
@@ -52,7 +53,7 @@ TEST_F(FastPaintTest, EachStepOfDragsHoversStrokesMovesAndResizesAndUncoveredPar
       L"press 1060 560, move 460 560, check zero width, move 310 560, check negative width, "
       L"move 860 560, release 860 560, press 660 760, move 660 280, release 660 280, "
       L"check negative height, Undo, check undone");
-  const OverlayState& s = g_overlayState;
+  const OverlayState& s = State();
   EXPECT_EQ(Str(s.SelectionRect) + " " + std::to_string(s.Annotations.size()), "460,360,860,280 6");
 }
 

@@ -1,5 +1,5 @@
 #include <climits>
-#include "capture/crosshair_cursor.h"
+#include "overlay/crosshair_cursor.h"
 #include "unit/support.h"
 
 TEST(EditorRuleTest, DragsMoveTheirOwnEdgesButtonsHandlesAndLabelsSitAndAnswerAsRulesSay) {

@@ -1,4 +1,4 @@
-#include "capture/crosshair_cursor.h"
+#include "overlay/crosshair_cursor.h"
 
 #include "app/dpi.h"
 

@@ -1,4 +1,4 @@
-#include "capture/clipboard_dib.h"
+#include "app/clipboard_dib.h"
 
 #include <cstring>
 
