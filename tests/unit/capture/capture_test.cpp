@@ -1,5 +1,6 @@
 #include <windows.h>
 #include <psapi.h>
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <optional>
@@ -107,6 +108,7 @@ TEST(SessionTest, FreezesAndCoversTheScreenOnTopCopiesExactlyAndGivesEverythingB
     AppSettings.CaptureCursor = withCursor;
     RECT rect = {};
     bool onTop = false, secondRefused = false, open = false;
+    long long ownListed = -1;
     std::string shown;
     std::unique_ptr<Canvas> frozen;
     auto pixel = [] { return Canvas::Of(UniqueBitmap(CaptureScreen(false)).get())->At(200, 150); };
@@ -122,6 +124,11 @@ TEST(SessionTest, FreezesAndCoversTheScreenOnTopCopiesExactlyAndGivesEverythingB
                  const HWND overlay = Overlay();
                  StartCapture();
                  secondRefused = Overlay() == overlay && Running() == session;
+                 // A click on Snapwren's own window (a progress window) picks what lies under it.
+                 ownListed = std::count_if(session->State.Windows.begin(),
+                                           session->State.Windows.end(), [&](const RECT& r) {
+                                             return r.left == 200 && r.top == 150;
+                                           });
                  if (!withCursor) PostQuitMessage(7);
                },
                [&] {
@@ -142,6 +149,7 @@ TEST(SessionTest, FreezesAndCoversTheScreenOnTopCopiesExactlyAndGivesEverythingB
     EXPECT_EQ(Str(rect), Str({origin.x, origin.y, origin.x + screen.cx, origin.y + screen.cy}));
     EXPECT_TRUE(onTop);
     EXPECT_TRUE(secondRefused);
+    EXPECT_EQ(ownListed, 0) << "Snapwren's own window is no click target";
     EXPECT_EQ(shown, "210,160,810,560");
     EXPECT_FALSE(Overlay()) << "the session is over";
     ASSERT_TRUE(frozen->width == screen.cx && frozen->height == screen.cy);

@@ -102,7 +102,11 @@ TEST_F(EditorTest, EachGestureLeavesTheEditorAsARuleSays) {
       // Numbers count the placed ones: undone, the next click takes the number again.
       {select + L"Number, click 150 150, click 200 150, click 250 150, ctrl+Z, click 300 200, "
        L"ctrl+Y", sel + L"number [412,312] | number 150,150 w24 1 | number 200,150 w24 2 | "
-       L"number 300,200 w24 3"}};
+       L"number 300,200 w24 3"},
+      // Only numbers count: a stroke and a mosaic before it leave the first number 1.
+      {select + L"Line, drag 120 120 200 120, Mosaic, drag 150 150 182 166, Number, click 300 200",
+       sel + L"number [412,312] | line 120,120 200,120 w3 | mosaic 150,150 182,166 w16 | "
+       L"number 300,200 w24 1"}};
   for (const auto& c : cases) {
     OpenOverlay(false);
     State().Windows = {{200, 150, 500, 400}, {100, 100, 700, 600}, {-50, 800, 300, 1000}};

@@ -18,7 +18,7 @@ TEST(EditorRuleTest, DragsMoveTheirOwnEdgesButtonsHandlesAndLabelsSitAndAnswerAs
   // counts (here 1280 x 1024, or 1024 high from 200 down).
   const RECT o = {100, 100, 400, 300}, off = {-500, -300, -200, -100};
   static const RECT full = {0, 0, 1920, 1080}, small = {0, 0, 1280, 1024},
-                    low = {0, 200, 1280, 1224};
+                    low = {0, 200, 1280, 1224}, right = {1920, 0, 3200, 1024};
   const struct { RECT selection; Id button; const char* rect; UINT dpi = 96; RECT monitor = full; }
       cases[] = {
       {o, Id::Pen, "412,100,440,128"}, {o, Id::Undo, "412,250,440,278"},
@@ -40,6 +40,9 @@ TEST(EditorRuleTest, DragsMoveTheirOwnEdgesButtonsHandlesAndLabelsSitAndAnswerAs
       {{1000, 100, 1250, 400}, Id::Pen, "960,192,988,220", 96, small},
       {{380, 800, 780, 1000}, Id::Copy, "662,760,690,788", 96, small},
       {{100, 220, 400, 1200}, Id::Copy, "282,1168,310,1196", 96, low},
+      // A monitor right of another flips at its own right edge.
+      {{2800, 100, 3160, 400}, Id::Pen, "3172,192,3200,220", 96, right},
+      {{2800, 100, 3161, 400}, Id::Pen, "2760,192,2788,220", 96, right},
       // The second column beside the first, away from the selection.
       {o, Id::Mosaic, "442,100,470,128"}, {o, Id::Number, "442,130,470,158"},
       {{1500, 100, 1881, 400}, Id::Number, "1430,222,1458,250"},
