@@ -26,3 +26,7 @@ State* WindowState(HWND hwnd, UINT message, LPARAM lParam) noexcept {
   }
   return reinterpret_cast<State*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
 }
+
+// This thread's top-level window of the class, or null: Snapwren's windows of which at most one
+// is open are found this way, not by a variable that could outlive them.
+HWND FindThreadWindow(const wchar_t* className);

@@ -7,6 +7,7 @@
 #include "app/app.h"
 #include "app/dpi.h"
 #include "app/notifier.h"
+#include "app/window_proc.h"
 #include "capture/screen_capture.h"
 #include "capture/window_list.h"
 #include "overlay/session.h"
@@ -56,25 +57,12 @@ std::optional<int> RunSessionLoop(const CaptureSession& session, HWND overlay) {
   return quitCode;
 }
 
-BOOL CALLBACK FindOverlay(HWND hwnd, LPARAM found) {
-  wchar_t name[64] = {};
-  if (GetClassNameW(hwnd, name, 64) && std::wcscmp(name, kOverlayClass) == 0) {
-    *reinterpret_cast<bool*>(found) = true;
-    return FALSE;
-  }
-  return TRUE;
-}
-
 }  // namespace
 
 // Between the screen's capture and the overlay's creation, and after the overlay is gone,
 // nothing dispatches a message: a second StartCapture can only come from a message that the
 // open overlay's loop dispatched.
-bool SessionRunning() {
-  bool found = false;
-  EnumThreadWindows(GetCurrentThreadId(), FindOverlay, reinterpret_cast<LPARAM>(&found));
-  return found;
-}
+bool SessionRunning() { return FindThreadWindow(kOverlayClass) != nullptr; }
 
 void RunOverlay(HINSTANCE instance, CaptureSession& session) {
   OverlayState& state = session.State;

@@ -3,6 +3,8 @@
 #include <dwmapi.h>
 #include <windowsx.h>
 
+#include <memory>
+
 #include "app/app.h"
 #include "app/dpi.h"
 #include "app/gdiplus_handles.h"
@@ -31,19 +33,16 @@ constexpr DWORD kDarkTitleBarAttribute = 20;
 
 constexpr int kFontHeight = 15;  // at 96 DPI
 
-// What the open window owns. Everything but the handle is rebuilt on every opening, from
-// AppSettings, so a closed window leaves nothing behind but the class.
+// What the open window owns, made from AppSettings at every opening and gone with the window.
 struct SettingsWindowState {
   UniqueFont normalFont;
   UniqueFont boldFont;
   UniqueBrush surfaceBrush;
   HWND languageList = nullptr;
   SettingsView view;
+  // Set once the window has taken it over, in WM_NCCREATE; it deletes it in WM_NCDESTROY.
+  bool adopted = false;
 };
-
-HWND g_settingsWnd = nullptr;
-bool g_settingsClassRegistered = false;
-SettingsWindowState g_settingsState;
 
 HFONT CreateSettingsFont(int weight, UINT dpi) {
   return CreateFontW(Scale(kFontHeight, dpi), 0, 0, 0, weight, FALSE, FALSE, FALSE,
@@ -51,7 +50,9 @@ HFONT CreateSettingsFont(int weight, UINT dpi) {
                      DEFAULT_PITCH, kUiFontFamily);
 }
 
-SettingsFonts Fonts() { return {g_settingsState.normalFont.get(), g_settingsState.boldFont.get()}; }
+SettingsFonts Fonts(const SettingsWindowState& state) {
+  return {state.normalFont.get(), state.boldFont.get()};
+}
 
 void Repaint(HWND hwnd) { InvalidateRect(hwnd, nullptr, FALSE); }
 
@@ -66,8 +67,7 @@ void TrackMouseLeave(HWND hwnd) {
 POINT PointFrom(LPARAM lParam) { return {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)}; }
 
 // Fonts and the language list's place and font for the window's DPI.
-void ApplyDpi(UINT dpi) {
-  SettingsWindowState& state = g_settingsState;
+void ApplyDpi(SettingsWindowState& state, UINT dpi) {
   state.view.dpi = dpi;
   state.normalFont.reset(CreateSettingsFont(FW_NORMAL, dpi));
   state.boldFont.reset(CreateSettingsFont(FW_SEMIBOLD, dpi));
@@ -92,33 +92,26 @@ HWND CreateLanguageList(HWND hwnd, int selection) {
   return list;
 }
 
-void OnSettingsCreate(HWND hwnd) {
-  g_settingsWnd = hwnd;
-  g_settingsState = SettingsWindowState{};
-  g_settingsState.surfaceBrush.reset(CreateSolidBrush(kSettingsSurface));
+void OnSettingsCreate(HWND hwnd, SettingsWindowState& state) {
+  state.surfaceBrush.reset(CreateSolidBrush(kSettingsSurface));
 
   const BOOL dark = TRUE;
   DwmSetWindowAttribute(hwnd, kDarkTitleBarAttribute, &dark, sizeof dark);
 
-  SettingsView& view = g_settingsState.view;
+  SettingsView& view = state.view;
   view = SettingsView{};
   view.autoCopyLink = AppSettings.AutoCopyLink;
   view.captureCursor = AppSettings.CaptureCursor;
   view.hotkey = {AppSettings.Modifiers, AppSettings.Key, false};
   view.page = kGeneralPage;
 
-  g_settingsState.languageList = CreateLanguageList(hwnd, AppSettings.Language);
-  ApplyDpi(DpiForWindow(hwnd));
-  ShowWindow(g_settingsState.languageList, SW_SHOW);
+  state.languageList = CreateLanguageList(hwnd, AppSettings.Language);
+  ApplyDpi(state, DpiForWindow(hwnd));
+  ShowWindow(state.languageList, SW_SHOW);
   TrackMouseLeave(hwnd);
 }
 
-void OnSettingsDestroy() {
-  g_settingsState = SettingsWindowState{};
-  g_settingsWnd = nullptr;
-}
-
-void OnSettingsPaint(HWND hwnd) {
+void OnSettingsPaint(HWND hwnd, const SettingsWindowState& state) {
   PaintDc paint(hwnd);
   RECT client = {};
   GetClientRect(hwnd, &client);
@@ -129,16 +122,16 @@ void OnSettingsPaint(HWND hwnd) {
   UniqueBitmap bitmap(CreateCompatibleBitmap(paint.get(), width, height));
   UniqueMemoryDc memory(CreateCompatibleDC(paint.get()));
   if (!bitmap || !memory) {
-    PaintSettings(paint.get(), client, g_settingsState.view, Fonts());
+    PaintSettings(paint.get(), client, state.view, Fonts(state));
     return;
   }
   SelectGuard selectBitmap(memory.get(), bitmap.get());
-  PaintSettings(memory.get(), client, g_settingsState.view, Fonts());
+  PaintSettings(memory.get(), client, state.view, Fonts(state));
   BitBlt(paint.get(), 0, 0, width, height, memory.get(), 0, 0, SRCCOPY);
 }
 
-void OnSettingsKey(HWND hwnd, WPARAM key, bool up) {
-  HotkeyEdit& hotkey = g_settingsState.view.hotkey;
+void OnSettingsKey(HWND hwnd, SettingsWindowState& state, WPARAM key, bool up) {
+  HotkeyEdit& hotkey = state.view.hotkey;
   const auto virtualKey = static_cast<UINT>(key);
   const bool changed = up ? HandleRecordingKeyUp(hotkey, virtualKey, HeldModifiers())
                           : HandleRecordingKey(hotkey, virtualKey, HeldModifiers());
@@ -147,41 +140,40 @@ void OnSettingsKey(HWND hwnd, WPARAM key, bool up) {
 
 // Moved to a monitor of another DPI: everything is drawn again at the new size, in the
 // rectangle Windows suggests for it.
-void OnSettingsDpiChanged(HWND hwnd, WPARAM wParam, LPARAM lParam) {
-  ApplyDpi(LOWORD(wParam));
+void OnSettingsDpiChanged(HWND hwnd, SettingsWindowState& state, WPARAM wParam, LPARAM lParam) {
+  ApplyDpi(state, LOWORD(wParam));
   const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
   SetWindowPos(hwnd, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
                suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
   Repaint(hwnd);
 }
 
-LRESULT OnLanguageListColor(HDC hdc) {
+LRESULT OnLanguageListColor(const SettingsWindowState& state, HDC hdc) {
   SetTextColor(hdc, kSettingsText);
   SetBkColor(hdc, kSettingsSurface);
-  return reinterpret_cast<LRESULT>(g_settingsState.surfaceBrush.get());
+  return reinterpret_cast<LRESULT>(state.surfaceBrush.get());
 }
 
-void OnSettingsMouseMove(HWND hwnd, LPARAM lParam) {
-  g_settingsState.view.hover = PointFrom(lParam);
+void OnSettingsMouseMove(HWND hwnd, SettingsWindowState& state, LPARAM lParam) {
+  state.view.hover = PointFrom(lParam);
   Repaint(hwnd);
   TrackMouseLeave(hwnd);
 }
 
-void OnSettingsMouseLeave(HWND hwnd) {
-  g_settingsState.view.hover = {-1, -1};
+void OnSettingsMouseLeave(HWND hwnd, SettingsWindowState& state) {
+  state.view.hover = {-1, -1};
   Repaint(hwnd);
 }
 
-void ApplyAndSave(HWND hwnd) {
-  SettingsView& view = g_settingsState.view;
+void ApplyAndSave(HWND hwnd, SettingsWindowState& state) {
+  SettingsView& view = state.view;
   view.hotkey.recording = false;
   AppSettings.AutoCopyLink = view.autoCopyLink;
   AppSettings.CaptureCursor = view.captureCursor;
   // -1 when nothing is selected; any non-zero number means English. Without a list (its
   // creation failed) the language stays as it was rather than falling back to German.
-  if (g_settingsState.languageList) {
-    AppSettings.Language =
-        static_cast<int>(SendMessageW(g_settingsState.languageList, CB_GETCURSEL, 0, 0));
+  if (state.languageList) {
+    AppSettings.Language = static_cast<int>(SendMessageW(state.languageList, CB_GETCURSEL, 0, 0));
   }
   AppSettings.Modifiers = view.hotkey.modifiers;
   AppSettings.Key = view.hotkey.key;
@@ -193,27 +185,27 @@ void ApplyAndSave(HWND hwnd) {
   DestroyWindow(hwnd);
 }
 
-void ShowPage(HWND hwnd, int page) {
-  SettingsView& view = g_settingsState.view;
+void ShowPage(HWND hwnd, SettingsWindowState& state, int page) {
+  SettingsView& view = state.view;
   if (view.page == page) return;
   view.page = page;
   if (page == kGeneralPage) {
     view.hotkey.recording = false;
-    ShowWindow(g_settingsState.languageList, SW_SHOW);
+    ShowWindow(state.languageList, SW_SHOW);
   } else {
-    ShowWindow(g_settingsState.languageList, SW_HIDE);
+    ShowWindow(state.languageList, SW_HIDE);
   }
   Repaint(hwnd);
 }
 
-void OnSettingsClick(HWND hwnd, LPARAM lParam) {
-  SettingsView& view = g_settingsState.view;
+void OnSettingsClick(HWND hwnd, SettingsWindowState& state, LPARAM lParam) {
+  SettingsView& view = state.view;
   switch (SettingsHitTest(PointFrom(lParam), view.page, view.dpi)) {
     case SettingsElement::GeneralTab:
-      ShowPage(hwnd, kGeneralPage);
+      ShowPage(hwnd, state, kGeneralPage);
       break;
     case SettingsElement::HotkeysTab:
-      ShowPage(hwnd, kHotkeysPage);
+      ShowPage(hwnd, state, kHotkeysPage);
       break;
     case SettingsElement::AutoCopyRow:
       view.autoCopyLink = !view.autoCopyLink;
@@ -230,7 +222,7 @@ void OnSettingsClick(HWND hwnd, LPARAM lParam) {
       Repaint(hwnd);
       break;
     case SettingsElement::SaveButton:
-      ApplyAndSave(hwnd);
+      ApplyAndSave(hwnd, state);
       break;
     case SettingsElement::CancelButton:
       DestroyWindow(hwnd);
@@ -256,14 +248,13 @@ void RegisterSettingsClass() {
 }  // namespace
 
 void ShowSettingsWindow(HWND owner) {
-  if (g_settingsWnd && IsWindow(g_settingsWnd)) {
-    SetForegroundWindow(g_settingsWnd);
+  if (const HWND open = FindThreadWindow(kSettingsClass)) {
+    SetForegroundWindow(open);
     return;
   }
-  if (!g_settingsClassRegistered) {
-    RegisterSettingsClass();
-    g_settingsClassRegistered = true;
-  }
+  // A second registration fails and changes nothing.
+  RegisterSettingsClass();
+  auto state = std::make_unique<SettingsWindowState>();
 
   // Centred on the primary monitor, at its DPI.
   const UINT dpi = DpiForMonitor(MonitorFromPoint({0, 0}, MONITOR_DEFAULTTOPRIMARY));
@@ -272,7 +263,8 @@ void ShowSettingsWindow(HWND owner) {
   HWND hwnd = CreateWindowExW(WS_EX_DLGMODALFRAME, kSettingsClass, GetLabel("settings"),
                               kWindowStyle, rect.left, rect.top, rect.right - rect.left,
                               rect.bottom - rect.top, owner, nullptr, GetModuleHandleW(nullptr),
-                              nullptr);
+                              state.get());
+  if (state->adopted) static_cast<void>(state.release());
   if (!hwnd) return;
   if (g_appIcon) {
     SendMessageW(hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(g_appIcon));
@@ -283,42 +275,57 @@ void ShowSettingsWindow(HWND owner) {
   SetForegroundWindow(hwnd);
 }
 
+namespace {
+
+LRESULT HandleSettingsMessage(HWND hwnd, SettingsWindowState& state, UINT message,
+                              WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_NCCREATE:
+      state.adopted = true;
+      return DefWindowProcW(hwnd, message, wParam, lParam);
+    case WM_NCDESTROY:
+      SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+      delete &state;
+      return 0;
+    case WM_CREATE:
+      OnSettingsCreate(hwnd, state);
+      return 0;
+    case WM_PAINT:
+      OnSettingsPaint(hwnd, state);
+      return 0;
+    case WM_KEYDOWN:
+      // Outside recording keys do nothing: the window has no keyboard navigation.
+      OnSettingsKey(hwnd, state, wParam, false);
+      return 0;
+    case WM_KEYUP:
+      OnSettingsKey(hwnd, state, wParam, true);
+      return 0;
+    case WM_DPICHANGED:
+      OnSettingsDpiChanged(hwnd, state, wParam, lParam);
+      return 0;
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORLISTBOX:
+      return OnLanguageListColor(state, reinterpret_cast<HDC>(wParam));
+    case WM_MOUSEMOVE:
+      OnSettingsMouseMove(hwnd, state, lParam);
+      return 0;
+    case WM_LBUTTONDOWN:
+      OnSettingsClick(hwnd, state, lParam);
+      return 0;
+    case WM_MOUSELEAVE:
+      OnSettingsMouseLeave(hwnd, state);
+      return 0;
+    default:
+      return DefWindowProcW(hwnd, message, wParam, lParam);
+  }
+}
+
+}  // namespace
+
 LRESULT CALLBACK SettingsWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
   return Guarded([&]() -> LRESULT {
-    switch (message) {
-      case WM_CREATE:
-        OnSettingsCreate(hwnd);
-        return 0;
-      case WM_DESTROY:
-        OnSettingsDestroy();
-        return 0;
-      case WM_PAINT:
-        OnSettingsPaint(hwnd);
-        return 0;
-      case WM_KEYDOWN:
-        // Outside recording keys do nothing: the window has no keyboard navigation.
-        OnSettingsKey(hwnd, wParam, false);
-        return 0;
-      case WM_KEYUP:
-        OnSettingsKey(hwnd, wParam, true);
-        return 0;
-      case WM_DPICHANGED:
-        OnSettingsDpiChanged(hwnd, wParam, lParam);
-        return 0;
-      case WM_CTLCOLOREDIT:
-      case WM_CTLCOLORLISTBOX:
-        return OnLanguageListColor(reinterpret_cast<HDC>(wParam));
-      case WM_MOUSEMOVE:
-        OnSettingsMouseMove(hwnd, lParam);
-        return 0;
-      case WM_LBUTTONDOWN:
-        OnSettingsClick(hwnd, lParam);
-        return 0;
-      case WM_MOUSELEAVE:
-        OnSettingsMouseLeave(hwnd);
-        return 0;
-      default:
-        return DefWindowProcW(hwnd, message, wParam, lParam);
-    }
+    SettingsWindowState* state = WindowState<SettingsWindowState>(hwnd, message, lParam);
+    if (!state) return DefWindowProcW(hwnd, message, wParam, lParam);
+    return HandleSettingsMessage(hwnd, *state, message, wParam, lParam);
   });
 }
