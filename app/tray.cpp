@@ -9,7 +9,7 @@
 #include "settings/settings.h"
 #include "settings/settings_window.h"
 #include "update/update_check.h"
-#include "update/update_download.h"
+#include "update/update_prompt.h"
 #include "upload/upload_worker.h"
 
 NOTIFYICONDATAW g_trayIconData = {};
@@ -82,17 +82,7 @@ void OnUpdateAvailable(HWND hwnd, LPARAM lParam) {
   delete info;
 }
 
-void CheckForUpdatesNow(HWND hwnd) {
-  const UpdateInfo info = CheckForUpdate();
-  if (info.available) {
-    ShowUpdatePrompt(hwnd, info);
-  } else if (!info.error.empty()) {
-    MessageBoxW(hwnd, info.error.c_str(), L"Update-Fehler", MB_ICONWARNING);
-  } else {
-    MessageBoxW(hwnd, L"Du hast bereits die neueste Version!", L"Kein Update",
-                MB_ICONINFORMATION);
-  }
-}
+void CheckForUpdatesNow(HWND hwnd) { ReportUpdateCheck(hwnd, CheckForUpdate()); }
 
 void RunMenuCommand(HWND hwnd, UINT command) {
   switch (command) {
@@ -175,20 +165,6 @@ void ShowTrayMenu(HWND hwnd) {
   PostMessageW(owner, WM_NULL, 0, 0);
   menu.reset();
   RunMenuCommand(hwnd, command);
-}
-
-std::wstring BuildUpdatePrompt(const UpdateInfo& info) {
-  std::wstring text = L"Neue Version verfügbar: " + info.version + L"\n\nJetzt herunterladen?";
-  if (!info.changelog.empty()) text += L"\n\nÄnderungen:\n" + info.changelog;
-  return text;
-}
-
-void ShowUpdatePrompt(HWND owner, const UpdateInfo& info) {
-  const std::wstring text = BuildUpdatePrompt(info);
-  if (MessageBoxW(owner, text.c_str(), L"Update verfügbar", MB_YESNO | MB_ICONINFORMATION) ==
-      IDYES) {
-    DownloadAndInstallUpdate(info, owner);
-  }
 }
 
 void ReAddTrayIcon() { Shell_NotifyIconW(NIM_ADD, &g_trayIconData); }

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "app/https.h"
-#include "app/tray.h"
+#include "app/messages.h"
 #include "build_config.h"
 #include "update/json_string.h"
 #include "update/update_signature.h"
