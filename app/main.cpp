@@ -40,18 +40,6 @@ bool RegisterTrayClass() {
   return RegisterClassExW(&windowClass) != 0;
 }
 
-void StartUpdateCheck() {
-  // The thread owns the cell from here on. If it cannot start, Snapwren runs on without the
-  // background check; the menu's check still works.
-  HWND* cell = new HWND(g_trayWnd);
-  HANDLE thread = CreateThread(nullptr, 0, UpdateCheckThread, cell, 0, nullptr);
-  if (thread) {
-    CloseHandle(thread);
-  } else {
-    delete cell;
-  }
-}
-
 int RunMessageLoop() {
   MSG message{};
   while (GetMessageW(&message, nullptr, 0, 0) > 0) {
@@ -104,7 +92,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     return 1;
   }
   CreateOwnerWindow(g_instance);
-  StartUpdateCheck();
+  StartUpdateCheck(g_trayWnd, false);
 
   const int exitCode = RunMessageLoop();
   // "Beenden" and a started update end the loop without destroying the tray window.

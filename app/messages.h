@@ -9,7 +9,8 @@
 constexpr UINT WM_TRAYICON = WM_USER + 1;
 // Posted to the tray window by the settings window's Save.
 constexpr UINT WM_SETTINGS_CHANGED = WM_USER + 2;
-// Posted to the tray window by the start-up update check; lParam is an UpdateInfo it then owns.
+// Posted to the tray window by an update check, whatever its outcome; lParam is an UpdateInfo
+// that the tray window then owns.
 constexpr UINT WM_UPDATE_AVAILABLE = WM_USER + 100;
 // Posted by an upload's worker to its progress window, or to the tray window when there is
 // none; lParam is an UploadOutcome that the receiver then owns.

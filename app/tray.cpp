@@ -9,7 +9,6 @@
 #include "settings/settings.h"
 #include "settings/settings_window.h"
 #include "update/update_check.h"
-#include "update/update_prompt.h"
 #include "upload/upload_worker.h"
 
 NOTIFYICONDATAW g_trayIconData = {};
@@ -74,16 +73,6 @@ void OnSettingsChanged(HWND hwnd) {
   }
 }
 
-void OnUpdateAvailable(HWND hwnd, LPARAM lParam) {
-  // The checking thread hands the record over with the message; it is ours to free.
-  UpdateInfo* info = reinterpret_cast<UpdateInfo*>(lParam);
-  if (!info) return;
-  if (info->available) ShowUpdatePrompt(hwnd, *info);
-  delete info;
-}
-
-void CheckForUpdatesNow(HWND hwnd) { ReportUpdateCheck(hwnd, CheckForUpdate()); }
-
 void RunMenuCommand(HWND hwnd, UINT command) {
   switch (command) {
     case IDM_CAPTURE:
@@ -96,7 +85,7 @@ void RunMenuCommand(HWND hwnd, UINT command) {
       ShowSettingsWindow(hwnd);
       break;
     case IDM_CHECK_UPDATES:
-      CheckForUpdatesNow(hwnd);
+      StartUpdateCheck(hwnd, true);
       break;
     default:
       break;
@@ -132,7 +121,7 @@ LRESULT CALLBACK TrayWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
         OnSettingsChanged(hwnd);
         return 0;
       case WM_UPDATE_AVAILABLE:
-        OnUpdateAvailable(hwnd, lParam);
+        OnUpdateCheckOutcome(hwnd, lParam);
         return 0;
       case WM_UPLOAD_SUCCEEDED:
       case WM_UPLOAD_FAILED:
