@@ -10,6 +10,7 @@
 #include "overlay/overlay_window.h"
 #include "resources/resource.h"
 #include "settings/settings.h"
+#include "update/download_window.h"
 #include "update/update_check.h"
 
 namespace {
@@ -95,6 +96,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   StartUpdateCheck(g_trayWnd, false);
 
   const int exitCode = RunMessageLoop();
+  // A download that runs has to leave no half an installer behind.
+  CancelUpdateDownload();
   // "Beenden" and a started update end the loop without destroying the tray window.
   RemoveTrayIcon();
 

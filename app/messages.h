@@ -16,6 +16,11 @@ constexpr UINT WM_UPDATE_AVAILABLE = WM_USER + 100;
 // none; lParam is an UploadOutcome that the receiver then owns.
 constexpr UINT WM_UPLOAD_SUCCEEDED = WM_USER + 101;
 constexpr UINT WM_UPLOAD_FAILED = WM_USER + 102;
+// Posted by the installer's download worker to its progress window: more bytes have arrived
+// (no parameters; the window reads the counts from the download), and the outcome, whose lParam
+// is a DownloadOutcome that the window then owns.
+constexpr UINT WM_UPDATE_DOWNLOAD_PROGRESS = WM_USER + 103;
+constexpr UINT WM_UPDATE_DOWNLOADED = WM_USER + 104;
 
 // Timer ids belong to their window, so the progress window's and the overlay's may repeat.
 constexpr UINT_PTR IDT_SPINNER = 998;

@@ -1,7 +1,7 @@
 #include "update/update_prompt.h"
 
 #include "update/update_check.h"
-#include "update/update_download.h"
+#include "update/download_window.h"
 
 std::wstring BuildUpdatePrompt(const UpdateInfo& info) {
   std::wstring text = L"Neue Version verfügbar: " + info.version + L"\n\nJetzt herunterladen?";
