@@ -132,3 +132,55 @@ def test_the_menus_check_and_failed_downloads_say_what_went_wrong(desktop, serve
     # WinHTTP connects only when the request is sent, so a missing server fails there.
     server.stop()
     answer("Update-Fehler", "Request senden fehlgeschlagen")
+
+
+def test_the_tray_answers_during_a_slow_check_and_download_and_abbrechen_or_quitting_ends_it(
+        desktop, server, downloads, installer):
+    server.routes[PATH] = (200, installer)
+    server.version_json("1.0.0")
+    half = len(installer) // 2
+    server.holds = {"/version.json": 0, PATH: half}
+    app = desktop.start_snapwren()
+    icon = desktop.tray_icon()
+    # The start-up check is still on its way: the menu's check joins it, and so hears its outcome.
+    app.choose(icon, 2)
+    overlay = app.capture()
+    desktop.key("Escape")
+    app.closed(overlay)
+    server.released.set()
+    desktop.answer(box(desktop, app, "Kein Update"), IDOK)
+    assert no_box(desktop, app) and server.paths() == ["/version.json"]
+
+    del server.holds["/version.json"]
+    server.released.clear()
+    server.version_json("1.2.0", URL, installer=installer)
+    app.choose(icon, 2)
+    desktop.answer(box(desktop, app, "Update verfügbar"), IDYES)
+    window = desktop.window(10, cls="SnapwrenDownload", visible=True)
+    assert (window["rect"], window["title"], window["pid"]) == ([1230, 710, 1580, 850], "Snapwren",
+                                                               app.pid)
+    mb = lambda n: f"{n * 10 // 2**20 // 10},{n * 10 // 2**20 % 10} MB"  # noqa: E731
+    shown = f"Update wird heruntergeladen: {mb(half)} von {mb(len(installer))}"
+    poll(lambda: {c["class"]: c["title"] for c in desktop.tool("children", window["hwnd"])} ==
+         {"Static": shown, "Button": "Abbrechen"}, 10, shown)
+    left, top = window["client"]
+    shot = desktop.screenshot("downloading")
+    pink = lambda rgb: rgb[0] > 200 and rgb[0] - rgb[2] > 20  # noqa: E731
+    bar = lambda x0, x1: shot.count((left + x0, top + 55, left + x1, top + 56), pink)  # noqa: E731
+    assert (bar(25, 120), bar(250, 320)) == (95, 0), "the bar half full"
+    overlay = app.capture()
+    desktop.key("Escape")
+    app.closed(overlay)
+    assert [f.name for f in downloads.iterdir()] == ["Snapwren_Update.exe.part"]
+    desktop.answer(window, IDCANCEL)
+    poll(lambda: not list(downloads.iterdir()), 10, "the partial file to go")
+    server.released.set()
+    assert no_box(desktop, app) and not list(downloads.iterdir()) and app.popen.poll() is None
+
+    server.released.clear()
+    app.choose(icon, 2)
+    desktop.answer(box(desktop, app, "Update verfügbar"), IDYES)
+    poll(lambda: list(downloads.iterdir()), 10, "the partial file")
+    app.choose(icon, 3)
+    assert app.popen.wait(15) == 0
+    poll(lambda: not list(downloads.iterdir()), 10, "the partial file to go")
