@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <utility>
 
 #include "app/app.h"
 #include "app/dpi.h"
@@ -107,11 +108,13 @@ void Layout(DownloadWindow& window) {
              Scale(kButtonHeight, dpi), TRUE);
 }
 
+// The old font is deleted only once no child uses it any more.
 void ApplyFont(DownloadWindow& window, UINT dpi) {
-  window.font = CreateMessageFont(dpi);
+  UniqueFont font = CreateMessageFont(dpi);
   for (HWND child : {window.text, window.button}) {
-    SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(window.font.get()), TRUE);
+    SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), TRUE);
   }
+  window.font = std::move(font);
 }
 
 void ShowProgress(DownloadWindow& window) {
