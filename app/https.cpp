@@ -30,16 +30,6 @@ DWORD QueryStatusCode(HINTERNET request) {
   return status;
 }
 
-std::optional<uint64_t> QueryContentLength(HINTERNET request) {
-  wchar_t value[32] = {};
-  DWORD size = sizeof value;
-  if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX,
-                           value, &size, WINHTTP_NO_HEADER_INDEX)) {
-    return std::nullopt;
-  }
-  return ParseContentLength(value);
-}
-
 HttpsExchange Failed(HttpsExchange exchange, HttpsStep step, DWORD error = 0) {
   exchange.failed = step;
   exchange.error = error;
@@ -118,7 +108,7 @@ const wchar_t* FailureText(HttpsStep step, const HttpsTexts& texts) {
 }
 
 BodyEnd ReadBody(HINTERNET request, uint64_t limit, const BodySink& sink) {
-  const std::optional<uint64_t> announced = QueryContentLength(request);
+  const std::optional<uint64_t> announced = ResponseContentLength(request);
   uint64_t total = 0;
   std::vector<BYTE> chunk;
   for (;;) {
@@ -146,6 +136,16 @@ BodyEnd ReadBodyInto(HINTERNET request, std::string& body, uint64_t limit) {
     body.append(reinterpret_cast<const char*>(data), size);
     return true;
   });
+}
+
+std::optional<uint64_t> ResponseContentLength(HINTERNET request) {
+  wchar_t value[32] = {};
+  DWORD size = sizeof value;
+  if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX,
+                           value, &size, WINHTTP_NO_HEADER_INDEX)) {
+    return std::nullopt;
+  }
+  return ParseContentLength(value);
 }
 
 std::optional<uint64_t> ParseContentLength(const std::wstring& value) {

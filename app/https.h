@@ -78,5 +78,7 @@ const wchar_t* FailureText(HttpsStep step, const HttpsTexts& texts);
 // or grows past `limit`.
 BodyEnd ReadBody(HINTERNET request, uint64_t limit, const BodySink& sink);
 BodyEnd ReadBodyInto(HINTERNET request, std::string& body, uint64_t limit);
+// The length that a response announces for its body; nothing when it announces none.
+std::optional<uint64_t> ResponseContentLength(HINTERNET request);
 // A Content-Length header value, or nothing when it is not a plain decimal number.
 std::optional<uint64_t> ParseContentLength(const std::wstring& value);

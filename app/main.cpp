@@ -10,6 +10,7 @@
 #include "overlay/overlay_window.h"
 #include "resources/resource.h"
 #include "settings/settings.h"
+#include "update/download_window.h"
 #include "update/update_check.h"
 
 namespace {
@@ -38,18 +39,6 @@ bool RegisterTrayClass() {
   windowClass.hInstance = g_instance;
   windowClass.lpszClassName = kTrayClass;
   return RegisterClassExW(&windowClass) != 0;
-}
-
-void StartUpdateCheck() {
-  // The thread owns the cell from here on. If it cannot start, Snapwren runs on without the
-  // background check; the menu's check still works.
-  HWND* cell = new HWND(g_trayWnd);
-  HANDLE thread = CreateThread(nullptr, 0, UpdateCheckThread, cell, 0, nullptr);
-  if (thread) {
-    CloseHandle(thread);
-  } else {
-    delete cell;
-  }
 }
 
 int RunMessageLoop() {
@@ -104,9 +93,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     return 1;
   }
   CreateOwnerWindow(g_instance);
-  StartUpdateCheck();
+  StartUpdateCheck(g_trayWnd, false);
 
   const int exitCode = RunMessageLoop();
+  // A download that runs has to leave no half an installer behind.
+  CancelUpdateDownload();
   // "Beenden" and a started update end the loop without destroying the tray window.
   RemoveTrayIcon();
 

@@ -9,12 +9,18 @@
 constexpr UINT WM_TRAYICON = WM_USER + 1;
 // Posted to the tray window by the settings window's Save.
 constexpr UINT WM_SETTINGS_CHANGED = WM_USER + 2;
-// Posted to the tray window by the start-up update check; lParam is an UpdateInfo it then owns.
+// Posted to the tray window by an update check, whatever its outcome; lParam is an UpdateInfo
+// that the tray window then owns.
 constexpr UINT WM_UPDATE_AVAILABLE = WM_USER + 100;
 // Posted by an upload's worker to its progress window, or to the tray window when there is
 // none; lParam is an UploadOutcome that the receiver then owns.
 constexpr UINT WM_UPLOAD_SUCCEEDED = WM_USER + 101;
 constexpr UINT WM_UPLOAD_FAILED = WM_USER + 102;
+// Posted by the installer's download worker to its progress window: more bytes have arrived
+// (no parameters; the window reads the counts from the download), and the outcome, whose lParam
+// is a DownloadOutcome that the window then owns.
+constexpr UINT WM_UPDATE_DOWNLOAD_PROGRESS = WM_USER + 103;
+constexpr UINT WM_UPDATE_DOWNLOADED = WM_USER + 104;
 
 // Timer ids belong to their window, so the progress window's and the overlay's may repeat.
 constexpr UINT_PTR IDT_SPINNER = 998;

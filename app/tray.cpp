@@ -9,7 +9,6 @@
 #include "settings/settings.h"
 #include "settings/settings_window.h"
 #include "update/update_check.h"
-#include "update/update_download.h"
 #include "upload/upload_worker.h"
 
 NOTIFYICONDATAW g_trayIconData = {};
@@ -74,26 +73,6 @@ void OnSettingsChanged(HWND hwnd) {
   }
 }
 
-void OnUpdateAvailable(HWND hwnd, LPARAM lParam) {
-  // The checking thread hands the record over with the message; it is ours to free.
-  UpdateInfo* info = reinterpret_cast<UpdateInfo*>(lParam);
-  if (!info) return;
-  if (info->available) ShowUpdatePrompt(hwnd, *info);
-  delete info;
-}
-
-void CheckForUpdatesNow(HWND hwnd) {
-  const UpdateInfo info = CheckForUpdate();
-  if (info.available) {
-    ShowUpdatePrompt(hwnd, info);
-  } else if (!info.error.empty()) {
-    MessageBoxW(hwnd, info.error.c_str(), L"Update-Fehler", MB_ICONWARNING);
-  } else {
-    MessageBoxW(hwnd, L"Du hast bereits die neueste Version!", L"Kein Update",
-                MB_ICONINFORMATION);
-  }
-}
-
 void RunMenuCommand(HWND hwnd, UINT command) {
   switch (command) {
     case IDM_CAPTURE:
@@ -106,7 +85,7 @@ void RunMenuCommand(HWND hwnd, UINT command) {
       ShowSettingsWindow(hwnd);
       break;
     case IDM_CHECK_UPDATES:
-      CheckForUpdatesNow(hwnd);
+      StartUpdateCheck(hwnd, true);
       break;
     default:
       break;
@@ -142,7 +121,7 @@ LRESULT CALLBACK TrayWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
         OnSettingsChanged(hwnd);
         return 0;
       case WM_UPDATE_AVAILABLE:
-        OnUpdateAvailable(hwnd, lParam);
+        OnUpdateCheckOutcome(hwnd, lParam);
         return 0;
       case WM_UPLOAD_SUCCEEDED:
       case WM_UPLOAD_FAILED:
@@ -175,20 +154,6 @@ void ShowTrayMenu(HWND hwnd) {
   PostMessageW(owner, WM_NULL, 0, 0);
   menu.reset();
   RunMenuCommand(hwnd, command);
-}
-
-std::wstring BuildUpdatePrompt(const UpdateInfo& info) {
-  std::wstring text = L"Neue Version verfügbar: " + info.version + L"\n\nJetzt herunterladen?";
-  if (!info.changelog.empty()) text += L"\n\nÄnderungen:\n" + info.changelog;
-  return text;
-}
-
-void ShowUpdatePrompt(HWND owner, const UpdateInfo& info) {
-  const std::wstring text = BuildUpdatePrompt(info);
-  if (MessageBoxW(owner, text.c_str(), L"Update verfügbar", MB_YESNO | MB_ICONINFORMATION) ==
-      IDYES) {
-    DownloadAndInstallUpdate(info, owner);
-  }
 }
 
 void ReAddTrayIcon() { Shell_NotifyIconW(NIM_ADD, &g_trayIconData); }

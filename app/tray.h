@@ -4,11 +4,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include <string>
-
 #include "app/messages.h"
-
-struct UpdateInfo;
 
 constexpr int HOTKEY_ID = 1;
 
@@ -21,10 +17,6 @@ extern NOTIFYICONDATAW g_trayIconData;
 
 LRESULT CALLBACK TrayWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
 void ShowTrayMenu(HWND hwnd);
-
-std::wstring BuildUpdatePrompt(const UpdateInfo& info);
-// Asks whether to install info's version and, on Yes, downloads and starts it.
-void ShowUpdatePrompt(HWND owner, const UpdateInfo& info);
 
 // g_ownerWnd, which also puts the icon back when the shell restarts: the message-only tray
 // window never sees the shell's broadcast.

@@ -5,9 +5,10 @@
 #include <vector>
 
 #include "app/https.h"
-#include "app/tray.h"
+#include "app/messages.h"
 #include "build_config.h"
 #include "update/json_string.h"
+#include "update/update_prompt.h"
 #include "update/update_signature.h"
 #include "update/version.h"
 
@@ -34,6 +35,13 @@ bool ReadMember(const JsonMembers& members, const char* name, std::string& text)
   text = *found->second;
   return true;
 }
+
+UpdateCheckGuard g_updateCheck;
+
+// Frees the guard however the report ends: a throw must not leave every later check refused.
+struct FinishCheckOnExit {
+  ~FinishCheckOnExit() { g_updateCheck.Finish(); }
+};
 
 }  // namespace
 
@@ -98,18 +106,61 @@ UpdateInfo CheckForUpdate() {
   return ReadUpdateInfo(body, error, kUpdateKey);
 }
 
+bool UpdateCheckGuard::Request(bool byUser) {
+  userAsked_ = userAsked_ || byUser;
+  if (running_) return false;
+  running_ = true;
+  return true;
+}
+
+void UpdateCheckGuard::Finish() {
+  running_ = false;
+  userAsked_ = false;
+}
+
+void StartUpdateCheck(HWND receiver, bool byUser) {
+  if (!g_updateCheck.Request(byUser)) return;
+  auto cell = std::make_unique<HWND>(receiver);
+  const HANDLE thread = CreateThread(nullptr, 0, UpdateCheckThread, cell.get(), 0, nullptr);
+  if (thread) {
+    (void)cell.release();  // the thread owns it from here on
+    CloseHandle(thread);
+    return;
+  }
+  // Without a thread the user who asked still gets the answer, at the cost of waiting for it;
+  // at start-up Snapwren runs on without the check.
+  if (byUser) {
+    UpdateCheckThread(cell.release());
+  } else {
+    g_updateCheck.Finish();
+  }
+}
+
 DWORD WINAPI UpdateCheckThread(LPVOID parameter) {
   std::unique_ptr<HWND> cell(static_cast<HWND*>(parameter));
   try {
-    UpdateInfo info = CheckForUpdate();
-    // At start-up only good news is worth interrupting the user for; failures stay silent.
-    if (!info.available) return 0;
-    auto record = std::make_unique<UpdateInfo>(std::move(info));
+    // Every outcome goes back, so that the UI thread knows the check has ended; what the user
+    // hears of it is decided there.
+    auto record = std::make_unique<UpdateInfo>(CheckForUpdate());
     if (PostMessageW(*cell, WM_UPDATE_AVAILABLE, 0, reinterpret_cast<LPARAM>(record.get()))) {
       (void)record.release();  // the tray window owns it from here on
     }
   } catch (...) {
-    // Out of memory on a background check: nothing to report, Snapwren runs on.
+    // Out of memory on a worker: nothing to report it with, Snapwren runs on.
   }
   return 0;
+}
+
+void OnUpdateCheckOutcome(HWND owner, LPARAM record) {
+  // The checking thread hands the record over with the message; it is ours to free.
+  const std::unique_ptr<UpdateInfo> info(reinterpret_cast<UpdateInfo*>(record));
+  if (!info) return;
+  // Held until the answer is closed, so that asking again meanwhile opens no second answer.
+  const FinishCheckOnExit finish;
+  if (g_updateCheck.UserAsked()) {
+    ReportUpdateCheck(owner, *info);
+  } else if (info->available) {
+    // At start-up only good news is worth interrupting the user for; failures stay silent.
+    ShowUpdatePrompt(owner, *info);
+  }
 }

@@ -27,5 +27,27 @@ std::string FetchVersionJson(std::wstring& error);
 // the signature checked against `publicKeyHex` (the built-in key, or a test's).
 UpdateInfo ReadUpdateInfo(const std::string& body, const std::wstring& fetchError,
                           const std::string& publicKeyHex);
-// Thread procedure of the start-up check; its argument is a heap HWND cell that it frees.
+// One check at a time, with its answer. A request while a check runs joins it: the user who asks
+// then hears its outcome, whoever started it. UI thread only.
+class UpdateCheckGuard {
+ public:
+  // Whether this request starts a check.
+  bool Request(bool byUser);
+  // Whether a user asked for the check that is running.
+  bool UserAsked() const { return userAsked_; }
+  // The outcome has been dealt with: the next request starts a check again.
+  void Finish();
+
+ private:
+  bool running_ = false;
+  bool userAsked_ = false;
+};
+
+// Checks on a worker thread, unless a check runs already, and posts the outcome to `receiver` as
+// WM_UPDATE_AVAILABLE. byUser: the menu's request, whose outcome is reported whatever it is.
+void StartUpdateCheck(HWND receiver, bool byUser);
+// Thread procedure of a check; its argument is a heap HWND cell, the receiver, that it frees.
 DWORD WINAPI UpdateCheckThread(LPVOID parameter);
+// WM_UPDATE_AVAILABLE: takes the posted UpdateInfo and tells the user what they need to hear,
+// with message boxes owned by `owner`.
+void OnUpdateCheckOutcome(HWND owner, LPARAM record);

@@ -1,25 +1,22 @@
 #include "update/update_download.h"
 
 #include <knownfolders.h>
-#include <shellapi.h>
 #include <shlobj.h>
 
+#include <memory>
+
 #include "app/https.h"
-#include "app/win_handles.h"
-#include "update/update_check.h"
-#include "update/update_signature.h"
+#include "app/messages.h"
 
 namespace {
 
 constexpr wchar_t kUserAgent[] = L"Snapwren-Updater/1.0";
 constexpr wchar_t kUpdateFileName[] = L"Snapwren_Update.exe";
-// The download grows under this suffix and takes the installer's name only once complete and
-// verified, so a broken or altered download never leaves something that looks like an installer.
+// A broken, altered or cancelled download never leaves something that looks like an installer.
 constexpr wchar_t kPartialSuffix[] = L".part";
 constexpr DWORD kTimeoutMs = 60000;
 constexpr DWORD kStatusOk = 200;
 
-constexpr wchar_t kErrorTitle[] = L"Update-Fehler";
 constexpr wchar_t kBadUrl[] = L"Ungültige Download-URL";
 constexpr wchar_t kDownloadFailed[] = L"Download fehlgeschlagen";
 constexpr wchar_t kRequestFailed[] = L"Download-Request fehlgeschlagen";
@@ -32,10 +29,6 @@ constexpr HttpsTexts kTexts = {L"Download-Session fehlgeschlagen",
 constexpr wchar_t kCreateFailed[] = L"Konnte Update-Datei nicht erstellen";
 constexpr wchar_t kAltered[] =
     L"Der Download ist beschädigt oder wurde verändert. Das Update wurde nicht gestartet.";
-constexpr wchar_t kStartFailed[] = L"Update konnte nicht gestartet werden";
-constexpr wchar_t kReadyTitle[] = L"Update bereit";
-constexpr wchar_t kReadyText[] =
-    L"Download abgeschlossen!\n\nSnapwren wird jetzt beendet und das Update gestartet.";
 
 // Removes the partial download unless it was handed over under its final name. Declared before
 // the file's owner, so the file is closed by the time it is deleted.
@@ -56,51 +49,11 @@ class PartialFile {
   bool kept_ = false;
 };
 
-// Fetches the installer into `target` once its SHA-256 equals `expected`. Returns the message for
-// the user, empty on success; every handle is closed and a partial file deleted by then.
-std::wstring DownloadInstaller(const std::wstring& url, const Sha256Digest& expected,
-                               const std::wstring& target) {
-  std::optional<HttpsTarget> where = CrackUrl(url);
-  if (!where) return kBadUrl;
-  // The port follows the scheme alone; a port written in the address is not used.
-  where->port = where->secure ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT;
-  HttpsRequest request;
-  request.userAgent = kUserAgent;
-  request.target = std::move(*where);
-  request.timeoutMs = kTimeoutMs;
-  const HttpsExchange exchange = SendHttps(request);
-  if (exchange.failed != HttpsStep::Done) return FailureText(exchange.failed, kTexts);
-  // An error page is not an installer: only a 200 body may be offered to start.
-  if (exchange.status != kStatusOk) return kDownloadFailed;
-
-  PartialFile partial(target + kPartialSuffix);
-  Sha256 hash;
-  uint64_t total = 0;
-  {
-    UniqueFile file(CreateFileW(partial.path().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return kCreateFailed;
-    // Hashed as it is written: the bytes in the file are the bytes that are checked.
-    const BodyEnd end = ReadBody(exchange.request.get(), kNoBodyLimit,
-                                 [&](const BYTE* data, DWORD size) {
-                                   DWORD written = 0;
-                                   total += size;
-                                   return WriteFile(file.get(), data, size, &written, nullptr) &&
-                                          written == size && hash.Add(data, size);
-                                 });
-    // An empty body starts nothing.
-    if (end != BodyEnd::Complete || total == 0) return kDownloadFailed;
-  }
-  const std::optional<Sha256Digest> digest = hash.Finish();
-  if (!digest || *digest != expected) return kAltered;
-
-  // Replaces an older download of the same name, as a fresh download should.
-  if (!MoveFileExW(partial.path().c_str(), target.c_str(),
-                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
-    return kCreateFailed;
-  }
-  partial.keep();
-  return {};
+// The window hears of new bytes through one message at a time: a fast download would otherwise
+// fill its queue faster than it repaints.
+void PostProgress(DownloadJob& job) {
+  if (job.progressPosted.exchange(true)) return;
+  if (!PostMessageW(job.window, WM_UPDATE_DOWNLOAD_PROGRESS, 0, 0)) job.progressPosted = false;
 }
 
 }  // namespace
@@ -127,24 +80,94 @@ std::wstring UpdateTargetPath() {
   return UpdateFileIn(FolderOf(module));
 }
 
-bool DownloadAndInstallUpdate(const UpdateInfo& update, HWND owner) {
-  const std::wstring target = UpdateTargetPath();
-  const std::wstring error = DownloadInstaller(update.url, update.sha256, target);
-  if (!error.empty()) {
-    MessageBoxW(owner, error.c_str(), kErrorTitle, MB_ICONERROR);
-    return false;
+std::wstring PartialPathOf(const std::wstring& target) { return target + kPartialSuffix; }
+
+UniqueFile CreatePartialFile(DownloadJob& job) {
+  const std::lock_guard<std::mutex> lock(job.fileLock);
+  if (job.cancelled) return {};
+  // Shared for deleting, so that a cancel on the UI thread can remove the file while the worker
+  // still holds it, waiting for a silent server.
+  return UniqueFile(CreateFileW(PartialPathOf(job.target).c_str(), GENERIC_WRITE,
+                                FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                nullptr));
+}
+
+void CancelDownload(DownloadJob& job) {
+  const std::lock_guard<std::mutex> lock(job.fileLock);
+  job.cancelled = true;
+  // A file the worker still holds is only marked: it goes when the worker closes it, or when
+  // the process ends, whichever comes first.
+  DeleteFileW(PartialPathOf(job.target).c_str());
+}
+
+std::wstring DownloadInstaller(DownloadJob& job) {
+  std::optional<HttpsTarget> where = CrackUrl(job.url);
+  if (!where) return kBadUrl;
+  // The port follows the scheme alone; a port written in the address is not used.
+  where->port = where->secure ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT;
+  HttpsRequest request;
+  request.userAgent = kUserAgent;
+  request.target = std::move(*where);
+  request.timeoutMs = kTimeoutMs;
+  const HttpsExchange exchange = SendHttps(request);
+  if (exchange.failed != HttpsStep::Done) return FailureText(exchange.failed, kTexts);
+  // An error page is not an installer: only a 200 body may be offered to start.
+  if (exchange.status != kStatusOk) return kDownloadFailed;
+  job.total = ResponseContentLength(exchange.request.get()).value_or(kUnknownSize);
+  PostProgress(job);
+
+  PartialFile partial(PartialPathOf(job.target));
+  Sha256 hash;
+  {
+    const UniqueFile file = CreatePartialFile(job);
+    if (!file) return kCreateFailed;
+    // Hashed as it is written: the bytes in the file are the bytes that are checked.
+    const BodyEnd end = ReadBody(exchange.request.get(), kNoBodyLimit,
+                                 [&](const BYTE* data, DWORD size) {
+                                   if (job.cancelled) return false;
+                                   DWORD written = 0;
+                                   if (!WriteFile(file.get(), data, size, &written, nullptr) ||
+                                       written != size || !hash.Add(data, size)) {
+                                     return false;
+                                   }
+                                   job.received += size;
+                                   PostProgress(job);
+                                   return true;
+                                 });
+    // An empty body starts nothing.
+    if (end != BodyEnd::Complete || job.received == 0) return kDownloadFailed;
   }
-  if (MessageBoxW(owner, kReadyText, kReadyTitle, MB_OKCANCEL | MB_ICONINFORMATION) != IDOK) {
-    return false;  // the installer stays in the Downloads folder for the user
+  const std::optional<Sha256Digest> digest = hash.Finish();
+  if (!digest || *digest != job.sha256) return kAltered;
+
+  const std::lock_guard<std::mutex> lock(job.fileLock);
+  if (job.cancelled) return kDownloadFailed;
+  // Replaces an older download of the same name, as a fresh download should.
+  if (!MoveFileExW(partial.path().c_str(), job.target.c_str(),
+                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
+    return kCreateFailed;
   }
-  // The file may have gone while the question was open (a virus scanner, the user). Quitting
-  // then would leave the user with neither Snapwren nor the new version.
-  const HINSTANCE started =
-      ShellExecuteW(nullptr, L"open", target.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
-  if (reinterpret_cast<INT_PTR>(started) <= 32) {
-    MessageBoxW(owner, kStartFailed, kErrorTitle, MB_ICONERROR);
-    return false;
+  partial.keep();
+  return {};
+}
+
+DWORD WINAPI DownloadWorker(LPVOID parameter) {
+  try {
+    const std::unique_ptr<std::shared_ptr<DownloadJob>> cell(
+        static_cast<std::shared_ptr<DownloadJob>*>(parameter));
+    DownloadJob& job = **cell;
+    auto outcome = std::make_unique<DownloadOutcome>();
+    outcome->downloadId = job.id;
+    outcome->error = DownloadInstaller(job);
+    // A cancelled download has no window left to tell.
+    if (job.cancelled) return 0;
+    // The window owns the outcome once the post succeeds; a failed post leaves it with us.
+    if (PostMessageW(job.window, WM_UPDATE_DOWNLOADED, 0,
+                     reinterpret_cast<LPARAM>(outcome.get()))) {
+      (void)outcome.release();
+    }
+  } catch (...) {
+    // Out of memory on a worker: nothing sensible is left to report it with.
   }
-  PostQuitMessage(0);
-  return true;
+  return 0;
 }

@@ -1,15 +1,53 @@
-// Downloading the installer of a newer version and starting it.
+// Downloading the installer of a newer version, on a worker thread that never touches a window.
 #pragma once
 
 #include <windows.h>
 
+#include <atomic>
+#include <cstdint>
+#include <limits>
+#include <mutex>
 #include <string>
 
-struct UpdateInfo;
+#include "app/win_handles.h"
+#include "update/update_signature.h"
 
-// Downloads the installer that `update` names, checks it against its signed SHA-256 and starts
-// it. True only when the user confirmed and the installer was started; the program then quits.
-bool DownloadAndInstallUpdate(const UpdateInfo& update, HWND owner);
+constexpr uint64_t kUnknownSize = std::numeric_limits<uint64_t>::max();
+
+// One download, shared by the UI thread and its worker. What the worker reads is set before it
+// starts; after that the two meet only in the atomics and under fileLock.
+struct DownloadJob {
+  UINT64 id = 0;
+  std::wstring url;
+  Sha256Digest sha256{};
+  std::wstring target;  // the installer's final path
+  HWND window = nullptr;  // receives the progress and the outcome
+  std::atomic<bool> cancelled{false};
+  std::atomic<uint64_t> received{0};
+  std::atomic<uint64_t> total{kUnknownSize};
+  // A progress message waits in the window's queue: the worker posts no second one meanwhile.
+  std::atomic<bool> progressPosted{false};
+  // Creating and renaming the partial file on the worker against the cancel that deletes it.
+  std::mutex fileLock;
+};
+
+// Posted to the download window as WM_UPDATE_DOWNLOADED; the window owns it from then on.
+struct DownloadOutcome {
+  UINT64 downloadId = 0;
+  std::wstring error;  // what to tell the user; empty when the installer is in place
+};
+
+// The download grows under this name and takes the installer's only once complete and verified.
+std::wstring PartialPathOf(const std::wstring& target);
+// The partial file, opened for the worker; none once the download is cancelled.
+UniqueFile CreatePartialFile(DownloadJob& job);
+// Stops the download for good; its partial file goes, at once or as the worker lets go of it.
+void CancelDownload(DownloadJob& job);
+// Fetches job's installer into job.target once its SHA-256 matches. Returns the message for the
+// user, empty on success; every handle is closed and a partial file deleted by then.
+std::wstring DownloadInstaller(DownloadJob& job);
+// Thread procedure; its argument is a heap std::shared_ptr<DownloadJob> that it frees.
+DWORD WINAPI DownloadWorker(LPVOID parameter);
 
 // Where the installer goes: the Downloads folder, else the folder of Snapwren's own executable.
 std::wstring UpdateTargetPath();

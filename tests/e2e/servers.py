@@ -3,7 +3,9 @@ prefixes trust. POSTs are uploads, answered as `mode` says (or /t/<mode>/upload.
 status-<n>, empty, no-link, limit (1 MiB), huge (2 MiB), stall-head (no answer), stall-body (part
 of one), drop (closed at once), hold (answered once the test allows that upload, as `later` says
 for its number, else ok), with links https://img.example/<n>.png in the order uploads arrive.
-GETs are answered from `routes`: path -> (status, body[, bytes sent before the line drops]).
+GETs are answered from `routes`: path -> (status, body[, bytes sent before the line drops]); a
+path in `holds` (path -> n) is slow: its first n bytes, then one every half second (so that no
+time-out ends it) until `released` is set, then the rest.
 version.json is signed with the test key that the test build trusts, by the release script."""
 
 import http.server
@@ -49,6 +51,7 @@ TEST_KEY = REPO / "tests" / "keys" / "update-test-key.pem"
 class Server:
     def __init__(self, port=443, context=None):
         self.mode, self.routes, self.requests, self.allowed, self.later = "ok", {}, [], 0, {}
+        self.holds = {}
         self.released = threading.Event()
         self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", port), self.handler())
         if not context:
@@ -101,8 +104,20 @@ class Server:
 
             def do_GET(self):
                 self.record(b"")
-                status, body, *cut = server.routes.get(self.path.split("?")[0], (404, b"?"))
-                self.answer(status, body, *cut)
+                path = self.path.split("?")[0]
+                status, body, *cut = server.routes.get(path, (404, b"?"))
+                sent = server.holds.get(path)
+                if sent is None:
+                    return self.answer(status, body, *cut)
+                try:
+                    self.answer(status, body, sent)
+                    while sent < len(body) - 1 and not server.released.wait(0.5):
+                        self.wfile.write(body[sent:sent + 1])
+                        sent += 1
+                    server.released.wait()
+                    self.wfile.write(body[sent:])
+                except (ssl.SSLError, ConnectionError):
+                    pass  # the client gave up first
 
             def do_POST(self):
                 self.record(self.rfile.read(int(self.headers["Content-Length"])))

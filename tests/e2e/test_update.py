@@ -37,6 +37,12 @@ def no_box(desktop, app, seconds=2):
     return not desktop.tool("msgbox", "--pid", app.pid, "--wait", seconds * 1000)
 
 
+def capture_and_close(desktop, app):
+    overlay = app.capture()
+    desktop.key("Escape")
+    app.closed(overlay)
+
+
 def test_offer_no_then_yes_cancel_then_a_newer_download_and_ok(desktop, server, downloads,
                                                                installer):
     server.routes[PATH] = (200, installer)
@@ -89,7 +95,8 @@ def test_the_menus_check_and_failed_downloads_say_what_went_wrong(desktop, serve
         shown = box(desktop, app, caption)
         assert shown["text"] == text
         desktop.answer(shown, IDOK)
-        assert list(downloads.iterdir()) == [] and app.popen.poll() is None
+        assert list(downloads.iterdir()) == []
+    assert app.popen.poll() is None
 
     answer("Update-Fehler", UNVERIFIED)
     server.version_json("1.0.0")
@@ -132,3 +139,54 @@ def test_the_menus_check_and_failed_downloads_say_what_went_wrong(desktop, serve
     # WinHTTP connects only when the request is sent, so a missing server fails there.
     server.stop()
     answer("Update-Fehler", "Request senden fehlgeschlagen")
+
+
+def test_the_tray_answers_during_a_slow_check_and_download_and_abbrechen_or_quitting_ends_it(
+        desktop, server, downloads, installer):
+    server.routes[PATH] = (200, installer)
+    server.version_json("1.0.0")
+    half = len(installer) // 2
+    server.holds = {"/version.json": 0, PATH: half}
+    app = desktop.start_snapwren()
+    icon = desktop.tray_icon()
+    # The start-up check is still on its way: the menu's check joins it, and so hears its outcome.
+    app.choose(icon, 2)
+    capture_and_close(desktop, app)
+    server.released.set()
+    desktop.answer(box(desktop, app, "Kein Update"), IDOK)
+    assert no_box(desktop, app)
+    assert server.paths() == ["/version.json"], "no second check"
+
+    del server.holds["/version.json"]
+    server.released.clear()
+    server.version_json("1.2.0", URL, installer=installer)
+    app.choose(icon, 2)
+    desktop.answer(box(desktop, app, "Update verfügbar"), IDYES)
+    window = desktop.window(10, cls="SnapwrenDownload", visible=True)
+    assert (window["rect"], window["title"], window["pid"]) == ([1230, 710, 1580, 850], "Snapwren",
+                                                               app.pid)
+    mb = lambda n: f"{n * 10 // 2**20 // 10},{n * 10 // 2**20 % 10} MB"  # noqa: E731
+    shown = f"Update wird heruntergeladen: {mb(half)} von {mb(len(installer))}"
+    poll(lambda: {c["class"]: c["title"] for c in desktop.tool("children", window["hwnd"])} ==
+         {"Static": shown, "Button": "Abbrechen"}, 10, shown)
+    left, top = window["client"]
+    pink = lambda rgb: rgb[0] > 200 and rgb[0] - rgb[2] > 20  # noqa: E731
+    bar = lambda shot, x0, x1: shot.count((left + x0, top + 55, left + x1, top + 56), pink)  # noqa
+    desktop.wait_screen("half-downloaded", lambda s: (bar(s, 25, 120), bar(s, 250, 320)) == (95, 0))
+    capture_and_close(desktop, app)
+    assert [f.name for f in downloads.iterdir()] == ["Snapwren_Update.exe.part"]
+    desktop.answer(window, IDCANCEL)
+    # Marked at once; the name goes when the worker lets go of the file, with the next byte.
+    poll(lambda: not list(downloads.iterdir()), 10, "the partial file to go")
+    server.released.set()
+    assert no_box(desktop, app), "nothing starts"
+    assert list(downloads.iterdir()) == []
+    assert app.popen.poll() is None
+
+    server.released.clear()
+    app.choose(icon, 2)
+    desktop.answer(box(desktop, app, "Update verfügbar"), IDYES)
+    poll(lambda: list(downloads.iterdir()), 10, "the partial file")
+    app.choose(icon, 3)  # "Beenden"
+    assert app.popen.wait(15) == 0
+    poll(lambda: not list(downloads.iterdir()), 10, "the partial file to go")

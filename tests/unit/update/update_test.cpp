@@ -1,7 +1,9 @@
 #include "app/https.h"
-#include "app/tray.h"
+#include "update/download_window.h"
 #include "update/json_string.h"
 #include "update/update_check.h"
+#include "update/update_download.h"
+#include "update/update_prompt.h"
 #include "update/update_signature.h"
 #include "update/version.h"
 #include "unit/support.h"
@@ -124,4 +126,46 @@ TEST(UpdateAnswerTest, OnlyASignedObjectWithStringMembersIsOfferedAndLengthsAreP
       {L"0", 0}, {L"9999999999999999999", 9999999999999999999u}, {L"", {}}, {L"+1", {}},
       {L"12 34", {}}, {L"99999999999999999999", {}}};
   for (const auto& c : lengths) EXPECT_EQ(ParseContentLength(c.value), c.length) << c.value;
+}
+
+TEST(UpdateWorkerTest, OneCheckAtATimeWhoseOutcomeTheUserWhoAskedMeanwhileHears) {
+  UpdateCheckGuard guard;
+  EXPECT_TRUE(guard.Request(false));  // at start-up
+  EXPECT_FALSE(guard.UserAsked());
+  EXPECT_FALSE(guard.Request(true));  // the menu while it runs
+  EXPECT_TRUE(guard.UserAsked());
+  guard.Finish();
+  EXPECT_FALSE(guard.UserAsked());
+  EXPECT_TRUE(guard.Request(true));
+}
+
+TEST(UpdateWorkerTest, ProgressShowsRoundedDownSizesInTheTotalsUnitAndABarOfWhatArrived) {
+  const uint64_t mb = 1024 * 1024;
+  const struct { uint64_t received, total; const wchar_t* sizes; int fill; } rows[] = {
+      {1023, 512 * 1024, L"0 KB von 512 KB", 0},
+      {mb + mb / 2 - 1, 30 * mb, L"1,4 MB von 30,0 MB", 4},
+      {30 * mb - 1, 30 * mb, L"29,9 MB von 30,0 MB", 99},
+      {30 * mb, 30 * mb, L"30,0 MB von 30,0 MB", 100},
+      {2048, kUnknownSize, L"2 KB", 0}, {3 * mb, kUnknownSize, L"3,0 MB", 0},
+      {200, 100, L"0 KB von 0 KB", 100}, {10, 0, L"0 KB von 0 KB", 0}};
+  for (const auto& r : rows) {
+    EXPECT_EQ(DownloadProgressText(r.received, r.total),
+              std::wstring(L"Update wird heruntergeladen: ") + r.sizes) << r.received;
+    EXPECT_EQ(ProgressBarFill(100, r.received, r.total), r.fill) << r.received;
+  }
+}
+
+TEST(UpdateWorkerTest, ACancelDeletesThePartialFileTheWorkerHoldsAndLetsItMakeNoOther) {
+  wchar_t temp[MAX_PATH] = {};
+  GetTempPathW(MAX_PATH, temp);
+  DownloadJob job;
+  job.target = UpdateFileIn(FolderOf(temp));
+  const std::wstring partial = PartialPathOf(job.target);
+  UniqueFile file = CreatePartialFile(job);
+  ASSERT_TRUE(file);
+  CancelDownload(job);
+  file.reset();  // the worker lets go of it
+  EXPECT_EQ(GetFileAttributesW(partial.c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_FALSE(CreatePartialFile(job));
+  EXPECT_EQ(GetFileAttributesW(partial.c_str()), INVALID_FILE_ATTRIBUTES);
 }
