@@ -67,19 +67,18 @@ void PaintFlower(Gdiplus::GpGraphics* graphics, float angle, UINT dpi) {
 // Segoe UI is missing on many systems (and in Wine without substitutes): fall back to the
 // generic sans-serif family, and draw no text when that is missing too.
 UniqueGpFont CreateTextFont(UINT dpi) {
-  Gdiplus::GpFontFamily* rawFamily = nullptr;
-  if (gp::GdipCreateFontFamilyFromName(kFontFamily, nullptr, &rawFamily) != Gdiplus::Ok) {
-    rawFamily = nullptr;
-    if (gp::GdipGetGenericFontFamilySansSerif(&rawFamily) != Gdiplus::Ok) return {};
-  }
-  const UniqueGpFontFamily family(rawFamily);
-  if (!family) return {};
-  Gdiplus::GpFont* font = nullptr;
-  if (gp::GdipCreateFont(family.get(), ScaleF(kFontPixels, dpi), Gdiplus::FontStyleRegular,
-                         Gdiplus::UnitPixel, &font) != Gdiplus::Ok) {
+  UniqueGpFontFamily family;
+  if (gp::GdipCreateFontFamilyFromName(kFontFamily, nullptr, family.put()) != Gdiplus::Ok &&
+      gp::GdipGetGenericFontFamilySansSerif(family.put()) != Gdiplus::Ok) {
     return {};
   }
-  return UniqueGpFont(font);
+  if (!family) return {};
+  UniqueGpFont font;
+  if (gp::GdipCreateFont(family.get(), ScaleF(kFontPixels, dpi), Gdiplus::FontStyleRegular,
+                         Gdiplus::UnitPixel, font.put()) != Gdiplus::Ok) {
+    return {};
+  }
+  return font;
 }
 
 void PaintText(Gdiplus::GpGraphics* graphics, bool succeeded, UINT dpi) {
@@ -122,9 +121,8 @@ float AdvanceSpinnerAngle(float angle) {
 
 void PaintProgress(HDC hdc, const RECT& client, float angle, bool succeeded, UINT dpi) {
   FillRect(hdc, &client, reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1)));
-  Gdiplus::GpGraphics* rawGraphics = nullptr;
-  if (gp::GdipCreateFromHDC(hdc, &rawGraphics) != Gdiplus::Ok) return;
-  const UniqueGpGraphics graphics(rawGraphics);
+  UniqueGpGraphics graphics;
+  if (gp::GdipCreateFromHDC(hdc, graphics.put()) != Gdiplus::Ok) return;
   gp::GdipSetSmoothingMode(graphics.get(), Gdiplus::SmoothingModeAntiAlias);
   PaintFlower(graphics.get(), angle, dpi);
   PaintText(graphics.get(), succeeded, dpi);
