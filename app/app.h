@@ -3,13 +3,14 @@
 
 #include <windows.h>
 
+#include "app/win_handles.h"
+
 // The caption of Snapwren's message boxes and the title of its balloons.
 constexpr wchar_t kAppTitle[] = L"Snapwren";
 // Snapwren's one icon in the notification area.
 constexpr UINT kTrayIconId = 1;
 
 extern HINSTANCE g_instance;
-extern ULONG_PTR g_gdiplusToken;
 extern HICON g_appIcon;
 extern HWND g_trayWnd;
 // Snapwren's hidden top-level window. Unlike the message-only tray window it can be the
@@ -24,4 +25,4 @@ HWND OwnerWindow();
 HICON AppIcon();
 
 // The fallback application icon, drawn with GDI+ (which must be started).
-HICON CreateAppIcon();
+UniqueIcon CreateAppIcon();

@@ -1,7 +1,6 @@
 #include "app/app.h"
 
 HINSTANCE g_instance = nullptr;
-ULONG_PTR g_gdiplusToken = 0;
 HICON g_appIcon = nullptr;
 HWND g_trayWnd = nullptr;
 HWND g_ownerWnd = nullptr;

@@ -24,17 +24,16 @@ void FillRing(Gdiplus::GpGraphics* graphics, Gdiplus::GpBrush* brush, float star
 
 }  // namespace
 
-HICON CreateAppIcon() {
+UniqueIcon CreateAppIcon() {
   Gdiplus::GpBitmap* bitmap = nullptr;
   if (gp::GdipCreateBitmapFromScan0(kIconSize, kIconSize, 0, PixelFormat32bppARGB, nullptr,
                                     &bitmap) != Gdiplus::Ok) {
-    return nullptr;
+    return {};
   }
   UniqueGpImage image(AsImage(bitmap));
   {
-    Gdiplus::GpGraphics* rawGraphics = nullptr;
-    if (gp::GdipGetImageGraphicsContext(image.get(), &rawGraphics) != Gdiplus::Ok) return nullptr;
-    UniqueGpGraphics graphics(rawGraphics);
+    UniqueGpGraphics graphics;
+    if (gp::GdipGetImageGraphicsContext(image.get(), graphics.put()) != Gdiplus::Ok) return {};
     gp::GdipSetSmoothingMode(graphics.get(), Gdiplus::SmoothingModeAntiAlias);
     gp::GdipGraphicsClear(graphics.get(), 0x00000000);
 
@@ -46,7 +45,7 @@ HICON CreateAppIcon() {
     UniqueGpBrush dots = SolidBrush(kDotColor);
     FillRing(graphics.get(), dots.get(), 0.0f, 2.5f, 2.0f);
   }
-  HICON icon = nullptr;
-  if (gp::GdipCreateHICONFromBitmap(bitmap, &icon) != Gdiplus::Ok) return nullptr;
+  UniqueIcon icon;
+  if (gp::GdipCreateHICONFromBitmap(bitmap, icon.put()) != Gdiplus::Ok) return {};
   return icon;
 }

@@ -44,9 +44,6 @@ using UniqueStream = UniqueResource<ComReleaseTraits<IStream>>;
 inline Gdiplus::GpImage* AsImage(Gdiplus::GpBitmap* bitmap) {
   return reinterpret_cast<Gdiplus::GpImage*>(bitmap);
 }
-inline Gdiplus::GpBitmap* AsBitmap(Gdiplus::GpImage* image) {
-  return reinterpret_cast<Gdiplus::GpBitmap*>(image);
-}
 
 // One GDI+ start; shut down when the owner goes. A failed start leaves the token at 0.
 class GdiplusSession {

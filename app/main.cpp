@@ -1,10 +1,9 @@
 #include <windows.h>
 #include <commctrl.h>
-#include <objidl.h>
-#include <gdiplus.h>
 
 #include "app/app.h"
 #include "app/dpi.h"
+#include "app/gdiplus_handles.h"
 #include "app/tray.h"
 #include "app/win_handles.h"
 #include "overlay/overlay_window.h"
@@ -53,26 +52,29 @@ int RunMessageLoop() {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+  // Declared in this order so that they go in the reverse one: the tray window (whose
+  // destruction takes its icon and hotkey away), the drawn icon, GDI+, and last the mutex.
+  UniqueOwnedMutex mutex;
   g_instance = instance;
   MakeProcessDpiAware();
 
   INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_TAB_CLASSES};
   InitCommonControlsEx(&controls);
 
-  Gdiplus::GdiplusStartupInput gdiplusInput;
-  Gdiplus::GdiplusStartup(&g_gdiplusToken, &gdiplusInput, nullptr);
+  const GdiplusSession gdiplus;
 
   g_appIcon = LoadIconW(g_instance, MAKEINTRESOURCEW(IDI_APP_ICON));
   // LoadIcon's icon is shared and must never be destroyed; only the drawn one is ours.
   UniqueIcon drawnIcon;
   if (!g_appIcon) {
-    drawnIcon.reset(CreateAppIcon());
+    drawnIcon = CreateAppIcon();
     g_appIcon = drawnIcon.get();
   }
 
   LoadSettings();
 
-  HANDLE mutex = CreateMutexW(nullptr, TRUE, kMutexName);
+  // Resetting an empty owner calls nothing: the error is still CreateMutexW's.
+  mutex.reset(CreateMutexW(nullptr, TRUE, kMutexName));
   if (GetLastError() == ERROR_ALREADY_EXISTS) {
     MessageBoxW(nullptr, L"Snapwren läuft bereits!", kAppTitle, MB_ICONINFORMATION);
     return 0;
@@ -86,26 +88,18 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     ShowStartupError(L"Fensterklasse konnte nicht registriert werden");
     return 1;
   }
-  g_trayWnd = CreateWindowExW(0, kTrayClass, kAppTitle, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                              g_instance, nullptr);
-  if (!g_trayWnd) {
+  const UniqueWindow tray(CreateWindowExW(0, kTrayClass, kAppTitle, 0, 0, 0, 0, 0, HWND_MESSAGE,
+                                          nullptr, g_instance, nullptr));
+  if (!tray) {
     ShowStartupError(L"Fenster konnte nicht erstellt werden");
     return 1;
   }
+  g_trayWnd = tray.get();
   CreateOwnerWindow(g_instance);
   StartUpdateCheck(g_trayWnd, false);
-
   const int exitCode = RunMessageLoop();
   // A download that runs has to leave no half an installer behind.
   CancelUpdateDownload();
-  // "Beenden" and a started update end the loop without destroying the tray window.
-  RemoveTrayIcon();
-
-  drawnIcon.reset();
-  if (g_gdiplusToken) Gdiplus::GdiplusShutdown(g_gdiplusToken);
-  if (mutex) {
-    ReleaseMutex(mutex);
-    CloseHandle(mutex);
-  }
+  // "Beenden" and a started update end the loop; the owners then close everything.
   return exitCode;
 }

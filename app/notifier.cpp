@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "app/app.h"
+#include "app/text.h"
 
 namespace {
 
@@ -17,7 +18,7 @@ BalloonSink g_balloonSink;
 std::wstring TruncateUtf16(const std::wstring& text, size_t maxLength) {
   if (text.size() <= maxLength) return text;
   size_t length = maxLength;
-  if (length > 0 && IS_HIGH_SURROGATE(text[length - 1])) --length;
+  if (length > 0 && IsHighSurrogate(text[length - 1])) --length;
   return text.substr(0, length);
 }
 

@@ -32,6 +32,12 @@ class UniqueResource {
     if (old != Traits::Invalid()) Traits::Close(old);
   }
   [[nodiscard]] Type release() noexcept { return std::exchange(value_, Traits::Invalid()); }
+  // For a call that creates its object into an out-parameter: closes what is held and hands out
+  // the address of the empty handle, so the new object is owned from the moment it exists.
+  Type* put() noexcept {
+    reset();
+    return &value_;
+  }
 
  private:
   Type value_ = Traits::Invalid();
@@ -80,6 +86,16 @@ struct KernelHandleTraits {
   static void Close(Type value) { CloseHandle(value); }
 };
 
+// A mutex created with this thread as its owner: given back before it is closed.
+struct OwnedMutexTraits {
+  using Type = HANDLE;
+  static Type Invalid() { return nullptr; }
+  static void Close(Type value) {
+    ReleaseMutex(value);
+    CloseHandle(value);
+  }
+};
+
 struct FileHandleTraits {
   using Type = HANDLE;
   static Type Invalid() { return INVALID_HANDLE_VALUE; }
@@ -99,26 +115,6 @@ struct CoTaskStringTraits {
   static void Close(Type value) { CoTaskMemFree(value); }
 };
 
-struct RegistryKeyTraits {
-  using Type = HKEY;
-  static Type Invalid() { return nullptr; }
-  static void Close(Type value) { RegCloseKey(value); }
-};
-
-struct ModuleTraits {
-  using Type = HMODULE;
-  static Type Invalid() { return nullptr; }
-  static void Close(Type value) { FreeLibrary(value); }
-};
-
-// A COM interface pointer that the owner releases.
-template <typename Interface>
-struct ComInterfaceTraits {
-  using Type = Interface*;
-  static Type Invalid() { return nullptr; }
-  static void Close(Type value) { value->Release(); }
-};
-
 using UniqueBitmap = UniqueResource<GdiObjectTraits<HBITMAP>>;
 using UniqueBrush = UniqueResource<GdiObjectTraits<HBRUSH>>;
 using UniquePen = UniqueResource<GdiObjectTraits<HPEN>>;
@@ -130,13 +126,10 @@ using UniqueCursor = UniqueResource<CursorTraits>;
 using UniqueMenu = UniqueResource<MenuTraits>;
 using UniqueWindow = UniqueResource<WindowTraits>;
 using UniqueHandle = UniqueResource<KernelHandleTraits>;
+using UniqueOwnedMutex = UniqueResource<OwnedMutexTraits>;
 using UniqueFile = UniqueResource<FileHandleTraits>;
 using UniqueGlobal = UniqueResource<GlobalMemoryTraits>;
 using UniqueCoTaskString = UniqueResource<CoTaskStringTraits>;
-using UniqueRegistryKey = UniqueResource<RegistryKeyTraits>;
-using UniqueModule = UniqueResource<ModuleTraits>;
-template <typename Interface>
-using UniqueCom = UniqueResource<ComInterfaceTraits<Interface>>;
 
 // A window's (or the screen's, with no window) device context, given back with ReleaseDC.
 class WindowDc {

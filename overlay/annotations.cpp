@@ -10,6 +10,7 @@
 #include "app/dpi.h"
 #include "app/gdiplus_handles.h"
 #include "app/messages.h"
+#include "app/text.h"
 
 namespace {
 
@@ -24,9 +25,6 @@ constexpr float kNumberFontSize = 13.0f;
 constexpr Gdiplus::ARGB kNumberDigits = 0xFFFFFFFF;
 
 POINT Offset(POINT point, POINT offset) { return POINT{point.x + offset.x, point.y + offset.y}; }
-
-bool IsHighSurrogate(wchar_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-bool IsLowSurrogate(wchar_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
 int BlockCount(LONG length, int block) { return static_cast<int>((length + block - 1) / block); }
 

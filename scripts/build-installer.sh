@@ -8,10 +8,10 @@
 #   ... --sign <key.pem> --url <address of the installer> [--changelog <text or @file>]
 #                                                      also writes Snapwren-Setup-<version>.json
 #
-# Without --exe, Snapwren is built as scripts/run.sh builds it: in BUILD_DIR (default build/),
-# against SNAPWREN_UPLOAD_URL and SNAPWREN_UPDATE_HOST when they are set, else the built-in
-# servers, trusting the updates of SNAPWREN_UPDATE_KEY (none when unset). The installer lands in
-# --outdir (default: the build directory); its version is the version resource of the
+# Without --exe, Snapwren is built as scripts/run.sh builds it: in build/release/ (the CMake preset
+# "release"), against SNAPWREN_UPLOAD_URL and SNAPWREN_UPDATE_HOST when they are set, else the
+# built-in servers, trusting the updates of SNAPWREN_UPDATE_KEY (none when unset). The installer
+# lands in --outdir (default: the build directory); its version is the version resource of the
 # Snapwren.exe it packs. With --sign, the .json beside it is the signed version.json that offers
 # it (scripts/sign-update.sh). The last line printed is the installer's path.
 set -euo pipefail
@@ -38,12 +38,11 @@ cd "$repo"
 
 if [ -z "$exe" ]; then
   bash scripts/setup.sh
-  build_dir="$(realpath -m "${BUILD_DIR:-build}")"
+  build_dir="$repo/build/release"
   source scripts/server-options.sh
   echo "build-installer.sh: building Snapwren in $build_dir" >&2
-  cmake -S . -B "$build_dir" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-    -DCMAKE_BUILD_TYPE=Release "${server_options[@]}" >/dev/null
-  cmake --build "$build_dir" --target Snapwren -j"$(nproc)" >&2
+  cmake --preset release "${server_options[@]}" >/dev/null
+  cmake --build --preset release -j"$(nproc)" >&2
   exe="$build_dir/Snapwren.exe"
   outdir="${outdir:-$build_dir}"
 fi

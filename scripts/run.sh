@@ -3,9 +3,10 @@
 # DISPLAY is set, otherwise on a private Xvfb. Stops when Snapwren ends ("Beenden" in its tray
 # menu) or on Ctrl+C.
 #
-# BUILD_DIR chooses the build directory (default build/). SNAPWREN_UPLOAD_URL and
-# SNAPWREN_UPDATE_HOST, when set, choose the servers; otherwise the built-in ones are used.
-# WINEPREFIX is your usual Wine prefix (default ~/.wine).
+# It builds in build/release/ (the CMake preset "release"), which no test build touches.
+# SNAPWREN_UPLOAD_URL, SNAPWREN_UPDATE_HOST and SNAPWREN_UPDATE_KEY, when set, choose the servers
+# and the update key; otherwise the built-in ones are used. WINEPREFIX is your usual Wine prefix
+# (default ~/.wine).
 set -euo pipefail
 
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -13,12 +14,11 @@ cd "$repo"
 
 bash scripts/setup.sh
 
-build_dir="$(realpath -m "${BUILD_DIR:-build}")"
+build_dir="$repo/build/release"
 source scripts/server-options.sh
 echo "run.sh: building in $build_dir"
-cmake -S . -B "$build_dir" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-  -DCMAKE_BUILD_TYPE=Release "${server_options[@]}" >/dev/null
-cmake --build "$build_dir" --target Snapwren -j"$(nproc)"
+cmake --preset release "${server_options[@]}" >/dev/null
+cmake --build --preset release -j"$(nproc)"
 exe="$build_dir/Snapwren.exe"
 
 export WINEPREFIX="${WINEPREFIX:-$HOME/.wine}"

@@ -6,7 +6,7 @@ for name in SNAPWREN_UPLOAD_URL SNAPWREN_UPDATE_HOST SNAPWREN_UPDATE_KEY; do
   if [ -n "${!name:-}" ]; then
     server_options+=("-D$name=${!name}")
   else
-    # The test command leaves loopback addresses and its test key in a shared build directory.
+    # A value given on an earlier run stays in the cache until it is removed.
     server_options+=("-U$name")
   fi
 done

@@ -2,14 +2,15 @@
 # Installs what is missing, builds Snapwren against loopback test servers (trusting updates signed
 # with the test key tests/keys/update-test-key.pem), runs every test under Wine on a private X
 # server (unit tests through CTest, then end-to-end tests through pytest), and stops all it
-# started. BUILD_DIR: the build directory (build/), with screenshots in $BUILD_DIR/test-artifacts/.
+# started. BUILD_DIR: the build directory (default build/tests/, the CMake preset "tests"), with
+# screenshots in $BUILD_DIR/test-artifacts/.
 #   bash scripts/test.sh                      every test
 #   bash scripts/test.sh -k menu -x           only the end-to-end tests, with pytest's arguments
 #   bash scripts/test.sh --unit [-R overlay]  only the unit tests, with CTest's arguments
 set -uo pipefail
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$repo"
-build_dir="$(realpath -m "${BUILD_DIR:-build}")"
+build_dir="$(realpath -m "${BUILD_DIR:-build/tests}")"
 step() { printf '\n== %s\n' "$*"; }
 fail() { printf 'test.sh: %s\n' "$*" >&2; exit 1; }
 
@@ -18,9 +19,8 @@ if [ "${SNAPWREN_TEST_NETNS:-}" != 1 ]; then
   bash scripts/setup.sh || fail "package setup failed"
   step "build in $build_dir (test servers on localhost)"
   test_key="$(bash scripts/make-update-key.sh --public tests/keys/update-test-key.pem)"
-  cmake -S . -B "$build_dir" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-    -DCMAKE_BUILD_TYPE=Release -DSNAPWREN_UPLOAD_URL=https://localhost/upload.php \
-    -DSNAPWREN_UPDATE_HOST=localhost -DSNAPWREN_UPDATE_KEY="$test_key" >/dev/null ||
+  # The preset holds the loopback servers; the key is read from the repository each run.
+  cmake --preset tests -B "$build_dir" -DSNAPWREN_UPDATE_KEY="$test_key" >/dev/null ||
     fail "cmake configure failed"
   cmake --build "$build_dir" -j"$(nproc)" || fail "build failed"
   # A network namespace of its own: the HTTPS servers on 127.0.0.1:443 collide with no parallel

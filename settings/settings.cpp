@@ -4,7 +4,8 @@
 
 #include <cstdio>
 #include <cstring>
-#include <memory>
+
+#include "app/win_handles.h"
 
 Settings AppSettings;
 
@@ -16,15 +17,17 @@ constexpr int kLineBufferSize = 256;
 // Notepad starts the UTF-8 files it saves with this.
 constexpr char kUtf8ByteOrderMark[] = "\xEF\xBB\xBF";
 
-struct FileCloser {
-  void operator()(FILE* file) const { fclose(file); }
+struct StdFileTraits {
+  using Type = FILE*;
+  static Type Invalid() { return nullptr; }
+  static void Close(Type value) { fclose(value); }
 };
-using UniqueStdFile = std::unique_ptr<FILE, FileCloser>;
+using UniqueStdFile = UniqueResource<StdFileTraits>;
 
 UniqueStdFile OpenFile(const std::wstring& path, const wchar_t* mode) {
-  FILE* file = nullptr;
-  if (_wfopen_s(&file, path.c_str(), mode) != 0) return nullptr;
-  return UniqueStdFile(file);
+  UniqueStdFile file;
+  if (_wfopen_s(file.put(), path.c_str(), mode) != 0) return {};
+  return file;
 }
 
 }  // namespace

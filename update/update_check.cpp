@@ -5,9 +5,10 @@
 #include <vector>
 
 #include "app/https.h"
+#include "app/json.h"
 #include "app/messages.h"
+#include "app/text.h"
 #include "build_config.h"
-#include "update/json_string.h"
 #include "update/update_prompt.h"
 #include "update/update_signature.h"
 #include "update/version.h"

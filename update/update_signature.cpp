@@ -11,9 +11,9 @@ constexpr char kBase64Alphabet[] =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 UniqueBcryptAlgorithm OpenAlgorithm(LPCWSTR id) {
-  BCRYPT_ALG_HANDLE algorithm = nullptr;
-  if (BCryptOpenAlgorithmProvider(&algorithm, id, nullptr, 0) != kStatusSuccess) return {};
-  return UniqueBcryptAlgorithm(algorithm);
+  UniqueBcryptAlgorithm algorithm;
+  if (BCryptOpenAlgorithmProvider(algorithm.put(), id, nullptr, 0) != kStatusSuccess) return {};
+  return algorithm;
 }
 
 // The public key as a BCRYPT_ECCPUBLIC_BLOB: its header, then X and Y, each big-endian.
@@ -22,24 +22,20 @@ UniqueBcryptKey ImportPublicKey(BCRYPT_ALG_HANDLE ecdsa, const std::vector<BYTE>
   std::vector<BYTE> blob(sizeof header);
   std::memcpy(blob.data(), &header, sizeof header);
   blob.insert(blob.end(), point.begin(), point.end());
-  BCRYPT_KEY_HANDLE key = nullptr;
-  if (BCryptImportKeyPair(ecdsa, nullptr, BCRYPT_ECCPUBLIC_BLOB, &key, blob.data(),
+  UniqueBcryptKey key;
+  if (BCryptImportKeyPair(ecdsa, nullptr, BCRYPT_ECCPUBLIC_BLOB, key.put(), blob.data(),
                           static_cast<ULONG>(blob.size()), 0) != kStatusSuccess) {
     return {};
   }
-  return UniqueBcryptKey(key);
+  return key;
 }
 
 }  // namespace
 
 Sha256::Sha256() : algorithm(OpenAlgorithm(BCRYPT_SHA256_ALGORITHM)) {
-  BCRYPT_HASH_HANDLE created = nullptr;
   // Without a buffer of ours, bcrypt keeps the hash object itself (Windows 7 and later).
-  if (algorithm &&
-      BCryptCreateHash(algorithm.get(), &created, nullptr, 0, nullptr, 0, 0) == kStatusSuccess) {
-    hash.reset(created);
-  }
-  failed = !hash;
+  failed = !algorithm || BCryptCreateHash(algorithm.get(), hash.put(), nullptr, 0, nullptr, 0,
+                                          0) != kStatusSuccess;
 }
 
 bool Sha256::Add(const void* data, DWORD size) {

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include "app/text.h"
 #include "app/win_handles.h"
 
 namespace {
@@ -20,10 +21,9 @@ constexpr int kMaxAttempts = 100;
 constexpr size_t kBalloonCapacity = 255;
 
 std::wstring PicturesFolder() {
-  PWSTR raw = nullptr;
-  const HRESULT hr = SHGetKnownFolderPath(FOLDERID_Pictures, KF_FLAG_CREATE, nullptr, &raw);
   // The call may hand back a buffer even when it fails, so it is owned either way.
-  const UniqueCoTaskString folder(raw);
+  UniqueCoTaskString folder;
+  const HRESULT hr = SHGetKnownFolderPath(FOLDERID_Pictures, KF_FLAG_CREATE, nullptr, folder.put());
   if (FAILED(hr) || !folder) return {};
   return folder.get();
 }
@@ -100,7 +100,7 @@ std::wstring FailureBalloonText(const std::wstring& keptPath) {
   const size_t separator = tail.find(L'\\');
   if (separator != std::wstring::npos && separator + 1 < tail.size()) {
     tail = tail.substr(separator);
-  } else if (IS_LOW_SURROGATE(tail.front())) {
+  } else if (IsLowSurrogate(tail.front())) {
     tail.erase(0, 1);
   }
   return intro + kEllipsis + tail;

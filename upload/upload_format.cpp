@@ -2,6 +2,9 @@
 
 #include <random>
 
+#include "app/json.h"
+#include "app/text.h"
+
 namespace {
 
 constexpr char kDispositionLine[] =
@@ -9,27 +12,8 @@ constexpr char kDispositionLine[] =
 constexpr char kPartTypeLines[] = "Content-Type: image/png\r\n\r\n";
 constexpr wchar_t kContentTypePrefix[] = L"Content-Type: multipart/form-data; boundary=";
 
-// Tried in this order; the first spelling with a closing quote after it decides.
-constexpr const char* kUrlKeyPatterns[] = {"\"url\":\"", "\"url\": \"", "\"url\" :\"",
-                                           "\"url\" : \""};
-
 void Append(std::vector<BYTE>& body, const std::string& text) {
   body.insert(body.end(), text.begin(), text.end());
-}
-
-// Only "\/" is undone: JSON encoders escape slashes, and links hold nothing else worth undoing.
-std::string UnescapeSlashes(const std::string& value) {
-  std::string out;
-  out.reserve(value.size());
-  for (size_t i = 0; i < value.size(); ++i) {
-    if (value[i] == '\\' && i + 1 < value.size() && value[i + 1] == '/') {
-      out += '/';
-      ++i;
-    } else {
-      out += value[i];
-    }
-  }
-  return out;
 }
 
 }  // namespace
@@ -52,34 +36,16 @@ std::vector<BYTE> BuildMultipartBody(const std::vector<BYTE>& png, const std::st
 }
 
 std::wstring ContentTypeHeader(const std::string& boundary) {
-  return kContentTypePrefix + std::wstring(boundary.begin(), boundary.end());
+  return kContentTypePrefix + Utf8ToUtf16(boundary);
 }
 
+// Only a top-level member counts: a reply may well carry other objects with links of their own
+// (a thumbnail, a deletion page).
 std::wstring ExtractUrlFromJson(const std::string& reply) {
-  for (const char* pattern : kUrlKeyPatterns) {
-    const size_t at = reply.find(pattern);
-    if (at == std::string::npos) continue;
-    const size_t start = at + std::char_traits<char>::length(pattern);
-    const size_t end = reply.find('"', start);
-    if (end == std::string::npos) continue;
-    return WidenLink(UnescapeSlashes(reply.substr(start, end - start)));
-  }
-  return {};
-}
-
-std::wstring WidenLink(const std::string& bytes) {
-  if (bytes.empty()) return {};
-  const int length = static_cast<int>(bytes.size());
-  const int units =
-      MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), length, nullptr, 0);
-  if (units <= 0) {
-    std::wstring latin1;
-    for (const char c : bytes) latin1 += static_cast<wchar_t>(static_cast<unsigned char>(c));
-    return latin1;
-  }
-  std::wstring wide(static_cast<size_t>(units), L'\0');
-  MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), length, wide.data(), units);
-  return wide;
+  const std::optional<JsonMembers> members = ReadJsonObject(reply);
+  if (!members) return {};
+  const auto url = members->find("url");
+  return url != members->end() && url->second ? Utf8ToUtf16(*url->second) : std::wstring();
 }
 
 std::wstring SendFailedText(DWORD error) {

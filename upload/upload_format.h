@@ -39,11 +39,8 @@ std::string MakeBoundary();
 std::vector<BYTE> BuildMultipartBody(const std::vector<BYTE>& png, const std::string& boundary);
 std::wstring ContentTypeHeader(const std::string& boundary);
 
-// The link in a reply's "url" member, or "" when there is none. Not a JSON parser: the four
-// spellings of the key that servers use are searched in a fixed order.
+// The link in the string member "url" of the reply's JSON object, or "" when there is none.
 std::wstring ExtractUrlFromJson(const std::string& reply);
-// UTF-8 as UTF-16; bytes that are not valid UTF-8 are taken one unit each, as Latin-1.
-std::wstring WidenLink(const std::string& bytes);
 
 std::wstring SendFailedText(DWORD error);
 std::wstring StatusFailedText(DWORD status);

@@ -15,15 +15,9 @@
 #include <string>
 #include <vector>
 
-namespace {
+#include "app/text.h"
 
-std::string Utf8(const std::wstring& text) {
-  const int size = static_cast<int>(text.size());
-  std::string bytes(static_cast<size_t>(size) * 3, '\0');
-  bytes.resize(static_cast<size_t>(
-      WideCharToMultiByte(CP_UTF8, 0, text.data(), size, bytes.data(), size * 3, nullptr, nullptr)));
-  return bytes;
-}
+namespace {
 
 // One JSON object, built field by field and printed as one line, flushed at once: the tests read
 // the lines of programs that keep running.
@@ -35,7 +29,7 @@ class Json {
   }
   Json& Text(const char* key, const std::wstring& value) {
     std::string quoted = "\"";
-    for (const char c : Utf8(value)) {
+    for (const char c : Utf16ToUtf8(value)) {
       char escaped[8];
       snprintf(escaped, sizeof escaped, "\\u%04x", c);
       quoted += c == '"' || c == '\\' ? std::string("\\") + c : c >= 0 && c < 0x20 ? escaped
@@ -351,7 +345,7 @@ int CmdTrustCa(const Args& args) {
 int StandInForInstaller(const std::wstring& self) {
   FILE* mark = _wfopen((self.substr(0, self.rfind(L'\\')) + L"\\installer-ran.txt").c_str(), L"wb");
   if (!mark) return 2;
-  fputs(Utf8(self).c_str(), mark);
+  fputs(Utf16ToUtf8(self).c_str(), mark);
   fclose(mark);
   return 0;
 }

@@ -1,6 +1,7 @@
 #include "app/https.h"
+#include "app/json.h"
+#include "app/text.h"
 #include "update/download_window.h"
-#include "update/json_string.h"
 #include "update/update_check.h"
 #include "update/update_download.h"
 #include "update/update_prompt.h"

@@ -7,7 +7,7 @@
 #include "upload/upload_format.h"
 #include "upload/upload_worker.h"
 
-TEST(UploadFormatTest, BoundaryRedrawsLowHalvesBelowFourBodyIsExactAndLinkFoundInFixedOrder) {
+TEST(UploadFormatTest, BoundaryRedrawsLowHalvesBelowFourBodyIsExactAndLinkIsTheTopLevelUrl) {
   // Times 62: 1 gives index 0, 0xFFFFFFFF index 61. Then low halves of 0, 0 and 2 are drawn
   // again, and 0x7BDEF7BE * 62 = 30 * 2^32 + 4 sits on the threshold: kept, index 30.
   const uint32_t values[] = {1u, 0xFFFFFFFFu, 0u, 0x80000000u, 0x3DEF7BDFu, 0x7BDEF7BEu};
@@ -20,18 +20,20 @@ TEST(UploadFormatTest, BoundaryRedrawsLowHalvesBelowFourBodyIsExactAndLinkFoundI
             "----B\r\nContent-Disposition: form-data; name=\"image\"; filename=\"capture.png\"\r\n"
             "Content-Type: image/png\r\n\r\n" + std::string("\x89P\r\n\0--", 7) +
                 "\r\n----B--\r\n");
-  // The link in the reply is found by four spellings in their fixed order.
+  // The link is the top-level string "url" of the reply's one JSON object, its escapes decoded.
   const struct { const char* reply; const wchar_t* link; } cases[] = {
       {R"({"url":"https://i.example/a\/b.png"})", L"https://i.example/a/b.png"},
-      {R"({"url": "a\/b"})", L"a/b"}, {R"({"url" :"a\/b"})", L"a/b"}, {R"({"url" : "a"})", L"a"},
-      {R"({"url": "a", "other": {"url":"b"}})", L"b"},  // the unspaced pattern first
-      {R"({"thumb_url":"t.png","url":"u.png"})", L"u.png"}, {"{\"url\":\t\"a\"}", L""},
-      {R"({"url":"", "url" : "b"})", L""},  // empty decides
-      {R"({"url" : "b", "url":"cut)", L"b"},  // no closing quote: the next spelling
-      {R"({"url":"a\"b"})", L"a\\"}, {R"({"url":"a\u0041\\b\/c\/"})", L"a\\u0041\\\\b/c/"},
+      {R"({"url": "a\/b"})", L"a/b"}, {R"({"url" :"a\/b"})", L"a/b"}, {"{\"url\":\t\"a\"}", L"a"},
+      {R"({"url": "a", "other": {"url":"b"}})", L"a"},
+      {R"({"thumb": {"url":"t.png"}, "url": "u.png"})", L"u.png"},  // nested ones before it
+      {R"({"thumb": {"url":"t.png"}})", L""}, {R"({"thumb_url":"t.png"})", L""},
+      {R"({"url": 5})", L""}, {R"({"url":"", "url" : "b"})", L""},  // a name twice: refused
+      {R"({"url" : "b", "url":"cut)", L""},  // no JSON
+      {R"({"url":"a\"b"})", L"a\"b"},  // an escaped quote is part of the link
+      {R"({"url":"a\u0041\\b\/c\/"})", L"aA\\b/c/"},
       {"{\"url\":\"https://b.example/Gr\xC3\xBC\xC3\x9F" "e/\xF0\x9F\x8C\xB8\"}",
        L"https://b.example/Grüße/\U0001F338"},
-      {"{\"url\":\"a\xFC.png\"}", L"a\u00FC.png"}};  // not UTF-8: byte by byte
+      {"{\"url\":\"a\xFC.png\"}", L"a\uFFFD.png"}};  // not UTF-8
   for (const auto& c : cases) EXPECT_EQ(ExtractUrlFromJson(c.reply), c.link) << c.reply;
 }
 

@@ -1,12 +1,12 @@
-#include "update/json_string.h"
-
-#include <windows.h>
+#include "app/json.h"
 
 #include <cstdint>
 
+#include "app/text.h"
+
 namespace {
 
-// Far deeper than any version document; bounds the recursion that a hostile one could ask for.
+// Far deeper than any document of our servers; bounds the recursion that a hostile one could ask for.
 constexpr int kMaxDepth = 16;
 
 struct Reader {
@@ -51,35 +51,20 @@ bool ReadHex4(Reader& r, uint32_t& value) {
   return true;
 }
 
-void AppendUtf8(std::string& out, uint32_t code) {
-  if (code < 0x80) {
-    out += static_cast<char>(code);
-  } else if (code < 0x800) {
-    out += static_cast<char>(0xC0 | code >> 6);
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else if (code < 0x10000) {
-    out += static_cast<char>(0xE0 | code >> 12);
-    out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | code >> 18);
-    out += static_cast<char>(0x80 | (code >> 12 & 0x3F));
-    out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  }
-}
-
-// A \u escape after its backslash; a UTF-16 surrogate pair takes two, and half a pair is no
-// character at all.
+// A \u escape after its backslash; a character beyond U+FFFF takes two, a surrogate pair, and
+// half a pair is no character at all.
 bool ReadUnicodeEscape(Reader& r, std::string& out) {
   uint32_t code = 0;
-  if (!ReadHex4(r, code) || (code >= 0xDC00 && code < 0xE000)) return false;
-  if (code >= 0xD800 && code < 0xDC00) {
+  if (!ReadHex4(r, code)) return false;
+  std::wstring units(1, static_cast<wchar_t>(code));
+  if (IsLowSurrogate(units[0])) return false;
+  if (IsHighSurrogate(units[0])) {
     uint32_t low = 0;
-    if (!r.EatWord("\\u") || !ReadHex4(r, low) || low < 0xDC00 || low >= 0xE000) return false;
-    code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+    if (!r.EatWord("\\u") || !ReadHex4(r, low)) return false;
+    units += static_cast<wchar_t>(low);
+    if (!IsLowSurrogate(units[1])) return false;
   }
-  AppendUtf8(out, code);
+  out += Utf16ToUtf8(units);
   return true;
 }
 
@@ -173,14 +158,4 @@ std::optional<JsonMembers> ReadJsonObject(const std::string& json) {
   reader.SkipSpace();
   if (!reader.AtEnd()) return std::nullopt;
   return members;
-}
-
-std::wstring Utf8ToUtf16(const std::string& text) {
-  if (text.empty()) return {};
-  const int size = static_cast<int>(text.size());
-  const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0);
-  if (length <= 0) return {};
-  std::wstring wide(static_cast<size_t>(length), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), size, wide.data(), length);
-  return wide;
 }
