@@ -62,7 +62,6 @@ struct DownloadWindow {
 // The download that runs, if any: one at a time. Its window clears it as it goes.
 std::unique_ptr<DownloadWindow> g_download;
 UINT64 g_lastDownloadId = 0;
-bool g_downloadClassRegistered = false;
 
 // In the unit of `scale`: KB below one MB, else MB with one decimal. Rounded down, so that the
 // full size shows only once it has all arrived.
@@ -247,8 +246,8 @@ LRESULT Dispatch(DownloadWindow& window, UINT message, WPARAM wParam, LPARAM lPa
   }
 }
 
+// A second registration fails and changes nothing.
 void RegisterDownloadClass() {
-  if (g_downloadClassRegistered) return;
   WNDCLASSEXW windowClass = {};
   windowClass.cbSize = sizeof windowClass;
   windowClass.lpfnWndProc = DownloadWndProc;
@@ -256,7 +255,7 @@ void RegisterDownloadClass() {
   windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
   windowClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1));
   windowClass.lpszClassName = kDownloadClass;
-  g_downloadClassRegistered = RegisterClassExW(&windowClass) != 0;
+  RegisterClassExW(&windowClass);
 }
 
 HWND CreateDownloadWindow(DownloadWindow& window) {

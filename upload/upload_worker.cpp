@@ -48,7 +48,6 @@ struct ProgressWindow {
 
 std::vector<ProgressWindow> g_progressWindows;
 UINT64 g_lastUploadId = 0;
-bool g_progressClassRegistered = false;
 
 ProgressWindow* FindProgress(HWND hwnd) {
   for (ProgressWindow& window : g_progressWindows) {
@@ -66,8 +65,8 @@ int FreeSlot() {
   return slot;
 }
 
+// A second registration fails and changes nothing.
 void RegisterProgressClass() {
-  if (g_progressClassRegistered) return;
   WNDCLASSEXW windowClass = {};
   windowClass.cbSize = sizeof windowClass;
   windowClass.lpfnWndProc = ProgressWndProc;
@@ -76,7 +75,6 @@ void RegisterProgressClass() {
   windowClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1));
   windowClass.lpszClassName = kProgressClass;
   RegisterClassExW(&windowClass);
-  g_progressClassRegistered = true;
 }
 
 HWND CreateProgressWindow(int slot) {

@@ -152,7 +152,9 @@ class EditorFixture : public ::testing::Test {
   }
   OverlayState& State() const { return session_->State; }
   const ToolbarLayout& Layout() const { return session_->Toolbar; }
-  // Whether the session put the pattern's region r on the clipboard, bottom-up and opaque.
+  // Whether the session put the pattern's region r on the clipboard, bottom-up and opaque. The
+  // editor's tests have no owner window: Wine takes the data anyway, Windows would refuse it
+  // (CopyResultTest gives the clipboard its owner).
   bool CopiedExactly(const RECT& r) const {
     const ClipboardGuard clipboard(nullptr);
     const HANDLE dib = GetClipboardData(CF_DIB);
