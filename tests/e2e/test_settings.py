@@ -5,9 +5,10 @@ each click and key is checked in the unit tests."""
 
 import pytest
 
-from conftest import CTRL_SHIFT, IDOK, OVERLAY, scale
+from conftest import CTRL_SHIFT, IDOK, OVERLAY, PINK, poll, scale
 
 HOTKEYS_TAB, FIELD, SAVE = (197, 37), (230, 117), (295, 357)
+FIELD_RECT = (30, 100, 430, 135)  # pink while it records
 TAKEN = "Hotkey konnte nicht registriert werden.\nMöglicherweise wird er bereits verwendet."
 
 
@@ -28,8 +29,13 @@ def record(desktop, app, keys, hold=None, dpi=96):
     left, top = window["client"]
     for x, y in (HOTKEYS_TAB, FIELD):
         desktop.click(left + scale(x, dpi), top + scale(y, dpi))
+    field = [origin + scale(v, dpi) for origin, v in zip((left, top) * 2, FIELD_RECT)]
+    recording = lambda shot: shot.count(field, PINK.__eq__)  # noqa: E731
+    # Snapwren reads keys and clicks when it gets to them: only what it has drawn shows that
+    # they have arrived.
+    desktop.wait_screen("recording", recording)
     desktop.key(keys)
-    desktop.screenshot(f"recorded-{keys}")
+    desktop.wait_screen(f"recorded-{keys}", lambda shot: not recording(shot))
     if hold:  # only now: a combination held elsewhere never reaches the window
         assert desktop.hotkey_free(CTRL_SHIFT, ord(hold), hold=True)
     desktop.click(left + scale(SAVE[0], dpi), top + scale(SAVE[1], dpi))
@@ -41,7 +47,8 @@ def test_recorded_combinations_are_saved_become_the_hotkey_or_are_reported_taken
                                                                                   snapwren, dpi):
     window = record(desktop, snapwren, "ctrl+shift+p", dpi=dpi)
     assert desktop.gone(window["hwnd"]) and desktop.prefix.settings.read_bytes() == ini("P")
-    assert desktop.hotkey_free(CTRL_SHIFT, ord("S")), "the old hotkey is released"
+    # The window is gone before Snapwren handles the change that it posted on its way out.
+    poll(lambda: desktop.hotkey_free(CTRL_SHIFT, ord("S")), 5, "the old hotkey's release")
     desktop.key("ctrl+shift+p")
     overlay = snapwren.overlay()
     desktop.key("Escape")

@@ -244,7 +244,8 @@ int CmdKeepalive(const Args&) {
 int CmdHotkey(const Args& args) {
   const BOOL registered = RegisterHotKey(HiddenWindow(), 1, static_cast<UINT>(args.Number(0)),
                                          static_cast<UINT>(args.Number(1)));
-  Json().Bool("registered", registered).Num("error", registered ? 0 : GetLastError()).Print();
+  const DWORD error = registered ? 0 : GetLastError();
+  Json().Bool("registered", registered).Num("error", error).Print();
   return registered && args.Has(L"hold") ? Pump() : 0;
 }
 
