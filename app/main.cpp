@@ -95,7 +95,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     return 1;
   }
   g_trayWnd = tray.get();
-  CreateOwnerWindow(g_instance);
+  // Without it Snapwren still runs: the tray window stands in as the owner.
+  const UniqueWindow owner(CreateOwnerWindow(g_instance));
+  g_ownerWnd = owner.get();
   StartUpdateCheck(g_trayWnd, false);
   const int exitCode = RunMessageLoop();
   // A download that runs has to leave no half an installer behind.

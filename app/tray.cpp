@@ -158,28 +158,22 @@ void ShowTrayMenu(HWND hwnd) {
 
 void ReAddTrayIcon() { Shell_NotifyIconW(NIM_ADD, &g_trayIconData); }
 
-// The shell keeps the icon of a program that has ended until the pointer passes over it.
-void RemoveTrayIcon() {
-  if (g_trayIconData.hWnd) Shell_NotifyIconW(NIM_DELETE, &g_trayIconData);
-}
-
-bool CreateOwnerWindow(HINSTANCE instance) {
+HWND CreateOwnerWindow(HINSTANCE instance) {
   g_taskbarCreatedMessage = RegisterWindowMessageW(L"TaskbarCreated");
-  if (g_taskbarCreatedMessage == 0) return false;
+  if (g_taskbarCreatedMessage == 0) return nullptr;
 
   WNDCLASSEXW windowClass = {};
   windowClass.cbSize = sizeof windowClass;
   windowClass.lpfnWndProc = OwnerWndProc;
   windowClass.hInstance = instance;
   windowClass.lpszClassName = kOwnerClass;
-  if (!RegisterClassExW(&windowClass)) return false;
+  if (!RegisterClassExW(&windowClass)) return nullptr;
 
   // Top-level (so it receives broadcasts) but never shown and kept off the taskbar.
   HWND hwnd = CreateWindowExW(WS_EX_TOOLWINDOW, kOwnerClass, kAppTitle, WS_POPUP, 0, 0, 0, 0,
                               nullptr, nullptr, instance, nullptr);
-  if (!hwnd) return false;
-  g_ownerWnd = hwnd;
+  if (!hwnd) return nullptr;
   // An elevated Snapwren would otherwise never hear from the unelevated shell.
   ChangeWindowMessageFilterEx(hwnd, g_taskbarCreatedMessage, MSGFLT_ALLOW, nullptr);
-  return true;
+  return hwnd;
 }

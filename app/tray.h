@@ -18,10 +18,8 @@ extern NOTIFYICONDATAW g_trayIconData;
 LRESULT CALLBACK TrayWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
 void ShowTrayMenu(HWND hwnd);
 
-// g_ownerWnd, which also puts the icon back when the shell restarts: the message-only tray
-// window never sees the shell's broadcast.
-bool CreateOwnerWindow(HINSTANCE instance);
+// The window for g_ownerWnd, which also puts the icon back when the shell restarts: the
+// message-only tray window never sees the shell's broadcast. Null on failure.
+HWND CreateOwnerWindow(HINSTANCE instance);
 // Puts the tray icon back from g_trayIconData.
 void ReAddTrayIcon();
-// Takes the icon out of the notification area as Snapwren quits.
-void RemoveTrayIcon();

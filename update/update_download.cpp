@@ -68,13 +68,11 @@ std::wstring UpdateFileIn(const std::wstring& folder) {
 }
 
 std::wstring UpdateTargetPath() {
-  PWSTR downloads = nullptr;
-  if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_Downloads, 0, nullptr, &downloads))) {
-    std::wstring target = UpdateFileIn(downloads);
-    CoTaskMemFree(downloads);
-    return target;
+  // The call may hand back a buffer even when it fails: the owner frees it either way.
+  UniqueCoTaskString downloads;
+  if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_Downloads, 0, nullptr, downloads.put()))) {
+    return UpdateFileIn(downloads.get());
   }
-  CoTaskMemFree(downloads);  // the call may hand back a buffer even when it fails
   wchar_t module[MAX_PATH] = {};
   GetModuleFileNameW(nullptr, module, MAX_PATH);
   return UpdateFileIn(FolderOf(module));
