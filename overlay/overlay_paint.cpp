@@ -347,7 +347,9 @@ void DrawTooltip(HDC hdc, const OverlayState& state) {
   UniqueGpPen outline = OutlinePen(kTooltipOutline, dpi);
   UniqueGpBrush textBrush = SolidBrush(kTooltipText);
   if (fill) gp::GdipFillRectangle(graphics.get(), fill.get(), boxX, boxY, boxWidth, boxHeight);
-  if (outline) gp::GdipDrawRectangle(graphics.get(), outline.get(), boxX, boxY, boxWidth, boxHeight);
+  if (outline) {
+    gp::GdipDrawRectangle(graphics.get(), outline.get(), boxX, boxY, boxWidth, boxHeight);
+  }
   if (!textBrush) return;
   const Gdiplus::RectF origin(x, y, 0, 0);
   gp::GdipDrawString(graphics.get(), text, -1, font.get(), &origin, nullptr, textBrush.get());

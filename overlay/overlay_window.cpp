@@ -165,8 +165,9 @@ void OnMouseMove(HWND hwnd, CaptureSession& session, POINT point) {
   // Until there is a selection, the overlay takes on the DPI of the monitor under the pointer.
   if (!selected) state.Dpi = MonitorAtPoint(point).Dpi;
   const int handle = selected ? HitTestHandle(session.Toolbar, point) : kNoHandle;
-  SetCursor(LoadOverlayCursor(session, ChooseOverlayCursor(state.Phase, state.CurrentTool, handle,
-                                                           RectContains(state.SelectionRect, point))));
+  const OverlayCursor cursor = ChooseOverlayCursor(state.Phase, state.CurrentTool, handle,
+                                                   RectContains(state.SelectionRect, point));
+  SetCursor(LoadOverlayCursor(session, cursor));
   if (!selected) {
     if (state.IsSelecting) {
       state.SelectCurrent = point;

@@ -8,6 +8,7 @@
 #include "app/json.h"
 #include "app/messages.h"
 #include "app/text.h"
+#include "app/worker.h"
 #include "build_config.h"
 #include "update/update_prompt.h"
 #include "update/update_signature.h"
@@ -122,12 +123,7 @@ void UpdateCheckGuard::Finish() {
 void StartUpdateCheck(HWND receiver, bool byUser) {
   if (!g_updateCheck.Request(byUser)) return;
   auto cell = std::make_unique<HWND>(receiver);
-  const HANDLE thread = CreateThread(nullptr, 0, UpdateCheckThread, cell.get(), 0, nullptr);
-  if (thread) {
-    (void)cell.release();  // the thread owns it from here on
-    CloseHandle(thread);
-    return;
-  }
+  if (StartWorker(UpdateCheckThread, cell)) return;
   // Without a thread the user who asked still gets the answer, at the cost of waiting for it;
   // at start-up Snapwren runs on without the check.
   if (byUser) {

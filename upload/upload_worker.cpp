@@ -10,6 +10,7 @@
 #include "app/notifier.h"
 #include "app/win_handles.h"
 #include "app/window_proc.h"
+#include "app/worker.h"
 #include "settings/settings.h"
 #include "upload/failed_upload.h"
 #include "upload/progress_view.h"
@@ -227,12 +228,7 @@ void BeginUpload(std::vector<BYTE> png) {
     UpdateWindow(job->window);
   }
 
-  const HANDLE thread = CreateThread(nullptr, 0, UploadWorker, job.get(), 0, nullptr);
-  if (thread) {
-    static_cast<void>(job.release());  // the worker owns it now
-    CloseHandle(thread);
-    return;
-  }
+  if (StartWorker(UploadWorker, job)) return;
   // No worker: the upload fails here and now, and the screenshot is kept all the same.
   auto outcome = std::make_unique<UploadOutcome>();
   outcome->uploadId = job->uploadId;

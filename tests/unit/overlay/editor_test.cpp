@@ -121,7 +121,8 @@ TEST_F(EditorTest, OnlyTheFirstAcceptedSelectionIsRemembered) {
   EXPECT_EQ(Str(AppSettings.Selection), "0,0,0,0");
   Run(L"drag 120 130 420 330, drag 200 200 260 260");  // a move is not written
   Settings onDisk;
-  EXPECT_TRUE(LoadSettingsFrom(GetSettingsPath(), onDisk) && onDisk.RememberSelection);
+  EXPECT_TRUE(LoadSettingsFrom(GetSettingsPath(), onDisk));
+  EXPECT_TRUE(onDisk.RememberSelection);
   EXPECT_EQ(Str(onDisk.Selection), "120,130,420,330");
 }
 
@@ -148,15 +149,22 @@ TEST_F(EditorTest, FrameShowsTheSelectionOnTheDimmedScreenWithItsFrameToolbarAnd
   EXPECT_EQ(frame->At(250, 200), PatternAt(250, 200)) << "bright inside";
   Run(L"release 100 100, Arrow, hover 600 600");  // only being chosen tints
   frame = Paint();
-  EXPECT_TRUE(frame->At(96, 96) == 0 && frame->At(98, 98) == 0xFFFFFFu) << "a handle";
+  EXPECT_EQ(frame->At(96, 96), 0u) << "a handle's frame";
+  EXPECT_EQ(frame->At(98, 98), 0xFFFFFFu) << "a handle's inside";
   EXPECT_GT(frame->Count({105, 80, 200, 100}, light), 20) << "the size label above";
   EXPECT_EQ(frame->At(411, 130), 0x323232u) << "the panel between button and edge";
   for (int i = 0; i < kToolbarButtonCount; ++i) {
     const RECT& b = Button(Id(i));
     const int white = frame->Count(b, light), pink = frame->Count(b, tinted);
     const bool swatch = frame->At(b.left + 14, b.top + 14) == Dib(State().CurrentColor);
-    EXPECT_TRUE(Id(i) == Id::Color ? swatch : Id(i) == Id::Arrow ? pink > 20 : white > 10 && !pink)
-        << i;
+    if (Id(i) == Id::Color) {
+      EXPECT_TRUE(swatch) << "the colour swatch";
+    } else if (Id(i) == Id::Arrow) {
+      EXPECT_GT(pink, 20) << "the chosen tool tinted";
+    } else {
+      EXPECT_GT(white, 10) << "button " << i << " white";
+      EXPECT_EQ(pink, 0) << "button " << i << " not tinted";
+    }
   }
   const RECT& copy = Button(Id::Copy);
   Run(L"hover " + N(copy.left + 10) + L" " + N(copy.top + 10));
@@ -201,13 +209,13 @@ TEST_F(EditorTest, EachKindIsPaintedAndExportedInTheColourOfItsTimeCutAtTheBorde
   auto isBlue = [&](DWORD p) { return p == Dib(blue); };
   EXPECT_GT(frame->Count({295, 124, 305, 136}, [](DWORD p) { return Ch(p, 8) > 200; }), 8)
       << "the number's white digit";
-  EXPECT_TRUE(frame->Count({150, 270, 260, 292}, isBlue) > 40 &&
-              composed->Count({50, 170, 160, 192}, isBlue) > 40 &&
-              !frame->Count({150, 292, 260, 299}, isBlue)) << "the text, 22 pixels high";
-  EXPECT_TRUE(frame->At(50, 225) == Dib(magenta) && frame->At(200, 225) == PatternAt(200, 225))
-      << "drawn over the darkened area too, and hollow";
-  EXPECT_TRUE(composed->At(0, 100) == Dib(magenta) && composed->At(0, 125) == PatternAt(100, 225))
-      << "the rectangle runs to the edge, its left side cut off";
+  EXPECT_GT(frame->Count({150, 270, 260, 292}, isBlue), 40) << "the text painted";
+  EXPECT_GT(composed->Count({50, 170, 160, 192}, isBlue), 40) << "the text exported";
+  EXPECT_EQ(frame->Count({150, 292, 260, 299}, isBlue), 0) << "the text, 22 pixels high";
+  EXPECT_EQ(frame->At(50, 225), Dib(magenta)) << "drawn over the darkened area too";
+  EXPECT_EQ(frame->At(200, 225), PatternAt(200, 225)) << "and hollow";
+  EXPECT_EQ(composed->At(0, 100), Dib(magenta)) << "the rectangle runs to the edge";
+  EXPECT_EQ(composed->At(0, 125), PatternAt(100, 225)) << "its left side cut off";
 }
 
 // Redacted: every pixel of the rectangle is the mean of the frozen screen's pixels in its block,
@@ -244,9 +252,10 @@ TEST_F(EditorTest, MosaicExportsOnlyBlockMeansOfTheFrozenScreen) {
 TEST_F(EditorTest, ExportOffTheScreenIsBlackNoAreaComposesNothingPngAndFileHoldOpaquePixels) {
   State().SelectionRect = {-20, height_ - 20, 30, height_ + 20};
   const auto edge = Canvas::Of(ComposeSelection(*session_).get());
-  EXPECT_TRUE(edge->At(19, 19) + edge->At(20, 20) == 0u &&
-              edge->At(20, 19) == PatternAt(0, height_ - 1) &&
-              edge->At(49, 0) == PatternAt(29, height_ - 20)) << "black left of and below";
+  EXPECT_EQ(edge->At(19, 19), 0u) << "black left of the screen";
+  EXPECT_EQ(edge->At(20, 20), 0u) << "black below it";
+  EXPECT_EQ(edge->At(20, 19), PatternAt(0, height_ - 1));
+  EXPECT_EQ(edge->At(49, 0), PatternAt(29, height_ - 20));
   for (RECT none : {RECT{100, 100, 100, 200}, {100, 100, 200, 100}, {150, 100, 100, 200},
                     {100, 250, 200, 200}}) {
     State().SelectionRect = none;

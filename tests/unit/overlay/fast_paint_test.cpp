@@ -66,8 +66,9 @@ static void ExpectInside(const RECT& bounds, const Annotation& annotation, bool 
   RECT inside = {0, 0, 800, 800};
   const int all = canvas.Count(inside, changed);
   IntersectRect(&inside, &inside, &bounds);
-  EXPECT_TRUE(all == canvas.Count(inside, changed) && (all > 0 || !draws))
-      << "kind " << int(annotation.Kind) << " in " << Str(bounds) << ": " << all << " changed";
+  EXPECT_EQ(all, canvas.Count(inside, changed))
+      << "kind " << int(annotation.Kind) << " outside " << Str(bounds);
+  EXPECT_TRUE(all > 0 || !draws) << "kind " << int(annotation.Kind) << " draws nothing";
 }
 
 TEST(ElementBoundsTest, StrokesAndTextStayInsideTheirBounds) {

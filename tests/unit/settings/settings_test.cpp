@@ -91,18 +91,24 @@ TEST_F(SettingsTest, OpensOnceInItsLanguageCancelOrCloseChangeNothingAndSaveWrit
     const Settings before = AppSettings;
     wchar_t title[32] = {};
     GetWindowTextW(Open(), title, 32);
-    EXPECT_TRUE(title == std::wstring(c.title) && GetWindow(Window(), GW_OWNER) == owner_.get());
+    EXPECT_EQ(title, std::wstring(c.title));
+    EXPECT_EQ(GetWindow(Window(), GW_OWNER), owner_.get());
     Click(400, 92), SendMessageW(List(), CB_SETCURSEL, c.shown == 1 ? 0 : 1, 0);
     if (c.language == 1) SendMessageW(Window(), WM_CLOSE, 0, 0);
     if (c.language != 1) Click(395, 357);  // Cancel
-    EXPECT_TRUE(Window() == nullptr && Read().empty() && !Announced());
+    EXPECT_EQ(Window(), nullptr);
+    EXPECT_TRUE(Read().empty()) << "nothing written";
+    EXPECT_FALSE(Announced());
     EXPECT_EQ(Fields(AppSettings), Fields(before));
     const HWND window = Open();
-    EXPECT_TRUE(Language() == c.shown && Open() == window) << "the list's choice, one window";
+    EXPECT_EQ(Language(), c.shown) << "the list's choice";
+    EXPECT_EQ(Open(), window) << "one window";
     Click(295, 357);  // Save
     std::string written = kDefaults;
     EXPECT_EQ(Read(), written.replace(written.find("Language=0") + 9, 1, std::to_string(c.saved)));
-    EXPECT_TRUE(Window() == nullptr && AppSettings.Language == c.saved && Announced());
+    EXPECT_EQ(Window(), nullptr);
+    EXPECT_EQ(AppSettings.Language, c.saved);
+    EXPECT_TRUE(Announced());
     DeleteFileW(path_.c_str());
   }
 }
@@ -121,12 +127,16 @@ TEST_F(SettingsTest, ClicksAndKeysChooseWhatIsAppliedAndAnnouncedWhenTheFileCann
   // Print Screen comes only as a release, other keys are taken as they go down.
   Click(230, 117), Key('Q', true, WM_KEYUP), Key(VK_SNAPSHOT, true, WM_KEYUP);
   Click(75, 37);
-  EXPECT_TRUE(Window() && IsWindowVisible(List()));
+  ASSERT_TRUE(Window());
+  EXPECT_TRUE(IsWindowVisible(List()));
   SendMessageW(List(), CB_SETCURSEL, 1, 0);
   const UINT_PTR timer = SetTimer(nullptr, 0, 100, AnswerBox);
   Click(295, 357);
   KillTimer(nullptr, timer);
-  EXPECT_TRUE(g_boxShown && Window() == nullptr && Read() == kDefaults && Announced());
+  EXPECT_TRUE(g_boxShown);
+  EXPECT_EQ(Window(), nullptr);
+  EXPECT_EQ(Read(), kDefaults);
+  EXPECT_TRUE(Announced());
   EXPECT_EQ(Fields(AppSettings).substr(0, 5) + " " + std::to_string(AppSettings.Key) + " " +
                 std::to_string(AppSettings.Modifiers), "010 1 44 6");
   // The hotkey's text: modifiers in a fixed order, then the key if it has a name.

@@ -28,7 +28,8 @@ TEST(VersionTest, PiecesAreNumbersPaddedToThreeAndOnlyTheFirstThreeDecide) {
   const wchar_t* older[] = {L"1.0.0", L"0.9.9", L"1.0.0.5", L".5", L"v2.0.0", L"", L"1.-1.0"};
   for (const wchar_t* v : newer) EXPECT_TRUE(IsNewerVersion(L"1.0.0", v)) << v;
   for (const wchar_t* v : older) EXPECT_FALSE(IsNewerVersion(L"1.0.0", v)) << v;
-  EXPECT_TRUE(IsNewerVersion(L"1.9.0", L"1.10.0") && !IsNewerVersion(L"2.0.0", L"1.99.99"));
+  EXPECT_TRUE(IsNewerVersion(L"1.9.0", L"1.10.0"));
+  EXPECT_FALSE(IsNewerVersion(L"2.0.0", L"1.99.99"));
 }
 
 TEST(UpdateJsonTest, TopLevelMembersAreDecodedStringsAndAnythingButOneObjectIsRefused) {

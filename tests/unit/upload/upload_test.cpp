@@ -71,7 +71,8 @@ TEST(BalloonTest, TextsAreCutNeverBetweenASurrogatePairAndAFailedUploadIsKeptAnd
   EXPECT_TRUE(first + second == folder + L"\\" + FailedUploadFileName(now, 1) + folder + L"\\" +
                                     FailedUploadFileName(now, 2) || then.wSecond != now.wSecond)
       << second;
-  EXPECT_TRUE(FileBytes(first) == std::vector<BYTE>({1, 2, 3}) && FileBytes(second) == png);
+  EXPECT_EQ(FileBytes(first), std::vector<BYTE>({1, 2, 3}));
+  EXPECT_EQ(FileBytes(second), png);
   DeleteFileW(first.c_str()), DeleteFileW(second.c_str()), RemoveDirectoryW(folder.c_str());
   const std::wstring tail = L"\\deep\\Snapwren\\Snapwren_2024-01-05_09-05-07.png";
   const std::wstring text = FailureBalloonText(L"C:\\" + std::wstring(240, L'x') + tail);
@@ -124,8 +125,8 @@ TEST(TrayTest, TheTrayWindowReportsAnUploadWithoutWindowAndTheHiddenWindowOwnsMe
   ShowTrayMenu(tray.get());
   KillTimer(nullptr, timer);
   MSG null = {};
-  EXPECT_TRUE(g_frontDuringMenu == owner.get() &&
-              PeekMessageW(&null, owner.get(), WM_NULL, WM_NULL, PM_REMOVE));
+  EXPECT_EQ(g_frontDuringMenu, owner.get());
+  EXPECT_TRUE(PeekMessageW(&null, owner.get(), WM_NULL, WM_NULL, PM_REMOVE));
   g_trayWnd = g_ownerWnd = nullptr;
 }
 
