@@ -143,8 +143,8 @@ UpdateInfo CheckForUpdate() {
   const std::wstring path = HighestSequencePath();
   const uint64_t highest = LoadHighestSequence(path);
   UpdateInfo info = ReadUpdateInfo(body, error, kUpdateKey, highest);
-  // Not remembered, the number would protect nothing after the next start; a file that cannot
-  // be written leaves the protection of this session only.
+  // Not remembered, the number would protect nothing after the next start. A file that cannot be
+  // written leaves the next check knowing no more than this one did.
   if (info.error.empty() && info.sequence > highest) SaveHighestSequence(path, info.sequence);
   return info;
 }
