@@ -5,3 +5,5 @@
 #include "build_config.h"
 
 const wchar_t kAppVersion[] = L"" SNAPWREN_VERSION_TEXT;
+// Data of its own, never folded into code: build-installer.sh finds the test key by its text.
+const char kUpdateKey[] = SNAPWREN_UPDATE_KEY_TEXT;

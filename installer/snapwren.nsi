@@ -246,6 +246,9 @@ Section "un.Snapwren" SecUnApp
   RMDir "$INSTDIR"
   ; The per-user programs folder goes too when nothing else lives in it.
   RMDir "$LOCALAPPDATA\Programs"
+  ; The last update's installer, in the folder Snapwren downloads it to.
+  Delete "$LOCALAPPDATA\Snapwren\Snapwren_Update.exe"
+  RMDir "$LOCALAPPDATA\Snapwren"
   Delete "$SMPROGRAMS\${APP_NAME}.lnk"
   DeleteRegValue HKCU "${RUN_KEY}" "${APP_NAME}"
   DeleteRegKey HKCU "${UNINSTALL_KEY}"
@@ -254,5 +257,6 @@ SectionEnd
 ; The settings are the user's: they stay unless asked for.
 Section /o "un.Einstellungen löschen" SecUnSettings
   Delete "$APPDATA\Snapwren\settings.ini"
+  Delete "$APPDATA\Snapwren\update.ini"
   RMDir "$APPDATA\Snapwren"
 SectionEnd

@@ -91,16 +91,18 @@ std::string FormatSettings(const Settings& settings) {
   return std::string(buffer, static_cast<size_t>(length));
 }
 
-std::wstring GetSettingsPath() {
+std::wstring GetSettingsFolder() {
   wchar_t folder[MAX_PATH];
   if (FAILED(SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder))) {
-    return L"settings.ini";
+    return L".";
   }
   std::wstring path = folder;
   path += L"\\Snapwren";
   CreateDirectoryW(path.c_str(), nullptr);  // usually exists already
-  return path + L"\\settings.ini";
+  return path;
 }
+
+std::wstring GetSettingsPath() { return GetSettingsFolder() + L"\\settings.ini"; }
 
 bool LoadSettingsFrom(const std::wstring& path, Settings& settings) {
   UniqueStdFile file = OpenFile(path, L"r");
@@ -115,10 +117,9 @@ bool LoadSettingsFrom(const std::wstring& path, Settings& settings) {
 }
 
 // Writes beside the old file and swaps it in only once the new one is complete, so a full disk
-// or a crash mid-write never leaves a truncated settings.ini behind.
-bool SaveSettingsTo(const std::wstring& path, const Settings& settings) {
+// or a crash mid-write never leaves a truncated file behind.
+bool ReplaceFileContent(const std::wstring& path, const std::string& content) {
   const std::wstring temporary = path + L".tmp";
-  const std::string content = FormatSettings(settings);
   {
     UniqueStdFile file = OpenFile(temporary, L"w");
     if (!file) return false;
@@ -135,6 +136,17 @@ bool SaveSettingsTo(const std::wstring& path, const Settings& settings) {
     return false;
   }
   return true;
+}
+
+std::string ReadFileStart(const std::wstring& path) {
+  UniqueStdFile file = OpenFile(path, L"r");
+  char line[kLineBufferSize] = {};
+  if (!file || !fgets(line, kLineBufferSize, file.get())) return {};
+  return line;
+}
+
+bool SaveSettingsTo(const std::wstring& path, const Settings& settings) {
+  return ReplaceFileContent(path, FormatSettings(settings));
 }
 
 bool LoadSettings() { return LoadSettingsFrom(GetSettingsPath(), AppSettings); }

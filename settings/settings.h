@@ -22,7 +22,13 @@ bool ApplySettingsLine(const char* line, Settings& settings);
 // The whole file as written, with "\n" line ends (text mode turns them into CR LF).
 std::string FormatSettings(const Settings& settings);
 
+// %APPDATA%\Snapwren, made when missing; the working folder when there is no such folder.
+std::wstring GetSettingsFolder();
 std::wstring GetSettingsPath();
+// Replaces the file at `path` with `content` whole or not at all.
+bool ReplaceFileContent(const std::wstring& path, const std::string& content);
+// The first line of a text file (at most 255 bytes); empty when there is none.
+std::string ReadFileStart(const std::wstring& path);
 bool LoadSettingsFrom(const std::wstring& path, Settings& settings);
 bool SaveSettingsTo(const std::wstring& path, const Settings& settings);
 bool LoadSettings();

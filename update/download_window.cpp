@@ -1,7 +1,5 @@
 #include "update/download_window.h"
 
-#include <shellapi.h>
-
 #include <algorithm>
 #include <memory>
 #include <utility>
@@ -11,6 +9,7 @@
 #include "app/messages.h"
 #include "app/win_handles.h"
 #include "app/window_proc.h"
+#include "app/worker.h"
 #include "update/update_check.h"
 #include "update/update_download.h"
 #include "upload/progress_view.h"
@@ -79,17 +78,6 @@ UniqueFont CreateMessageFont(UINT dpi) {
   LOGFONTW& font = metrics.lfMessageFont;
   font.lfHeight = MulDiv(font.lfHeight, static_cast<int>(dpi), static_cast<int>(SystemDpi()));
   return UniqueFont(CreateFontIndirectW(&font));
-}
-
-DownloadWindow* StateOf(HWND hwnd) {
-  return reinterpret_cast<DownloadWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-}
-
-void AdoptState(HWND hwnd, LPARAM lParam) {
-  const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
-  auto* window = static_cast<DownloadWindow*>(create->lpCreateParams);
-  window->hwnd = hwnd;
-  SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(window));
 }
 
 void Layout(DownloadWindow& window) {
@@ -180,23 +168,39 @@ void OnDpiChanged(DownloadWindow& window, WPARAM wParam, LPARAM lParam) {
   InvalidateRect(window.hwnd, nullptr, TRUE);
 }
 
+// Starts the installer from its path while `installer` still holds it against changes.
+bool StartInstaller(const std::wstring& target) {
+  std::wstring commandLine = L"\"" + target + L"\"";
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(target.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                      nullptr, &startup, &process)) {
+    return false;
+  }
+  const UniqueHandle thread(process.hThread);
+  const UniqueHandle started(process.hProcess);
+  return true;
+}
+
 // After the download: the failure, or the question whose OK starts the installer and quits.
-void FinishDownload(HWND owner, const std::wstring& target, const std::wstring& error) {
+// `installer` holds the verified file open until then.
+void FinishDownload(HWND owner, const std::wstring& target, const std::wstring& error,
+                    UniqueFile installer) {
   if (!error.empty()) {
     MessageBoxW(owner, error.c_str(), kErrorTitle, MB_ICONERROR);
     return;
   }
   if (MessageBoxW(owner, kReadyText, kReadyTitle, MB_OKCANCEL | MB_ICONINFORMATION) != IDOK) {
-    return;  // the installer stays in the Downloads folder for the user
+    return;  // the installer stays in Snapwren's folder; a later download replaces it
   }
-  // The file may have gone while the question was open (a virus scanner, the user). Quitting
-  // then would leave the user with neither Snapwren nor the new version.
-  const HINSTANCE started =
-      ShellExecuteW(nullptr, L"open", target.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
-  if (reinterpret_cast<INT_PTR>(started) <= 32) {
+  // Quitting without a started installer would leave the user with neither Snapwren nor the new
+  // version.
+  if (!StartInstaller(target)) {
     MessageBoxW(owner, kStartFailed, kErrorTitle, MB_ICONERROR);
     return;
   }
+  installer.reset();
   PostQuitMessage(0);
 }
 
@@ -208,7 +212,7 @@ void OnDownloaded(DownloadWindow& window, LPARAM lParam) {
   const HWND owner = window.owner;
   const std::wstring target = window.job->target;
   DestroyWindow(window.hwnd);  // and with it `window`
-  FinishDownload(owner, target, outcome->error);
+  FinishDownload(owner, target, outcome->error, std::move(outcome->installer));
 }
 
 void OnNcDestroy(HWND hwnd) {
@@ -291,6 +295,7 @@ void DownloadAndInstallUpdate(const UpdateInfo& update, HWND owner) {
   job->id = ++g_lastDownloadId;
   job->url = update.url;
   job->sha256 = update.sha256;
+  job->length = update.length;
   job->target = UpdateTargetPath();
   auto cell = std::make_unique<std::shared_ptr<DownloadJob>>(job);
   g_download = std::make_unique<DownloadWindow>();
@@ -306,14 +311,10 @@ void DownloadAndInstallUpdate(const UpdateInfo& update, HWND owner) {
   job->window = hwnd;
   ShowWindow(hwnd, SW_SHOW);
   UpdateWindow(hwnd);
-  const HANDLE thread = CreateThread(nullptr, 0, DownloadWorker, cell.get(), 0, nullptr);
-  if (!thread) {
+  if (!StartWorker(DownloadWorker, cell)) {
     DestroyWindow(hwnd);
     MessageBoxW(owner, kNotStarted, kErrorTitle, MB_ICONERROR);
-    return;
   }
-  (void)cell.release();  // the worker owns it now
-  CloseHandle(thread);
 }
 
 void CancelUpdateDownload() {
@@ -322,12 +323,12 @@ void CancelUpdateDownload() {
 
 LRESULT CALLBACK DownloadWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
   return Guarded([&]() -> LRESULT {
-    if (message == WM_NCCREATE) AdoptState(hwnd, lParam);
+    DownloadWindow* window = WindowState<DownloadWindow>(hwnd, message, lParam);
+    if (message == WM_NCCREATE && window) window->hwnd = hwnd;
     if (message == WM_NCDESTROY) {
       OnNcDestroy(hwnd);
       return DefWindowProcW(hwnd, message, wParam, lParam);
     }
-    DownloadWindow* window = StateOf(hwnd);
     if (!window) return DefWindowProcW(hwnd, message, wParam, lParam);
     return Dispatch(*window, message, wParam, lParam);
   });

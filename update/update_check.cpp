@@ -10,6 +10,7 @@
 #include "app/text.h"
 #include "app/worker.h"
 #include "build_config.h"
+#include "settings/settings.h"
 #include "update/update_prompt.h"
 #include "update/update_signature.h"
 #include "update/version.h"
@@ -23,6 +24,10 @@ constexpr DWORD kStatusOk = 200;
 constexpr wchar_t kInvalidAnswer[] = L"Ungültige Serverantwort";
 constexpr wchar_t kNotVerified[] =
     L"Das Update konnte nicht verifiziert werden: Die Signatur fehlt oder ist ungültig.";
+constexpr wchar_t kReplayed[] =
+    L"Das Update-Angebot ist älter als ein bereits erhaltenes und wurde abgelehnt.";
+constexpr wchar_t kSequenceFile[] = L"\\update.ini";
+constexpr char kSequenceKey[] = "Sequence=";
 constexpr wchar_t kRequestFailed[] = L"Request erstellen fehlgeschlagen";
 constexpr HttpsTexts kTexts = {L"WinHttpOpen fehlgeschlagen",    L"Verbindung fehlgeschlagen",
                                kRequestFailed,                   kRequestFailed,
@@ -73,39 +78,76 @@ std::string FetchVersionJson(std::wstring& error) {
 }
 
 UpdateInfo ReadUpdateInfo(const std::string& body, const std::wstring& fetchError,
-                          const std::string& publicKeyHex) {
+                          const std::string& publicKeyHex, uint64_t highestSequence) {
   UpdateInfo info;
   if (body.empty()) {
     info.error = fetchError.empty() ? L"Keine Antwort vom Update-Server" : fetchError;
     return info;
   }
   const std::optional<JsonMembers> members = ReadJsonObject(body);
-  std::string version, url, changelog, sha256, signature;
-  if (!members || !ReadMember(*members, "version", version) || !ReadMember(*members, "url", url) ||
-      !ReadMember(*members, "changelog", changelog) || !ReadMember(*members, "sha256", sha256) ||
-      !ReadMember(*members, "signature", signature) || version.empty()) {
+  SignedUpdate update;
+  std::string signature;
+  if (!members || !ReadMember(*members, "version", update.version) ||
+      !ReadMember(*members, "url", update.url) ||
+      !ReadMember(*members, "changelog", update.changelog) ||
+      !ReadMember(*members, "sha256", update.sha256Hex) ||
+      !ReadMember(*members, "length", update.length) ||
+      !ReadMember(*members, "sequence", update.sequence) ||
+      !ReadMember(*members, "signature", signature) || update.version.empty()) {
     info.error = kInvalidAnswer;
     return info;
   }
   // Whoever controls the update host, or holds a certificate for its name, can write this
-  // document: only the publisher's signature makes its version and installer count.
-  if (!VerifyUpdateSignature(version, sha256, signature, publicKeyHex)) {
+  // document: only the publisher's signature makes any of it count.
+  const std::optional<uint64_t> length = ParseContentLength(Utf8ToUtf16(update.length));
+  const std::optional<uint64_t> sequence = ParseContentLength(Utf8ToUtf16(update.sequence));
+  if (!length || *length == 0 || !sequence || *sequence == 0 ||
+      !VerifyUpdateSignature(update, signature, publicKeyHex)) {
     info.error = kNotVerified;
     return info;
   }
-  const std::vector<BYTE> digest = *DecodeHex(sha256);
+  // A host may not hide a release behind an older one that the publisher once signed. The same
+  // number again is the same release, which may well be offered twice.
+  if (*sequence < highestSequence) {
+    info.error = kReplayed;
+    return info;
+  }
+  const std::vector<BYTE> digest = *DecodeHex(update.sha256Hex);
   std::copy(digest.begin(), digest.end(), info.sha256.begin());
-  info.version = Utf8ToUtf16(version);
-  info.url = Utf8ToUtf16(url);
-  info.changelog = Utf8ToUtf16(changelog);
+  info.length = *length;
+  info.sequence = *sequence;
+  info.version = Utf8ToUtf16(update.version);
+  info.url = Utf8ToUtf16(update.url);
+  info.changelog = Utf8ToUtf16(update.changelog);
   info.available = IsNewerVersion(kAppVersion, info.version);
   return info;
 }
 
+uint64_t LoadHighestSequence(const std::wstring& path) {
+  std::string line = ReadFileStart(path);
+  if (line.compare(0, sizeof kSequenceKey - 1, kSequenceKey) != 0) return 0;
+  line = line.substr(sizeof kSequenceKey - 1);
+  line.erase(line.find_last_not_of("\r\n") + 1);
+  return ParseContentLength(Utf8ToUtf16(line)).value_or(0);
+}
+
+bool SaveHighestSequence(const std::wstring& path, uint64_t sequence) {
+  return ReplaceFileContent(path, kSequenceKey + std::to_string(sequence) + "\n");
+}
+
+std::wstring HighestSequencePath() { return GetSettingsFolder() + kSequenceFile; }
+
 UpdateInfo CheckForUpdate() {
   std::wstring error;
   const std::string body = FetchVersionJson(error);
-  return ReadUpdateInfo(body, error, kUpdateKey);
+  // Checks never overlap (UpdateCheckGuard), so the file has one writer at a time.
+  const std::wstring path = HighestSequencePath();
+  const uint64_t highest = LoadHighestSequence(path);
+  UpdateInfo info = ReadUpdateInfo(body, error, kUpdateKey, highest);
+  // Not remembered, the number would protect nothing after the next start. A file that cannot be
+  // written leaves the next check knowing no more than this one did.
+  if (info.error.empty() && info.sequence > highest) SaveHighestSequence(path, info.sequence);
+  return info;
 }
 
 bool UpdateCheckGuard::Request(bool byUser) {

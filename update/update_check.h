@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 struct UpdateInfo {
@@ -15,6 +16,10 @@ struct UpdateInfo {
   std::wstring error;
   // The installer's SHA-256 as the publisher signed it; the download must match it.
   std::array<BYTE, 32> sha256{};
+  // Its signed length in bytes: the download stops at the first byte beyond it.
+  uint64_t length = 0;
+  // The release's signed sequence number; no offer below the highest one accepted counts.
+  uint64_t sequence = 0;
 };
 
 // version.json holds five short strings; anything larger is not the document we asked for.
@@ -24,9 +29,14 @@ UpdateInfo CheckForUpdate();
 // The body of GET https://<update host>/version.json, or empty with the reason in `error`.
 std::string FetchVersionJson(std::wstring& error);
 // What a fetched body (empty when the fetch failed with `fetchError`) says about an update, with
-// the signature checked against `publicKeyHex` (the built-in key, or a test's).
+// the signature checked against `publicKeyHex` (the built-in key, or a test's) and its sequence
+// number against the highest one accepted before.
 UpdateInfo ReadUpdateInfo(const std::string& body, const std::wstring& fetchError,
-                          const std::string& publicKeyHex);
+                          const std::string& publicKeyHex, uint64_t highestSequence);
+// The highest sequence number accepted so far, kept beside settings.ini; 0 before the first.
+uint64_t LoadHighestSequence(const std::wstring& path);
+bool SaveHighestSequence(const std::wstring& path, uint64_t sequence);
+std::wstring HighestSequencePath();
 // One check at a time, with its answer. A request while a check runs joins it: the user who asks
 // then hears its outcome, whoever started it. UI thread only.
 class UpdateCheckGuard {

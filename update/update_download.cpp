@@ -3,7 +3,9 @@
 #include <knownfolders.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <memory>
+#include <vector>
 
 #include "app/https.h"
 #include "app/messages.h"
@@ -16,6 +18,12 @@ constexpr wchar_t kUpdateFileName[] = L"Snapwren_Update.exe";
 constexpr wchar_t kPartialSuffix[] = L".part";
 constexpr DWORD kTimeoutMs = 60000;
 constexpr DWORD kStatusOk = 200;
+// The slowest line a user would still wait on, and the bounds that keep a small download from
+// failing on a short stall and a large one from being held open for hours.
+constexpr uint64_t kSlowestBytesPerSecond = 32 * 1024;
+constexpr ULONGLONG kShortestDeadlineMs = 2 * 60 * 1000;
+constexpr ULONGLONG kLongestDeadlineMs = 30 * 60 * 1000;
+constexpr DWORD kHashChunk = 64 * 1024;
 
 constexpr wchar_t kBadUrl[] = L"Ungültige Download-URL";
 constexpr wchar_t kDownloadFailed[] = L"Download fehlgeschlagen";
@@ -29,6 +37,7 @@ constexpr HttpsTexts kTexts = {L"Download-Session fehlgeschlagen",
 constexpr wchar_t kCreateFailed[] = L"Konnte Update-Datei nicht erstellen";
 constexpr wchar_t kAltered[] =
     L"Der Download ist beschädigt oder wurde verändert. Das Update wurde nicht gestartet.";
+constexpr wchar_t kTooSlow[] = L"Der Download hat zu lange gedauert und wurde abgebrochen.";
 
 // Removes the partial download unless it was handed over under its final name. Declared before
 // the file's owner, so the file is closed by the time it is deleted.
@@ -68,10 +77,14 @@ std::wstring UpdateFileIn(const std::wstring& folder) {
 }
 
 std::wstring UpdateTargetPath() {
-  // The call may hand back a buffer even when it fails: the owner frees it either way.
-  UniqueCoTaskString downloads;
-  if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_Downloads, 0, nullptr, downloads.put()))) {
-    return UpdateFileIn(downloads.get());
+  // Not Downloads, where every program of the user and the browser put files: a folder of
+  // Snapwren's own. The call may hand back a buffer even when it fails: the owner frees it.
+  UniqueCoTaskString local;
+  if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_LocalAppData, KF_FLAG_CREATE, nullptr,
+                                     local.put()))) {
+    const std::wstring folder = std::wstring(local.get()) + L"\\Snapwren";
+    CreateDirectoryW(folder.c_str(), nullptr);  // exists after the first update
+    return UpdateFileIn(folder);
   }
   wchar_t module[MAX_PATH] = {};
   GetModuleFileNameW(nullptr, module, MAX_PATH);
@@ -98,54 +111,92 @@ void CancelDownload(DownloadJob& job) {
   DeleteFileW(PartialPathOf(job.target).c_str());
 }
 
-std::wstring DownloadInstaller(DownloadJob& job) {
-  std::optional<HttpsTarget> where = CrackUrl(job.url);
+ULONGLONG DownloadDeadlineMs(uint64_t length) {
+  if (length / kSlowestBytesPerSecond >= kLongestDeadlineMs / 1000) return kLongestDeadlineMs;
+  return std::max(kShortestDeadlineMs, length * 1000 / kSlowestBytesPerSecond);
+}
+
+std::optional<HttpsTarget> DownloadAddress(const std::wstring& url) {
+  std::optional<HttpsTarget> where = CrackUrl(url);
+  // In clear text anyone on the way would learn who fetches which release, and could stall it.
+  if (!where || !where->secure || where->host.empty()) return std::nullopt;
+  // A port written in the address is not used.
+  where->port = INTERNET_DEFAULT_HTTPS_PORT;
+  return where;
+}
+
+bool StoreChunk(DownloadJob& job, HANDLE file, const BYTE* data, DWORD size) {
+  if (job.cancelled || job.now() >= job.deadline) return false;
+  DWORD written = 0;
+  if (!WriteFile(file, data, size, &written, nullptr) || written != size) return false;
+  job.received += size;
+  PostProgress(job);
+  return true;
+}
+
+UniqueFile OpenVerifiedInstaller(const std::wstring& path, const Sha256Digest& sha256) {
+  // Shared for reading only: no one can write, rename or delete the file while it is held, and
+  // CreateProcess, which opens it for reading and executing, still can.
+  UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return {};
+  Sha256 hash;
+  std::vector<BYTE> chunk(kHashChunk);
+  DWORD read = 0;
+  while (ReadFile(file.get(), chunk.data(), kHashChunk, &read, nullptr) && read > 0) {
+    hash.Add(chunk.data(), read);
+  }
+  const std::optional<Sha256Digest> digest = hash.Finish();
+  if (!digest || *digest != sha256) return {};
+  return file;
+}
+
+std::wstring DownloadInstaller(DownloadJob& job, UniqueFile& installer) {
+  std::optional<HttpsTarget> where = DownloadAddress(job.url);
   if (!where) return kBadUrl;
-  // The port follows the scheme alone; a port written in the address is not used.
-  where->port = where->secure ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT;
   HttpsRequest request;
   request.userAgent = kUserAgent;
   request.target = std::move(*where);
   request.timeoutMs = kTimeoutMs;
+  job.deadline = job.now() + DownloadDeadlineMs(job.length);
   const HttpsExchange exchange = SendHttps(request);
   if (exchange.failed != HttpsStep::Done) return FailureText(exchange.failed, kTexts);
   // An error page is not an installer: only a 200 body may be offered to start.
   if (exchange.status != kStatusOk) return kDownloadFailed;
-  job.total = ResponseContentLength(exchange.request.get()).value_or(kUnknownSize);
+  job.total = job.length;
   PostProgress(job);
 
   PartialFile partial(PartialPathOf(job.target));
-  Sha256 hash;
   {
     const UniqueFile file = CreatePartialFile(job);
     if (!file) return kCreateFailed;
-    // Hashed as it is written: the bytes in the file are the bytes that are checked.
-    const BodyEnd end = ReadBody(exchange.request.get(), kNoBodyLimit,
+    // The signed length bounds what a hostile host can make Snapwren store.
+    const BodyEnd end = ReadBody(exchange.request.get(), job.length,
                                  [&](const BYTE* data, DWORD size) {
-                                   if (job.cancelled) return false;
-                                   DWORD written = 0;
-                                   if (!WriteFile(file.get(), data, size, &written, nullptr) ||
-                                       written != size || !hash.Add(data, size)) {
-                                     return false;
-                                   }
-                                   job.received += size;
-                                   PostProgress(job);
-                                   return true;
+                                   return StoreChunk(job, file.get(), data, size);
                                  });
+    if (end == BodyEnd::TooLarge) return kAltered;
+    if (end != BodyEnd::Complete) return job.now() >= job.deadline ? kTooSlow : kDownloadFailed;
     // An empty body starts nothing.
-    if (end != BodyEnd::Complete || job.received == 0) return kDownloadFailed;
+    if (job.received == 0) return kDownloadFailed;
   }
-  const std::optional<Sha256Digest> digest = hash.Finish();
-  if (!digest || *digest != job.sha256) return kAltered;
 
-  const std::lock_guard<std::mutex> lock(job.fileLock);
-  if (job.cancelled) return kDownloadFailed;
-  // Replaces an older download of the same name, as a fresh download should.
-  if (!MoveFileExW(partial.path().c_str(), job.target.c_str(),
-                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
-    return kCreateFailed;
+  {
+    const std::lock_guard<std::mutex> lock(job.fileLock);
+    if (job.cancelled) return kDownloadFailed;
+    // Replaces an older download of the same name, as a fresh download should.
+    if (!MoveFileExW(partial.path().c_str(), job.target.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
+      return kCreateFailed;
+    }
+    partial.keep();
   }
-  partial.keep();
+  // Checked as it is held from here until it is started: the bytes checked are the bytes run.
+  installer = OpenVerifiedInstaller(job.target, job.sha256);
+  if (!installer) {
+    DeleteFileW(job.target.c_str());
+    return kAltered;
+  }
   return {};
 }
 
@@ -156,7 +207,7 @@ DWORD WINAPI DownloadWorker(LPVOID parameter) {
     DownloadJob& job = **cell;
     auto outcome = std::make_unique<DownloadOutcome>();
     outcome->downloadId = job.id;
-    outcome->error = DownloadInstaller(job);
+    outcome->error = DownloadInstaller(job, outcome->installer);
     // A cancelled download has no window left to tell.
     if (job.cancelled) return 0;
     // The window owns the outcome once the post succeeds; a failed post leaves it with us.

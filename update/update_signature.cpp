@@ -56,32 +56,50 @@ std::optional<Sha256Digest> Sha256::Finish() {
   return digest;
 }
 
-std::string UpdateStatement(const std::string& version, const std::string& sha256Hex) {
-  return "snapwren-update 1\n" + version + "\n" + sha256Hex + "\n";
+std::string UpdateStatement(const SignedUpdate& update) {
+  Sha256 hasher;
+  hasher.Add(update.changelog.data(), static_cast<DWORD>(update.changelog.size()));
+  const std::optional<Sha256Digest> notes = hasher.Finish();
+  if (!notes) return {};
+  return "snapwren-update 2\n" + update.version + "\n" + update.sha256Hex + "\n" + update.length +
+         "\n" + update.url + "\n" + update.sequence + "\n" +
+         EncodeHex(notes->data(), notes->size()) + "\n";
 }
 
-bool VerifyUpdateSignature(const std::string& version, const std::string& sha256Hex,
-                           const std::string& signatureBase64, const std::string& publicKeyHex) {
+bool VerifyUpdateSignature(const SignedUpdate& update, const std::string& signatureBase64,
+                           const std::string& publicKeyHex) {
   const std::optional<std::vector<BYTE>> point = DecodeHex(publicKeyHex);
   const std::optional<std::vector<BYTE>> signature = DecodeBase64(signatureBase64);
-  const std::optional<std::vector<BYTE>> digestOfInstaller = DecodeHex(sha256Hex);
+  const std::optional<std::vector<BYTE>> digestOfInstaller = DecodeHex(update.sha256Hex);
+  // A line break inside a field would let one statement be read as another.
+  const bool oneLineEach = (update.version + update.url).find('\n') == std::string::npos;
   if (!point || point->size() != 2 * kCoordinateBytes || !signature ||
       signature->size() != kSignatureBytes || !digestOfInstaller ||
-      digestOfInstaller->size() != Sha256Digest().size()) {
+      digestOfInstaller->size() != Sha256Digest().size() || !oneLineEach) {
     return false;
   }
-  const std::string statement = UpdateStatement(version, sha256Hex);
+  const std::string statement = UpdateStatement(update);
   Sha256 hasher;
   hasher.Add(statement.data(), static_cast<DWORD>(statement.size()));
   std::optional<Sha256Digest> digest = hasher.Finish();
   const UniqueBcryptAlgorithm ecdsa = OpenAlgorithm(BCRYPT_ECDSA_P256_ALGORITHM);
-  if (!digest || !ecdsa) return false;
+  if (statement.empty() || !digest || !ecdsa) return false;
   const UniqueBcryptKey key = ImportPublicKey(ecdsa.get(), *point);
   // ECDSA takes the hash, not the statement; the signature is r then s, no DER around them.
   return key && BCryptVerifySignature(key.get(), nullptr, digest->data(),
                                       static_cast<ULONG>(digest->size()),
                                       const_cast<PUCHAR>(signature->data()),
                                       static_cast<ULONG>(signature->size()), 0) == kStatusSuccess;
+}
+
+std::string EncodeHex(const BYTE* bytes, size_t size) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string hex;
+  for (size_t i = 0; i < size; ++i) {
+    hex += kDigits[bytes[i] >> 4];
+    hex += kDigits[bytes[i] & 0xF];
+  }
+  return hex;
 }
 
 std::optional<std::vector<BYTE>> DecodeHex(const std::string& hex) {

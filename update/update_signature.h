@@ -46,13 +46,26 @@ struct Sha256 {
   bool failed = false;
 };
 
-// "snapwren-update 1\n<version>\n<sha256>\n": what the publisher signs. The version is part of it,
-// so that an older signed installer cannot be offered as a newer version.
-std::string UpdateStatement(const std::string& version, const std::string& sha256Hex);
-// True only when `signatureBase64` (64 bytes, r then s) signs the statement of `version` and
-// `sha256Hex` (64 lower-case hex digits) under `publicKeyHex` (128 hex digits, X then Y).
-bool VerifyUpdateSignature(const std::string& version, const std::string& sha256Hex,
-                           const std::string& signatureBase64, const std::string& publicKeyHex);
+// What the publisher signs of one release, each field as version.json writes it.
+struct SignedUpdate {
+  std::string version;
+  std::string sha256Hex;  // of the installer, 64 lower-case hex digits
+  std::string length;     // of the installer in bytes, decimal
+  std::string url;        // where it is fetched from
+  std::string sequence;   // raised by each release, decimal
+  std::string changelog;  // the change notes as the prompt shows them, in UTF-8
+};
+
+// "snapwren-update 2\n" and then, a line each, the version, the installer's SHA-256, its length,
+// its address, the sequence number and the SHA-256 of the change notes (hex). Whatever the
+// prompt shows and the download uses is in it, so that the update host can change none of it.
+std::string UpdateStatement(const SignedUpdate& update);
+// True only when `signatureBase64` (64 bytes, r then s) signs update's statement under
+// `publicKeyHex` (128 hex digits, X then Y).
+bool VerifyUpdateSignature(const SignedUpdate& update, const std::string& signatureBase64,
+                           const std::string& publicKeyHex);
+// Lower-case hex digits of `bytes`.
+std::string EncodeHex(const BYTE* bytes, size_t size);
 // Lower-case hex digits as bytes; nothing for any other text.
 std::optional<std::vector<BYTE>> DecodeHex(const std::string& hex);
 // Base64 with its padding (RFC 4648, section 4); nothing for any other text.

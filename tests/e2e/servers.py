@@ -75,13 +75,14 @@ class Server:
     def paths(self):
         return [r.path for r in self.requests if r.method == "GET"]
 
-    def version_json(self, version, url="", changelog="", installer=b"", signed=True):
+    def version_json(self, version, url="https://localhost/none.exe", changelog="", installer=b"x",
+                     signed=True):
         body = json.dumps({"version": version, "url": url}).encode()
         if signed:
             with tempfile.NamedTemporaryFile() as file:
                 file.write(installer), file.flush()
-                body = subprocess.run(["bash", REPO / "scripts" / "sign-update.sh", file.name,
-                                       version, url, TEST_KEY, changelog],
+                body = subprocess.run(["bash", REPO / "scripts" / "sign-update.sh", "--sequence",
+                                       "1", file.name, version, url, TEST_KEY, changelog],
                                       check=True, capture_output=True).stdout
         self.routes["/version.json"] = (200, body)
 

@@ -21,11 +21,13 @@ BUILT = {"1.0.0": "Snapwren.exe", "1.0.1": "snapwren_next.exe"}
 @pytest.fixture(scope="module")
 def installers():
     """Each version's installer; 1.0.1's signed, as a release is, for Snapwren's own update."""
-    sign = ["--sign", TEST_KEY, "--url", "https://localhost/Setup.exe"]
-    built = {version: subprocess.run(["bash", REPO / "scripts" / "build-installer.sh", "--exe",
-                                      exe(name), "--outdir", PREFIXES / "installers"] +
-                                     (sign if version == "1.0.1" else []),
-                                     capture_output=True, text=True)
+    sign = ["--sign", TEST_KEY, "--url", "https://localhost/Setup.exe", "--sequence", "1"]
+    build = lambda name, *more: subprocess.run(  # noqa: E731
+        ["bash", REPO / "scripts" / "build-installer.sh", "--exe", exe(name), "--outdir",
+         PREFIXES / "installers", *more], capture_output=True, text=True)
+    refused = build("Snapwren.exe")
+    assert refused.returncode == 1 and "trusts the test key" in refused.stderr, refused.stderr
+    built = {version: build(name, "--allow-test-key", *(sign if version == "1.0.1" else []))
              for version, name in BUILT.items()}
     assert all(r.returncode == 0 for r in built.values()), [r.stderr for r in built.values()]
     return {version: result.stdout.splitlines()[-1] for version, result in built.items()}

@@ -19,9 +19,11 @@ ALTERED = "Der Download ist beschädigt oder wurde verändert. Das Update wurde 
 
 @pytest.fixture
 def downloads(prefix):
-    for file in (prefix.user / "Downloads").iterdir():
+    folder = prefix.user / "AppData" / "Local" / "Snapwren"
+    folder.mkdir(parents=True, exist_ok=True)
+    for file in folder.iterdir():
         file.unlink()
-    return prefix.user / "Downloads"
+    return folder
 
 
 @pytest.fixture
@@ -76,7 +78,7 @@ def test_offer_no_then_yes_cancel_then_a_newer_download_and_ok(desktop, server, 
     assert app.popen.wait(15) == 0
     mark = poll(lambda: (downloads / "installer-ran.txt").exists() and
                 (downloads / "installer-ran.txt").read_text(), 15, "the installer to run")
-    assert mark.endswith("\\Downloads\\Snapwren_Update.exe")
+    assert mark.endswith("\\AppData\\Local\\Snapwren\\Snapwren_Update.exe")
     assert (downloads / "Snapwren_Update.exe").read_bytes() == installer + bytes(4096)
     desktop.tray_icon(False)
 
@@ -121,8 +123,12 @@ def test_the_menus_check_and_failed_downloads_say_what_went_wrong(desktop, serve
     # One byte other than signed: deleted, nothing started.
     server.routes[PATH] = (200, installer[:99] + bytes([installer[99] ^ 1]) + installer[100:])
     answer("Update-Fehler", ALTERED, True)
-    server.version_json("1.2.0", "")
-    answer("Update-Fehler", "Ungültige Download-URL", True)
+    # More than the signed length: cut at the first byte beyond it, while the rest still trickles.
+    server.routes[PATH] = (200, installer + bytes(4096))
+    server.holds = {PATH: len(installer) + 1}
+    answer("Update-Fehler", ALTERED, True)
+    server.holds = {}
+    server.released.set()
 
     # Something (a virus scanner, the user) removes the download while the question waits.
     server.routes[PATH] = (200, installer)
