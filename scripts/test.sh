@@ -59,7 +59,7 @@ mkdir -p "$SNAPWREN_CERT_DIR" && cd "$SNAPWREN_CERT_DIR" && (
     -keyout ca.key -out ca.pem
   openssl x509 -in ca.pem -outform der -out ca.der
   openssl req -newkey rsa:2048 -nodes -subj "/CN=localhost" -keyout server.key -out server.csr
-  printf '%s\n' "subjectAltName=DNS:localhost,IP:127.0.0.1" "extendedKeyUsage=serverAuth" >ext
+  printf '%s\n' "subjectAltName=DNS:localhost,IP:127.0.0.1,IP:::1" "extendedKeyUsage=serverAuth" >ext
   openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 30 \
     -extfile ext -out server.pem
 ) >openssl.log 2>&1 || fail "openssl failed: $(cat openssl.log)"

@@ -2,7 +2,8 @@
 // Snapwren's upload endpoint. Snapwren posts each screenshot as a multipart form with exactly
 // one field, "image", holding a PNG; this script checks it, stores it under a fresh unguessable
 // name and answers 200 with {"url": "<where it is served>"}. Anything else gets a 4xx status
-// with {"error": "<why>"}; a disk nearly full gets 507, a failure to store 500.
+// with {"error": "<why>"}; a disk nearly full gets 507, a failure to store 500. The images
+// together stay within a cap: past it, the oldest are deleted to make room for the new one.
 //
 // Drop it onto PHP web space (PHP 7.4 or newer) beside a folder "i" that PHP may write to, and
 // let the web server serve that folder as static files only (see README.md and the examples in
@@ -26,6 +27,14 @@ const STORE_URL = null;
 // written, so that screenshots never take the space that the server itself needs. The web server
 // may set it instead (SNAPWREN_MIN_FREE_BYTES, see deploy/nginx-snapwren.conf).
 const MIN_FREE_BYTES = 1024 * 1024 * 1024;
+
+// The most bytes that the stored images may take together. Past it the oldest images are deleted
+// to make room for a new one, so that a flood of uploads pushes out old images instead of filling
+// the disk. With null, STORE_DISK_SHARE of the size of the store's disk, which is no limit on web
+// space whose quota is smaller than its disk: set a number there. The web server may set it
+// instead (SNAPWREN_MAX_STORE_BYTES, see deploy/nginx-snapwren.conf).
+const MAX_STORE_BYTES = null;
+const STORE_DISK_SHARE = 0.5;
 
 // --- what a request may hold ---------------------------------------------------------------------
 
@@ -110,11 +119,39 @@ function png_limit(int $own, int $uploadMax, int $postMax): int
     return $limit;
 }
 
-// The free space below which uploads are refused: the web server's setting, else the default.
-function min_free_bytes(array $server): int
+// A number of bytes that the web server sets as the server variable $name, else $default.
+function server_bytes(array $server, string $name, ?int $default): ?int
 {
-    $value = (string)($server['SNAPWREN_MIN_FREE_BYTES'] ?? '');
-    return ctype_digit($value) ? (int)$value : MIN_FREE_BYTES;
+    $value = (string)($server[$name] ?? '');
+    return ctype_digit($value) ? (int)$value : $default;
+}
+
+// The cap of the store (MAX_STORE_BYTES) on a disk of $diskBytes (false when unknown); null for
+// none, when nothing sets it and the disk's size cannot be read.
+function max_store_bytes(array $server, $diskBytes): ?int
+{
+    $share = $diskBytes === false ? null : (int)($diskBytes * STORE_DISK_SHARE);
+    return server_bytes($server, 'SNAPWREN_MAX_STORE_BYTES', MAX_STORE_BYTES ?? $share);
+}
+
+// The images of $images (path => [modification time, bytes], oldest first) that go, oldest
+// first, so that the rest and a new image of $bytes stay within $cap; null when the new image
+// alone is larger than the cap, which no deletion helps.
+function images_to_drop(array $images, int $bytes, int $cap): ?array
+{
+    if ($bytes > $cap) {
+        return null;
+    }
+    $total = $bytes + array_sum(array_column($images, 1));
+    $drop = [];
+    foreach ($images as $path => [, $size]) {
+        if ($total <= $cap) {
+            break;
+        }
+        $drop[] = $path;
+        $total -= $size;
+    }
+    return $drop;
 }
 
 // The boundary named in a multipart/form-data Content-Type, or null when there is none.
@@ -162,6 +199,41 @@ function store_url(array $server): string
     $https = !empty($server['HTTPS']) && strtolower((string)$server['HTTPS']) !== 'off';
     $folder = rtrim(str_replace('\\', '/', dirname((string)($server['SCRIPT_NAME'] ?? '/'))), '/');
     return ($https ? 'https' : 'http') . '://' . $host . $folder . '/i/';
+}
+
+// The images stored here (the names this script gives; index.html and anything put there by hand
+// are not counted), as images_to_drop takes them.
+function stored_images(): array
+{
+    $images = [];
+    foreach (glob(STORE_DIR . '/' . str_repeat('[0-9a-f]', 32) . '.png', GLOB_NOSORT) ?: []
+             as $path) {
+        $stat = @stat($path);
+        if ($stat !== false) {
+            $images[$path] = [$stat['mtime'], $stat['size']];
+        }
+    }
+    asort($images);
+    return $images;
+}
+
+// Deletes the oldest images as far as a new one of $bytes needs to stay within the cap; false
+// when it alone is larger. PHP-FPM workers storing at the same moment count the same images, so
+// the store may pass its cap by one upload per worker.
+function make_room(int $bytes, array $server): bool
+{
+    $disk = @disk_total_space(STORE_DIR);
+    $cap = max_store_bytes($server, $disk);
+    $free = @disk_free_space(STORE_DIR);
+    // Where the whole disk holds less than the cap, so do the images: no need to count them.
+    if ($cap === null || ($disk !== false && $free !== false && $disk - $free + $bytes <= $cap)) {
+        return true;
+    }
+    $drop = images_to_drop(stored_images(), $bytes, $cap);
+    foreach ($drop ?? [] as $path) {
+        @unlink($path);
+    }
+    return $drop !== null;
 }
 
 // --- the request ---------------------------------------------------------------------------------
@@ -234,12 +306,6 @@ function handle_upload(): void
         fail(413, 'image too large', ['limit' => $limit]);
     }
 
-    // The upload needs about its own length; a disk whose free space cannot be read is not judged.
-    $free = @disk_free_space(is_dir(STORE_DIR) ? STORE_DIR : __DIR__);
-    if ($free !== false && $free - $length < min_free_bytes($_SERVER)) {
-        fail(507, 'insufficient storage: try again later');
-    }
-
     $boundary = multipart_boundary((string)($_SERVER['CONTENT_TYPE'] ?? ''));
     if ($boundary === null) {
         fail(400, 'expected multipart/form-data with one field "image"');
@@ -288,6 +354,14 @@ function handle_upload(): void
 
     if (!ensure_store_dir()) {
         fail(500, 'cannot store the image');
+    }
+    // Room within the cap first, then on the disk; a disk whose free space cannot be read is not
+    // judged.
+    $withinCap = make_room($size, $_SERVER);
+    $free = @disk_free_space(STORE_DIR);
+    if (!$withinCap || ($free !== false
+            && $free - $size < server_bytes($_SERVER, 'SNAPWREN_MIN_FREE_BYTES', MIN_FREE_BYTES))) {
+        fail(507, 'insufficient storage: try again later');
     }
     // 128 random bits: names can be neither guessed nor repeated.
     do {

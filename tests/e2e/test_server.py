@@ -20,7 +20,7 @@ import pytest
 
 from conftest import CERTS, REPO, poll
 
-MIB = 1024 * 1024
+MIB, DAY = 1024 * 1024, 24 * 3600
 LINK = re.compile(r"https://localhost/i/[0-9a-f]{32}\.png")
 
 
@@ -77,7 +77,9 @@ class Reference:
             # a reload to change it would leave old workers answering for a while.
             ("geo $snapwren_unlimited {", 'map $http_x_min_free $min_free { "" 0; default '
              '$http_x_min_free; }\ngeo $snapwren_unlimited {'),
-            ("SNAPWREN_MIN_FREE_BYTES 1073741824", "SNAPWREN_MIN_FREE_BYTES $min_free")]))
+            ("SNAPWREN_MIN_FREE_BYTES 1073741824", "SNAPWREN_MIN_FREE_BYTES $min_free"),
+            ("#fastcgi_param SNAPWREN_MAX_STORE_BYTES 21474836480",
+             "fastcgi_param SNAPWREN_MAX_STORE_BYTES $http_x_max_store")]))
         shutil.copy("/etc/nginx/fastcgi_params", folder)
         # What Debian's nginx.conf gives a site, with the run's own files.
         temp = "".join(f"{kind}_temp_path {folder}/{kind};\n"
@@ -92,11 +94,12 @@ class Reference:
         self.context = ssl.create_default_context(cafile=str(CERTS / "ca.pem"))
 
     def stored(self):
-        return sorted((self.www / "i").glob("*.png"))
+        return sorted((self.www / "i").glob("[0-9a-f]" * 32 + ".png"))
 
     def request(self, method, path, body=None, headers=None, port=443, chunked=False,
                 source="127.0.0.1"):
-        connection = (http.client.HTTPSConnection("localhost", context=self.context,
+        connection = (http.client.HTTPSConnection("[::1]" if ":" in source else "localhost",
+                                                  context=self.context,
                                                   source_address=(source, 0))
                       if port == 443 else http.client.HTTPConnection("localhost", port))
         connection.request(method, path, body=iter([body]) if chunked else body,
@@ -116,8 +119,8 @@ class Reference:
                             {"Content-Type": "multipart/form-data; boundary=b", **(headers or {})},
                             chunked=chunked)
 
-    def upload(self, data, name="capture.png", chunked=False):
-        status, _, body = self.post([("image", name, "image/png", data)], chunked)
+    def upload(self, data, name="capture.png", chunked=False, headers=None):
+        status, _, body = self.post([("image", name, "image/png", data)], chunked, headers)
         link = json.loads(body)
         assert status == 200 and list(link) == ["url"] and LINK.fullmatch(link["url"]), body
         return link["url"]
@@ -223,28 +226,63 @@ def test_only_stored_pngs_and_the_update_files_are_served(reference):
     assert (status, headers["location"]) == (301, "https://localhost/upload.php")
 
 
-def test_one_address_is_limited_to_a_burst_and_a_full_disk_stores_nothing(reference):
-    statuses = [reference.request("GET", "/upload.php", source="127.0.0.2")[0] for _ in range(40)]
-    assert statuses[:30] == [405] * 30 and statuses[-1] == 429, statuses
-    status, headers, body = reference.request("GET", "/upload.php", source="127.0.0.2")
+SAME_64, OTHER_64 = ("2001:db8:0:1::a", "2001:db8:0:1::b"), "2001:db8:0:2::a"
+
+
+@pytest.fixture
+def ipv6_clients():
+    """Addresses of two IPv6 /64s on the loopback interface of the run's network namespace."""
+    for address in (*SAME_64, OTHER_64):
+        subprocess.run(["ip", "-6", "addr", "add", address, "dev", "lo", "nodad"], check=True)
+    yield
+    for address in (*SAME_64, OTHER_64):
+        subprocess.run(["ip", "-6", "addr", "del", address, "dev", "lo"], check=True)
+
+
+def test_a_client_is_an_address_or_a_64_and_all_clients_are_limited_together(reference,
+                                                                              ipv6_clients):
+    get = lambda source: reference.request("GET", "/upload.php", source=source)  # noqa: E731
+    # One IPv4 address, or two addresses of one /64 taking turns, get 31 through, then 429.
+    for sources in (["127.0.0.2"], SAME_64):
+        statuses = [get(sources[n % len(sources)])[0] for n in range(40)]
+        assert statuses[:31] == [405] * 31 and statuses[-1] == 429, (sources, statuses)
+    status, headers, body = get("127.0.0.2")
     assert (status, headers["retry-after"], json.loads(body)["error"]) == (
         429, "60", "too many uploads: try again later")
+    assert [get(source)[0] for source in ("127.0.0.3", OTHER_64)] == [405, 405]
+    # The first request of an address no client limit refuses; all of them together get 429.
+    assert 429 in [get(f"127.0.1.{n}")[0] for n in range(1, 130)]
 
+
+@pytest.mark.parametrize("headers", [{"X-Min-Free": str(2**62)},  # more than any disk has
+                                     {"X-Max-Store": "100"}])  # less than the image
+def test_an_image_that_finds_no_room_gets_507_and_deletes_nothing(reference, headers):
     before = reference.stored()
     status, _, body = reference.post([("image", "capture.png", "image/png", png(9))],
-                                     headers={"X-Min-Free": str(2**62)})  # more than any disk has
+                                     headers=headers)
     assert (status, json.loads(body)["error"]) == (507, "insufficient storage: try again later")
     assert reference.stored() == before
 
 
+def test_past_its_cap_the_store_deletes_its_oldest_images_first(reference):
+    now, named = time.time(), lambda link: reference.www / "i" / link.rsplit("/", 1)[1]
+    images = [named(reference.upload(png(seed))) for seed in (60, 61, 62)]
+    # Older than these three, a day apart, is everything stored before.
+    for days, path in [(9, path) for path in reference.stored()] + list(zip((3, 2, 1), images)):
+        os.utime(path, (now - days * DAY, now - days * DAY))
+    cap = sum(path.stat().st_size for path in images[1:]) + len(png(63))
+    newest = named(reference.upload(png(63), headers={"X-Max-Store": str(cap)}))
+    assert reference.stored() == sorted(images[1:] + [newest])
+
+
 def test_the_retention_job_deletes_only_stored_images_older_than_its_days(tmp_path):
-    day, now = 24 * 3600, time.time()
+    now = time.time()
     ages = {"0" * 32 + ".png": 31, "1" * 32 + ".png": 29, "A" * 32 + ".png": 31, "index.html": 99,
             "notes.txt": 99, "sub/" + "2" * 32 + ".png": 99}
     for name, days in ages.items():
         (tmp_path / name).parent.mkdir(exist_ok=True)
         (tmp_path / name).write_bytes(b"x")
-        os.utime(tmp_path / name, (now - days * day, now - days * day))
+        os.utime(tmp_path / name, (now - days * DAY, now - days * DAY))
     job = subprocess.run(["bash", REPO / "server" / "deploy" / "snapwren-retention.sh", tmp_path,
                           "30"], capture_output=True, text=True)
     assert job.returncode == 0 and "deleted 1 image(s)" in job.stdout, job.stderr
