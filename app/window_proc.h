@@ -27,6 +27,18 @@ State* WindowState(HWND hwnd, UINT message, LPARAM lParam) noexcept {
   return reinterpret_cast<State*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
 }
 
+// The window procedure of a class whose windows keep their state in window data: Handle gets
+// the state by reference; before WM_NCCREATE, and for a window made without one, DefWindowProcW
+// answers.
+template <typename State, LRESULT (*Handle)(HWND, State&, UINT, WPARAM, LPARAM)>
+LRESULT StateWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
+  return Guarded([&]() -> LRESULT {
+    State* state = WindowState<State>(hwnd, message, lParam);
+    if (!state) return DefWindowProcW(hwnd, message, wParam, lParam);
+    return Handle(hwnd, *state, message, wParam, lParam);
+  });
+}
+
 // This thread's top-level window of the class, or null: Snapwren's windows of which at most one
 // is open are found this way, not by a variable that could outlive them.
 HWND FindThreadWindow(const wchar_t* className);

@@ -428,9 +428,5 @@ LRESULT HandleOverlayMessage(HWND hwnd, CaptureSession& session, UINT message, W
 }  // namespace
 
 LRESULT CALLBACK OverlayWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
-  return Guarded([&]() -> LRESULT {
-    CaptureSession* session = WindowState<CaptureSession>(hwnd, message, lParam);
-    if (!session) return DefWindowProcW(hwnd, message, wParam, lParam);
-    return HandleOverlayMessage(hwnd, *session, message, wParam, lParam);
-  });
+  return StateWindowProc<CaptureSession, HandleOverlayMessage>(hwnd, message, wParam, lParam);
 }

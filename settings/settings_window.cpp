@@ -323,9 +323,5 @@ LRESULT HandleSettingsMessage(HWND hwnd, SettingsWindowState& state, UINT messag
 }  // namespace
 
 LRESULT CALLBACK SettingsWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
-  return Guarded([&]() -> LRESULT {
-    SettingsWindowState* state = WindowState<SettingsWindowState>(hwnd, message, lParam);
-    if (!state) return DefWindowProcW(hwnd, message, wParam, lParam);
-    return HandleSettingsMessage(hwnd, *state, message, wParam, lParam);
-  });
+  return StateWindowProc<SettingsWindowState, HandleSettingsMessage>(hwnd, message, wParam, lParam);
 }
