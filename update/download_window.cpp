@@ -17,9 +17,6 @@
 namespace {
 
 constexpr wchar_t kDownloadClass[] = L"SnapwrenDownload";
-// The upload's progress window, with a button.
-constexpr DWORD kExStyle = WS_EX_TOPMOST | WS_EX_TOOLWINDOW;
-constexpr DWORD kStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU;
 
 // Layout of the client area at 96 DPI: the text (two lines, should a substitute font be wider)
 // over the bar, the button at the bottom right.
@@ -268,9 +265,9 @@ HWND CreateDownloadWindow(DownloadWindow& window) {
   const UINT dpi = DpiForMonitor(MonitorFromPoint({0, 0}, MONITOR_DEFAULTTOPRIMARY));
   const RECT rect =
       ProgressWindowRect(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), 0, dpi);
-  return CreateWindowExW(kExStyle, kDownloadClass, kAppTitle, kStyle, rect.left, rect.top,
-                         rect.right - rect.left, rect.bottom - rect.top, nullptr, nullptr,
-                         g_instance, &window);
+  return CreateWindowExW(kProgressExStyle, kDownloadClass, kAppTitle, kProgressStyle, rect.left,
+                         rect.top, rect.right - rect.left, rect.bottom - rect.top, nullptr,
+                         nullptr, g_instance, &window);
 }
 
 }  // namespace

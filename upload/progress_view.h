@@ -3,6 +3,10 @@
 
 #include <windows.h>
 
+// A small captioned window on top of everything, without a taskbar button; the update's download
+// window has the same look.
+constexpr DWORD kProgressExStyle = WS_EX_TOPMOST | WS_EX_TOOLWINDOW;
+constexpr DWORD kProgressStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU;
 // At 96 DPI.
 constexpr int kProgressWidth = 350;
 constexpr int kProgressHeight = 140;

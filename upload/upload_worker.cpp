@@ -19,8 +19,6 @@
 namespace {
 
 constexpr wchar_t kProgressClass[] = L"SnapwrenProgress";
-constexpr DWORD kProgressExStyle = WS_EX_TOPMOST | WS_EX_TOOLWINDOW;
-constexpr DWORD kProgressStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU;
 constexpr UINT kSpinnerIntervalMs = 50;
 constexpr UINT kAutoCloseMs = 800;
 
