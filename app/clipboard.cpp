@@ -1,5 +1,7 @@
 #include "app/clipboard.h"
 
+#include <cstring>
+
 #include "app/app.h"
 
 namespace {
@@ -23,4 +25,16 @@ bool ReplaceClipboard(HWND owner, UINT format, UniqueGlobal& data) {
     return true;
   }
   return false;
+}
+
+bool CopyTextToClipboard(HWND owner, const std::wstring& text) {
+  // Prepared before the clipboard is emptied, so that a failed allocation leaves it as it was.
+  const size_t bytes = (text.size() + 1) * sizeof(wchar_t);
+  UniqueGlobal memory(GlobalAlloc(GMEM_MOVEABLE, bytes));
+  if (!memory) return false;
+  void* target = GlobalLock(memory.get());
+  if (!target) return false;
+  std::memcpy(target, text.c_str(), bytes);
+  GlobalUnlock(memory.get());
+  return ReplaceClipboard(owner, CF_UNICODETEXT, memory);
 }

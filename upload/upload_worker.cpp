@@ -1,7 +1,6 @@
 #include "upload/upload_worker.h"
 
 #include <algorithm>
-#include <cstring>
 #include <memory>
 
 #include "app/app.h"
@@ -327,16 +326,4 @@ std::wstring SuccessBalloonText(bool autoCopy, bool copied, const std::wstring& 
   if (!autoCopy) return kLinkOnly + link;
   if (!copied) return kLinkNotCopied + link;
   return kLinkCopied;
-}
-
-bool CopyTextToClipboard(HWND owner, const std::wstring& text) {
-  // Prepared before the clipboard is emptied, so that a failed allocation leaves it as it was.
-  const size_t bytes = (text.size() + 1) * sizeof(wchar_t);
-  UniqueGlobal memory(GlobalAlloc(GMEM_MOVEABLE, bytes));
-  if (!memory) return false;
-  void* target = GlobalLock(memory.get());
-  if (!target) return false;
-  std::memcpy(target, text.c_str(), bytes);
-  GlobalUnlock(memory.get());
-  return ReplaceClipboard(owner, CF_UNICODETEXT, memory);
 }

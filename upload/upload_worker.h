@@ -24,5 +24,3 @@ void ReportUploadWithoutWindow(UINT message, LPARAM outcome);
 
 // The balloon after a successful upload, from whether the link was meant to be copied and was.
 std::wstring SuccessBalloonText(bool autoCopy, bool copied, const std::wstring& link);
-// Puts text on the clipboard as CF_UNICODETEXT, its only format; false when nothing changed.
-bool CopyTextToClipboard(HWND owner, const std::wstring& text);

@@ -5,6 +5,7 @@
 #include <functional>
 #include <optional>
 #include "app/app.h"
+#include "app/clipboard.h"
 #include "capture/capture_session.h"
 #include "capture/screen_capture.h"
 #include "overlay/crosshair_cursor.h"

@@ -1,5 +1,6 @@
 #include <optional>
 #include "app/app.h"
+#include "app/clipboard.h"
 #include "app/tray.h"
 #include "upload/progress_view.h"
 #include "unit/support.h"
