@@ -447,3 +447,13 @@ def server():
     started = Server()
     yield started
     started.stop()
+
+
+@pytest.fixture(scope="module")
+def reference(tmp_path_factory):
+    """The reference server of server/ on 127.0.0.1:443 for the whole module (reference.py), so
+    that no test of the module may start the test server beside it."""
+    from reference import Reference
+    started = Reference(tmp_path_factory.mktemp("reference"))
+    yield started
+    started.stop()
