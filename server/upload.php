@@ -5,6 +5,10 @@
 // with {"error": "<why>"}; a disk nearly full gets 507, a failure to store 500. The images
 // together stay within a cap: past it, the oldest are deleted to make room for the new one.
 //
+// Once a keys file exists, an upload needs one of its keys, sent as "Authorization: Bearer <key>";
+// without one it gets 401. Each stored image comes with its own secret, named in the reply's
+// "delete_url": a DELETE of that address removes the image again.
+//
 // Drop it onto PHP web space (PHP 7.4 or newer) beside a folder "i" that PHP may write to, and
 // let the web server serve that folder as static files only (see README.md and the examples in
 // deploy/). Nothing a client sends ever becomes part of a stored file's name.
@@ -22,6 +26,11 @@ const MAX_PNG_BYTES = 10 * 1024 * 1024;
 // address is the folder "i" beside this script on the host the request came to.
 const STORE_DIR = __DIR__ . '/i';
 const STORE_URL = null;
+
+// The upload keys: one line each, the SHA-256 of a key in hex and the name it was made for
+// (server/make-key.sh writes them, server/revoke-key.sh removes them). Outside the web root, so
+// that no web server ever serves it. While there is no such file, anyone may upload.
+const KEYS_FILE = __DIR__ . '/../snapwren-keys';
 
 // While the store's disk has less than this many bytes free, uploads get 507 before anything is
 // written, so that screenshots never take the space that the server itself needs. The web server
@@ -154,6 +163,35 @@ function images_to_drop(array $images, int $bytes, int $cap): ?array
     return $drop;
 }
 
+// The SHA-256 hashes (lowercase hex) of a keys file's text: lines of a hash and a name; empty
+// lines and lines starting with "#" say nothing.
+function key_hashes(string $text): array
+{
+    preg_match_all('/^([0-9a-f]{64})[ \t]+\S/m', $text, $m);
+    return $m[1];
+}
+
+// The key in an Authorization header of the Bearer scheme (RFC 6750), or null.
+function bearer_key(string $authorization): ?string
+{
+    return preg_match('/^Bearer +([A-Za-z0-9._~+\/-]+=*) *$/i', $authorization, $m) ? $m[1] : null;
+}
+
+// True when $key is one of the keys whose hashes are given. Only hashes are kept, and each is
+// compared in constant time, so that neither the file nor the answer's timing gives a key away.
+function key_allowed(array $hashes, ?string $key): bool
+{
+    if ($key === null) {
+        return false;
+    }
+    $given = hash('sha256', $key);
+    $allowed = false;
+    foreach ($hashes as $hash) {
+        $allowed = hash_equals($hash, $given) || $allowed;
+    }
+    return $allowed;
+}
+
 // The boundary named in a multipart/form-data Content-Type, or null when there is none.
 function multipart_boundary(string $contentType): ?string
 {
@@ -184,21 +222,41 @@ function file_name_escapes(string $name): bool
         || preg_match('/[\x00-\x1f\x7f]/', $name) === 1;
 }
 
-// The address that stored images are served at, from the request when STORE_URL is not set.
-// The Host header is the client's word: only a plain host name (with a port) is taken from it.
-function store_url(array $server): string
+// The scheme and host of the request ("https://host"). The Host header is the client's word:
+// only a plain host name (with a port) is taken from it.
+function request_origin(array $server): string
 {
-    if (STORE_URL !== null) {
-        return STORE_URL;
-    }
     $host = (string)($server['HTTP_HOST'] ?? '');
     if (!preg_match('/^(?:[A-Za-z0-9-]+(?:\.[A-Za-z0-9-]+)*|\[[0-9A-Fa-f:.]+\])(?::\d{1,5})?$/',
                     $host)) {
         $host = (string)($server['SERVER_NAME'] ?? 'localhost');
     }
     $https = !empty($server['HTTPS']) && strtolower((string)$server['HTTPS']) !== 'off';
+    return ($https ? 'https' : 'http') . '://' . $host;
+}
+
+// The address that stored images are served at, from the request when STORE_URL is not set.
+function store_url(array $server): string
+{
+    if (STORE_URL !== null) {
+        return STORE_URL;
+    }
     $folder = rtrim(str_replace('\\', '/', dirname((string)($server['SCRIPT_NAME'] ?? '/'))), '/');
-    return ($https ? 'https' : 'http') . '://' . $host . $folder . '/i/';
+    return request_origin($server) . $folder . '/i/';
+}
+
+// The address that deletes image $id with $secret: this script's own, wherever images are served.
+function delete_url(array $server, string $id, string $secret): string
+{
+    $script = '/' . ltrim(str_replace('\\', '/', (string)($server['SCRIPT_NAME'] ?? '')), '/');
+    return request_origin($server) . $script . '?delete=' . $id . '&secret=' . $secret;
+}
+
+// Where the SHA-256 of image $id's delete secret is kept: beside the image, under a name that
+// the web server never serves (see deploy/nginx-snapwren.conf).
+function secret_path(string $id): string
+{
+    return STORE_DIR . '/' . $id . '.secret';
 }
 
 // The images stored here (the names this script gives; index.html and anything put there by hand
@@ -232,6 +290,7 @@ function make_room(int $bytes, array $server): bool
     $drop = images_to_drop(stored_images(), $bytes, $cap);
     foreach ($drop ?? [] as $path) {
         @unlink($path);
+        @unlink(secret_path(basename($path, '.png')));
     }
     return $drop !== null;
 }
@@ -286,12 +345,64 @@ function ensure_store_dir(): bool
     return is_writable(STORE_DIR);
 }
 
+// Answers 401 unless the request carries one of the keys, once there are keys. A keys file that
+// exists but cannot be read refuses everyone: the server is meant to be closed.
+function require_key(array $server): void
+{
+    error_clear_last();
+    if (!@file_exists(KEYS_FILE)) {
+        // Outside open_basedir the file looks missing, and a server meant to ask for keys would
+        // take uploads from anyone.
+        if (strpos((string)(error_get_last()['message'] ?? ''), 'open_basedir') !== false) {
+            fail(500, 'the keys file is outside open_basedir');
+        }
+        return;
+    }
+    $text = @file_get_contents(KEYS_FILE);
+    if ($text === false) {
+        fail(500, 'cannot read the keys file');
+    }
+    // Some web servers hand the header over only under the name of a rewrite (see README.md).
+    $authorization = $server['HTTP_AUTHORIZATION'] ?? $server['REDIRECT_HTTP_AUTHORIZATION'] ?? '';
+    if (!key_allowed(key_hashes($text), bearer_key((string)$authorization))) {
+        fail(401, 'a valid upload key is required', [], ['WWW-Authenticate: Bearer']);
+    }
+}
+
+// DELETE ?delete=<image>&secret=<its secret>: removes the image when the secret is the one its
+// upload was answered with. Only DELETE does, so that a link preview or a prefetch that follows
+// the address never removes anything. The secret alone authorises it; a key is not asked for.
+function handle_delete(array $server, $id, $secret): void
+{
+    if ((string)($server['REQUEST_METHOD'] ?? '') !== 'DELETE') {
+        fail(405, 'method not allowed: use DELETE', [], ['Allow: DELETE']);
+    }
+    $known = is_string($id) && preg_match('/^[0-9a-f]{32}$/', $id) === 1;
+    $image = $known ? STORE_DIR . '/' . $id . '.png' : '';
+    if (!$known || !is_file($image)) {
+        fail(404, 'no such image');
+    }
+    $hash = (string)@file_get_contents(secret_path($id));
+    if (!is_string($secret) || preg_match('/^[0-9a-f]{32}$/', $secret) !== 1
+        || preg_match('/^[0-9a-f]{64}$/', $hash) !== 1
+        || !hash_equals($hash, hash('sha256', $secret))) {
+        fail(403, 'wrong secret');
+    }
+    // Of two deletions at once, only the one whose unlink removes the image says so.
+    if (!@unlink($image)) {
+        fail(404, 'no such image');
+    }
+    @unlink(secret_path($id));
+    reply(200, ['deleted' => true]);
+}
+
 function handle_upload(): void
 {
     $method = (string)($_SERVER['REQUEST_METHOD'] ?? '');
     if ($method !== 'POST') {
         fail(405, 'method not allowed: use POST', [], ['Allow: POST']);
     }
+    require_key($_SERVER);
 
     $limit = png_limit(MAX_PNG_BYTES, ini_bytes((string)ini_get('upload_max_filesize')),
                        ini_bytes((string)ini_get('post_max_size')));
@@ -365,18 +476,29 @@ function handle_upload(): void
     }
     // 128 random bits: names can be neither guessed nor repeated.
     do {
-        $stored = bin2hex(random_bytes(16)) . '.png';
-        $target = STORE_DIR . '/' . $stored;
+        $id = bin2hex(random_bytes(16));
+        $target = STORE_DIR . '/' . $id . '.png';
     } while (file_exists($target));
     if (!move_uploaded_file($upload['tmp_name'], $target)) {
         fail(500, 'cannot store the image');
     }
     @chmod($target, 0644);
+    // Another 128 bits that only this answer holds; the store keeps just their hash.
+    $secret = bin2hex(random_bytes(16));
+    if (@file_put_contents(secret_path($id), hash('sha256', $secret)) !== 64) {
+        @unlink($target);
+        @unlink(secret_path($id));
+        fail(500, 'cannot store the image');
+    }
 
-    reply(200, ['url' => store_url($_SERVER) . $stored]);
+    reply(200, ['url' => store_url($_SERVER) . $id . '.png',
+                'delete_url' => delete_url($_SERVER, $id, $secret)]);
 }
 
 // Included by another script (the tests), only the functions above are wanted.
 if (get_included_files()[0] === __FILE__) {
+    if (isset($_GET['delete'])) {
+        handle_delete($_SERVER, $_GET['delete'], $_GET['secret'] ?? null);
+    }
     handle_upload();
 }

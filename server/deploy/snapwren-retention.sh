@@ -4,8 +4,8 @@
 #
 #   snapwren-retention.sh STORE_DIR DAYS
 #
-# Only the names upload.php gives (32 hex digits and .png) are touched; index.html and anything
-# else put there by hand stay.
+# Only the names upload.php gives (32 hex digits and .png, and .secret for the hash of the image's
+# delete secret, stored with it) are touched; index.html and anything else put there by hand stay.
 set -euo pipefail
 
 if [ $# -ne 2 ] || [[ ! "$2" =~ ^[1-9][0-9]{0,4}$ ]]; then
@@ -16,5 +16,6 @@ fi
 
 # Minutes rather than -mtime, whose whole days round a file's age down.
 deleted="$(find "$1" -maxdepth 1 -type f -regextype posix-extended \
-  -regex '.*/[0-9a-f]{32}\.png' -mmin +"$(($2 * 24 * 60))" -print -delete | wc -l)"
+  -regex '.*/[0-9a-f]{32}\.(png|secret)' -mmin +"$(($2 * 24 * 60))" -print -delete |
+  awk '/\.png$/ { n++ } END { print n + 0 }')"
 echo "snapwren-retention: deleted $deleted image(s) older than $2 days from $1"

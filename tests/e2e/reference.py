@@ -1,10 +1,12 @@
 """The reference server of server/ as a self-hoster deploys it: nginx with TLS in front of PHP-FPM,
 configured from the examples in server/deploy/ with only the machine's own strings replaced, on
-127.0.0.1:443 as localhost (the address the test build uploads to)."""
+127.0.0.1:443 as localhost (the address the test build uploads to). Open to anyone until
+`make_key` makes the first key."""
 
 import glob
 import http.client
 import json
+import os
 import re
 import shutil
 import socket
@@ -13,7 +15,9 @@ import subprocess
 
 from conftest import CERTS, REPO, poll
 
-LINK = re.compile(r"https://localhost/i/[0-9a-f]{32}\.png")
+LINK = re.compile(r"https://localhost/i/([0-9a-f]{32})\.png")
+DELETE_LINK = re.compile(r"https://localhost/upload\.php\?delete=([0-9a-f]{32})"
+                         r"&secret=[0-9a-f]{32}")
 
 
 def replaced(name, pairs):
@@ -27,14 +31,16 @@ def replaced(name, pairs):
 
 class Reference:
     def __init__(self, folder):
-        self.folder, self.www = folder, folder / "www"
+        # The keys file where upload.php looks by default: beside the web root.
+        self.folder, self.www, self.keys = folder, folder / "www", folder / "snapwren-keys"
         (self.www / "downloads").mkdir(parents=True)
         for name in ("upload.php", "version.json"):
             shutil.copy(REPO / "server" / name, self.www)
         socket_path = folder / "fpm.sock"
         (folder / "pool.conf").write_text(replaced("php-fpm-snapwren.conf", [
             ("/run/php/snapwren-fpm.sock", str(socket_path)),
-            ("/var/www/snapwren/", f"{self.www}/"), ("www-data", "root")]))
+            ("/var/www/snapwren-keys", str(self.keys)), ("/var/www/snapwren/", f"{self.www}/"),
+            ("www-data", "root")]))
         (folder / "fpm.conf").write_text(f"[global]\nerror_log = {folder}/fpm.log\n"
                                          f"include = {folder}/pool.conf\n")
         self.fpm = subprocess.Popen([sorted(glob.glob("/usr/sbin/php-fpm*"))[-1], "--nodaemonize",
@@ -94,17 +100,33 @@ class Reference:
                             {"Content-Type": "multipart/form-data; boundary=b", **(headers or {})},
                             chunked=chunked)
 
-    def upload(self, data, name="capture.png", chunked=False, headers=None):
+    def uploaded(self, data, name="capture.png", chunked=False, headers=None):
+        """The reply to an upload in Snapwren's form: its link and its delete link."""
         status, _, body = self.post([("image", name, "image/png", data)], chunked, headers)
-        link = json.loads(body)
-        assert status == 200 and list(link) == ["url"] and LINK.fullmatch(link["url"]), body
-        return link["url"]
+        reply = json.loads(body)
+        assert status == 200 and list(reply) == ["url", "delete_url"], body
+        image, deleted = LINK.fullmatch(reply["url"]), DELETE_LINK.fullmatch(reply["delete_url"])
+        assert image and deleted and image[1] == deleted[1], body
+        return reply
+
+    def upload(self, data, name="capture.png", chunked=False, headers=None):
+        return self.uploaded(data, name, chunked, headers)["url"]
 
     def fetch(self, link):
         status, headers, body = self.request("GET", link.split("localhost", 1)[1])
         assert (status, headers["content-type"], headers["x-content-type-options"]) == (
             200, "image/png", "nosniff")
         return body
+
+    def make_key(self, name):
+        """A new upload key for `name`, from server/make-key.sh; the first closes the server."""
+        made = self.keys_script("make-key.sh", name)
+        assert made.returncode == 0, made.stderr
+        return made.stdout.strip()
+
+    def keys_script(self, script, name):
+        return subprocess.run(["bash", REPO / "server" / script, name], capture_output=True,
+                              text=True, env=dict(os.environ, SNAPWREN_KEYS_FILE=str(self.keys)))
 
     def stop(self):
         for process in (self.nginx, self.fpm):

@@ -1,7 +1,8 @@
-"""The reference server of server/ as a self-hoster deploys it (reference.py), and the retention
-job of that folder."""
+"""The reference server of server/ as a self-hoster deploys it (reference.py), its keys, and the
+retention job of that folder."""
 
 import concurrent.futures
+import hashlib
 import json
 import os
 import struct
@@ -12,6 +13,7 @@ import zlib
 import pytest
 
 from conftest import REPO
+from reference import LINK
 
 MIB, DAY = 1024 * 1024, 24 * 3600
 
@@ -100,7 +102,7 @@ def test_only_stored_pngs_and_the_update_files_are_served(reference):
     name = "0123456789abcdef0123456789abcdef"
     (reference.www / "i").mkdir(exist_ok=True)
     for planted in ("evil.php", f"{name}.php", f"{name}.png.php", f"{name.upper()}.png",
-                    "evil.png", ".htaccess", "evil.phtml"):
+                    f"{name}.secret", "evil.png", ".htaccess", "evil.phtml"):
         (reference.www / "i" / planted).write_bytes(PHP)
         status, _, body = reference.request("GET", f"/i/{planted}")
         assert status == 404 and b"executed" not in body and b"<?php" not in body, planted
@@ -117,6 +119,84 @@ def test_only_stored_pngs_and_the_update_files_are_served(reference):
     # Plain HTTP only ever points to HTTPS.
     status, headers, _ = reference.request("GET", "/upload.php", port=80)
     assert (status, headers["location"]) == (301, "https://localhost/upload.php")
+
+
+@pytest.fixture
+def closed(reference):
+    """Whatever keys the test makes, the server is open again afterwards (no keys file)."""
+    yield
+    reference.keys.unlink(missing_ok=True)
+
+
+@pytest.fixture
+def keys(reference, closed):
+    """Keys of anna and ben, ben's revoked again, and a key one digit off anna's."""
+    made = {name: reference.make_key(name) for name in ("anna", "ben")}
+    assert reference.keys_script("revoke-key.sh", "ben").returncode == 0
+    return dict(made, wrong=made["anna"][:-1] + "01"[made["anna"][-1] == "0"])
+
+
+KEYED = [("no key", None, 401), ("a wrong key", "Bearer {wrong}", 401),
+         ("a revoked key", "Bearer {ben}", 401), ("another scheme", "Basic {anna}", 401),
+         ("the key", "Bearer {anna}", 200), ("the scheme in lower case", "bearer {anna}", 200)]
+
+
+@pytest.mark.parametrize("what, authorization, status", KEYED, ids=[k[0] for k in KEYED])
+def test_once_there_are_keys_an_upload_needs_one_of_them(reference, keys, what, authorization,
+                                                         status):
+    before = reference.stored()
+    headers = {"Authorization": authorization.format(**keys)} if authorization else {}
+    got, answer, body = reference.post([("image", "c.png", "image/png", png(70))], headers=headers)
+    assert got == status, body
+    assert len(reference.stored()) == len(before) + (status == 200)
+    if status == 401:
+        assert answer["www-authenticate"] == "Bearer" and json.loads(body)["error"]
+
+
+def test_a_key_is_printed_once_kept_as_its_hash_and_revoking_the_last_keeps_the_server_closed(
+        reference, closed):
+    made = reference.keys_script("make-key.sh", "anna")
+    key = made.stdout.strip()
+    assert made.returncode == 0 and len(key) == 64 and made.stdout == key + "\n", made.stderr
+    text = reference.keys.read_text()
+    assert key not in text and f"{hashlib.sha256(key.encode()).hexdigest()} anna\n" in text
+    again = reference.keys_script("make-key.sh", "anna")
+    assert (again.returncode, again.stdout, reference.keys.read_text()) == (1, "", text)
+    assert [reference.keys_script("revoke-key.sh", "anna").returncode for _ in "12"] == [0, 1]
+    for headers in ({}, {"Authorization": f"Bearer {key}"}):
+        assert reference.post([("image", "c.png", None, png(71))], headers=headers)[0] == 401
+    reference.keys.unlink()
+    reference.upload(png(71))
+
+
+def test_a_delete_link_removes_its_image_once_and_only_with_delete(reference, keys):
+    anna = {"Authorization": f"Bearer {keys['anna']}"}
+    first, second = (reference.uploaded(png(seed), headers=anna) for seed in (80, 81))
+    path = lambda link: link.split("localhost", 1)[1]  # noqa: E731
+    deleting, secret = path(first["delete_url"]), first["delete_url"].rsplit("=", 1)[1]
+    image = LINK.fullmatch(first["url"])[1]
+    # Method, address, key, answer, and whether the first image is still there after it.
+    steps = [("GET", deleting, {}, 405, True), ("POST", deleting, anna, 405, True),
+             ("DELETE", deleting.replace(secret, second["delete_url"][-32:]), {}, 403, True),
+             ("DELETE", deleting.replace(image, "0" * 32), {}, 404, True),
+             # As Snapwren sends it, with its key; the secret alone would do, as below.
+             ("DELETE", deleting, anna, 200, False), ("DELETE", deleting, anna, 404, False),
+             ("DELETE", path(second["delete_url"]), {}, 200, False)]
+    for method, target, headers, status, there in steps:
+        got, answer, body = reference.request(method, target, headers=headers)
+        assert got == status, (method, target, body)
+        assert json.loads(body) == {"deleted": True} if status == 200 else json.loads(body)["error"]
+        assert status != 405 or answer["allow"] == "DELETE"
+        assert (reference.request("GET", path(first["url"]))[0] == 200) == there, (method, target)
+    assert reference.request("GET", path(second["url"]))[0] == 404
+    assert not list((reference.www / "i").glob(image + "*"))
+
+
+def test_deletions_count_against_a_clients_limit(reference):
+    unknown = "/upload.php?delete=" + "0" * 32 + "&secret=" + "0" * 32
+    statuses = [reference.request("DELETE", unknown, source="127.0.0.4")[0] for _ in range(32)]
+    assert statuses == [404] * 31 + [429]
+    assert reference.request("POST", "/upload.php", source="127.0.0.4")[0] == 429
 
 
 SAME_64, OTHER_64 = ("2001:db8:0:1::a", "2001:db8:0:1::b"), "2001:db8:0:2::a"
@@ -166,12 +246,14 @@ def test_past_its_cap_the_store_deletes_its_oldest_images_first(reference):
     cap = sum(path.stat().st_size for path in images[1:]) + len(png(63))
     newest = named(reference.upload(png(63), headers={"X-Max-Store": str(cap)}))
     assert reference.stored() == sorted(images[1:] + [newest])
+    assert [path.with_suffix(".secret").exists() for path in images + [newest]] == [0, 1, 1, 1]
 
 
 def test_the_retention_job_deletes_only_stored_images_older_than_its_days(tmp_path):
     now = time.time()
     ages = {"0" * 32 + ".png": 31, "1" * 32 + ".png": 29, "A" * 32 + ".png": 31, "index.html": 99,
-            "notes.txt": 99, "sub/" + "2" * 32 + ".png": 99}
+            "notes.txt": 99, "sub/" + "2" * 32 + ".png": 99, "0" * 32 + ".secret": 31,
+            "1" * 32 + ".secret": 29}
     for name, days in ages.items():
         (tmp_path / name).parent.mkdir(exist_ok=True)
         (tmp_path / name).write_bytes(b"x")
@@ -180,4 +262,4 @@ def test_the_retention_job_deletes_only_stored_images_older_than_its_days(tmp_pa
                           "30"], capture_output=True, text=True)
     assert job.returncode == 0 and "deleted 1 image(s)" in job.stdout, job.stderr
     assert sorted(str(p.relative_to(tmp_path)) for p in tmp_path.rglob("*.*")) == sorted(
-        set(ages) - {"0" * 32 + ".png"})
+        set(ages) - {"0" * 32 + ".png", "0" * 32 + ".secret"})
