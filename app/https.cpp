@@ -52,6 +52,14 @@ std::optional<HttpsTarget> CrackUrl(const std::wstring& url) {
   return HttpsTarget{host, path, parts.nPort, parts.nScheme == INTERNET_SCHEME_HTTPS};
 }
 
+// In clear text anyone on the way could read the screenshot, the key or the installer, and
+// change what comes back.
+std::optional<HttpsTarget> SecureAddress(const std::wstring& url) {
+  std::optional<HttpsTarget> where = CrackUrl(url);
+  if (!where || !where->secure || where->host.empty()) return std::nullopt;
+  return where;
+}
+
 HttpsExchange SendHttps(const HttpsRequest& request) {
   HttpsExchange x;
   x.session.reset(WinHttpOpen(request.userAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,

@@ -72,6 +72,9 @@ using BodySink = std::function<bool(const BYTE* data, DWORD size)>;
 
 // Host, port and path (with its query) of an address; nothing when it is not one.
 std::optional<HttpsTarget> CrackUrl(const std::wstring& url);
+// The address when it is https:// with a host, the only kind Snapwren sends anything to that the
+// user or a server chose; nothing otherwise.
+std::optional<HttpsTarget> SecureAddress(const std::wstring& url);
 HttpsExchange SendHttps(const HttpsRequest& request);
 const wchar_t* FailureText(HttpsStep step, const HttpsTexts& texts);
 // Hands the body of an exchange that is Done to `sink`, chunk by chunk, until it ends, breaks off

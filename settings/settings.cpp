@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/text.h"
 #include "app/win_handles.h"
 
 Settings AppSettings;
@@ -24,6 +25,36 @@ struct StdFileTraits {
 };
 using UniqueStdFile = UniqueResource<StdFileTraits>;
 
+constexpr char kUploadUrlKey[] = "UploadUrl=";
+constexpr char kUploadTokenKey[] = "UploadToken=";
+
+bool StartsWith(const char* line, const char* prefix) {
+  return std::strncmp(line, prefix, std::strlen(prefix)) == 0;
+}
+
+// Addresses and keys may be longer than one read of the line: they are taken whole.
+bool IsTextSetting(const char* line) {
+  return StartsWith(line, kUploadUrlKey) || StartsWith(line, kUploadTokenKey);
+}
+
+bool EndsLine(const std::string& line) { return !line.empty() && line.back() == '\n'; }
+
+// The value as it stands after the key, without the line end: a key may well end in blanks.
+std::wstring TextValue(const char* line, const char* key) {
+  std::string value = line + std::strlen(key);
+  while (!value.empty() && (value.back() == '\n' || value.back() == '\r')) value.pop_back();
+  return Utf8ToUtf16(value);
+}
+
+// A line break in a value would end it early and start a line of its own when read back.
+std::string OneLine(const std::wstring& value) {
+  std::wstring kept;
+  for (const wchar_t c : value) {
+    if (c >= L' ') kept += c;
+  }
+  return Utf16ToUtf8(kept);
+}
+
 UniqueStdFile OpenFile(const std::wstring& path, const wchar_t* mode) {
   UniqueStdFile file;
   if (_wfopen_s(file.put(), path.c_str(), mode) != 0) return {};
@@ -36,9 +67,18 @@ bool ApplySettingsLine(const char* line, Settings& settings) {
   int intValue = 0;
   long longValue = 0;
   unsigned int unsignedValue = 0;
+  long long wideValue = 0;
   // The order matters only for which pattern wins; each key is spelled out in full and must
   // stand at the start of the line, exactly as written here.
-  if (sscanf(line, "AutoCopyLink=%d", &intValue) == 1) {
+  if (StartsWith(line, kUploadUrlKey)) {
+    settings.UploadUrl = TextValue(line, kUploadUrlKey);
+  } else if (StartsWith(line, kUploadTokenKey)) {
+    settings.UploadToken = TextValue(line, kUploadTokenKey);
+  } else if (sscanf(line, "SaveHistory=%d", &intValue) == 1) {
+    settings.SaveHistory = intValue != 0;
+  } else if (sscanf(line, "CaptureDelay=%lld", &wideValue) == 1) {
+    settings.CaptureDelay = ClampCaptureDelay(wideValue);
+  } else if (sscanf(line, "AutoCopyLink=%d", &intValue) == 1) {
     settings.AutoCopyLink = intValue != 0;
   } else if (sscanf(line, "CaptureCursor=%d", &intValue) == 1) {
     settings.CaptureCursor = intValue != 0;
@@ -64,6 +104,12 @@ bool ApplySettingsLine(const char* line, Settings& settings) {
   return true;
 }
 
+int ClampCaptureDelay(long long value) {
+  if (value < kMinCaptureDelay) return kMinCaptureDelay;
+  if (value > kMaxCaptureDelay) return kMaxCaptureDelay;
+  return static_cast<int>(value);
+}
+
 std::string FormatSettings(const Settings& settings) {
   char buffer[512];
   int length = snprintf(buffer, sizeof buffer,
@@ -72,6 +118,8 @@ std::string FormatSettings(const Settings& settings) {
                         "CaptureCursor=%d\n"
                         "RememberSelection=%d\n"
                         "Language=%d\n"
+                        "SaveHistory=%d\n"
+                        "CaptureDelay=%d\n"
                         "\n[Selection]\n"
                         "Left=%ld\n"
                         "Top=%ld\n"
@@ -82,13 +130,18 @@ std::string FormatSettings(const Settings& settings) {
                         "Key=%u\n",
                         settings.AutoCopyLink ? 1 : 0, settings.CaptureCursor ? 1 : 0,
                         settings.RememberSelection ? 1 : 0, settings.Language,
+                        settings.SaveHistory ? 1 : 0, ClampCaptureDelay(settings.CaptureDelay),
                         static_cast<long>(settings.Selection.left),
                         static_cast<long>(settings.Selection.top),
                         static_cast<long>(settings.Selection.right),
                         static_cast<long>(settings.Selection.bottom), settings.Modifiers,
                         settings.Key);
-  if (length < 0) return {};
-  return std::string(buffer, static_cast<size_t>(length));
+  if (length < 0 || static_cast<size_t>(length) >= sizeof buffer) return {};
+  std::string content(buffer, static_cast<size_t>(length));
+  content += "\n[Upload]\n";
+  content += kUploadUrlKey + OneLine(settings.UploadUrl) + "\n";
+  content += kUploadTokenKey + OneLine(settings.UploadToken) + "\n";
+  return content;
 }
 
 std::wstring GetSettingsFolder() {
@@ -111,7 +164,11 @@ bool LoadSettingsFrom(const std::wstring& path, Settings& settings) {
   for (bool first = true; fgets(line, kLineBufferSize, file.get()); first = false) {
     const size_t mark = sizeof kUtf8ByteOrderMark - 1;
     const bool marked = first && std::strncmp(line, kUtf8ByteOrderMark, mark) == 0;
-    ApplySettingsLine(marked ? line + mark : line, settings);
+    std::string whole = marked ? line + mark : line;
+    if (IsTextSetting(whole.c_str())) {
+      while (!EndsLine(whole) && fgets(line, kLineBufferSize, file.get())) whole += line;
+    }
+    ApplySettingsLine(whole.c_str(), settings);
   }
   return true;
 }

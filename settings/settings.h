@@ -5,6 +5,12 @@
 
 #include <string>
 
+#include "build_config.h"
+
+// How long "Screenshot in N Sekunden" waits; the file may hold anything, the record never does.
+constexpr int kMinCaptureDelay = 1;
+constexpr int kMaxCaptureDelay = 30;
+
 struct Settings {
   bool AutoCopyLink = true;
   bool CaptureCursor = false;
@@ -13,12 +19,19 @@ struct Settings {
   RECT Selection = {0, 0, 0, 0};
   UINT Modifiers = MOD_CONTROL | MOD_SHIFT;
   UINT Key = 'S';
+  // Where uploads go and the key they carry; the text as the user wrote it, checked where used.
+  std::wstring UploadUrl = kUploadUrl;
+  std::wstring UploadToken;
+  bool SaveHistory = true;
+  int CaptureDelay = 3;
 };
 
 extern Settings AppSettings;
 
 // Applies one line of settings.ini to the record; false when the line sets nothing.
 bool ApplySettingsLine(const char* line, Settings& settings);
+// value within [kMinCaptureDelay, kMaxCaptureDelay].
+int ClampCaptureDelay(long long value);
 // The whole file as written, with "\n" line ends (text mode turns them into CR LF).
 std::string FormatSettings(const Settings& settings);
 

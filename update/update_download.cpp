@@ -117,9 +117,9 @@ ULONGLONG DownloadDeadlineMs(uint64_t length) {
 }
 
 std::optional<HttpsTarget> DownloadAddress(const std::wstring& url) {
-  std::optional<HttpsTarget> where = CrackUrl(url);
   // In clear text anyone on the way would learn who fetches which release, and could stall it.
-  if (!where || !where->secure || where->host.empty()) return std::nullopt;
+  std::optional<HttpsTarget> where = SecureAddress(url);
+  if (!where) return std::nullopt;
   // A port written in the address is not used.
   where->port = INTERNET_DEFAULT_HTTPS_PORT;
   return where;

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include "app/notifier.h"
 #include "app/text.h"
 #include "app/win_handles.h"
 
@@ -19,6 +20,7 @@ constexpr wchar_t kEllipsis[] = L"\u2026";
 constexpr int kMaxAttempts = 100;
 // szInfo of NOTIFYICONDATAW holds 255 characters and its terminator.
 constexpr size_t kBalloonCapacity = 255;
+constexpr size_t kReasonCapacity = 80;
 
 std::wstring PicturesFolder() {
   // The call may hand back a buffer even when it fails, so it is owned either way.
@@ -89,9 +91,13 @@ std::wstring KeepFailedUploadIn(const std::wstring& folder, const std::vector<BY
   return {};
 }
 
-std::wstring FailureBalloonText(const std::wstring& keptPath) {
-  if (keptPath.empty()) return std::wstring(kFailedTitle) + kNotKept;
-  const std::wstring intro = std::wstring(kFailedTitle) + kKeptIntro;
+std::wstring FailureBalloonText(const std::wstring& reason, const std::wstring& keptPath) {
+  // The reason is one of the upload's own short texts; the path gets the rest of the room.
+  const std::wstring head =
+      reason.empty() ? std::wstring(kFailedTitle)
+                     : std::wstring(kFailedTitle) + L"\n" + TruncateUtf16(reason, kReasonCapacity);
+  if (keptPath.empty()) return head + kNotKept;
+  const std::wstring intro = head + kKeptIntro;
   if (intro.size() + keptPath.size() <= kBalloonCapacity) return intro + keptPath;
   // Too long for the balloon: the file name and the folders nearest to it tell the most, so the
   // path is cut at its start, on a folder boundary where one is in reach.

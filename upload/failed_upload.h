@@ -13,5 +13,6 @@ std::wstring FailedUploadFileName(const SYSTEMTIME& time, int attempt);
 std::wstring KeepFailedUpload(const std::vector<BYTE>& png);
 // KeepFailedUpload into folder, which is created when missing.
 std::wstring KeepFailedUploadIn(const std::wstring& folder, const std::vector<BYTE>& png);
-// The failure balloon's message: where the screenshot is, within the balloon's 255 characters.
-std::wstring FailureBalloonText(const std::wstring& keptPath);
+// The failure balloon's message: why, and where the screenshot is, within the balloon's 255
+// characters.
+std::wstring FailureBalloonText(const std::wstring& reason, const std::wstring& keptPath);

@@ -8,6 +8,8 @@ namespace {
 
 constexpr wchar_t kUserAgent[] = L"Snapwren/1.0";
 constexpr DWORD kStatusOk = 200;
+constexpr DWORD kStatusUnauthorized = 401;
+constexpr DWORD kStatusForbidden = 403;
 constexpr HttpsTexts kTexts = {
     L"Konnte HTTP-Session nicht erstellen", L"Verbindung zum Server fehlgeschlagen",
     L"Request-Erstellung fehlgeschlagen",   L"Header konnte nicht gesetzt werden",
@@ -22,13 +24,15 @@ UploadResult Failure(std::wstring error) {
 
 }  // namespace
 
-UploadResult UploadPng(const std::vector<BYTE>& png) {
-  return UploadPngTo(kUploadUrl, png, kUploadTimeoutMs);
+UploadResult UploadPng(const std::vector<BYTE>& png, const std::wstring& url,
+                       const std::wstring& key) {
+  return UploadPngTo(url, key, png, kUploadTimeoutMs);
 }
 
-UploadResult UploadPngTo(const std::wstring& url, const std::vector<BYTE>& png, DWORD timeoutMs) {
+UploadResult UploadPngTo(const std::wstring& url, const std::wstring& key,
+                         const std::vector<BYTE>& png, DWORD timeoutMs) {
   if (png.empty()) return Failure(L"Keine PNG-Daten vorhanden");
-  std::optional<HttpsTarget> target = CrackUrl(url);
+  std::optional<HttpsTarget> target = SecureAddress(url);
   if (!target) return Failure(L"Ungültige Upload-URL");
 
   const std::string boundary = MakeBoundary();
@@ -38,12 +42,15 @@ UploadResult UploadPngTo(const std::wstring& url, const std::vector<BYTE>& png, 
   request.verb = L"POST";
   request.target = std::move(*target);
   request.timeoutMs = timeoutMs;
-  request.header = ContentTypeHeader(boundary);
+  request.header = ContentTypeHeader(boundary) + AuthorizationHeader(key);
   request.body = &body;
   request.acceptAnyCertificate = SNAPWREN_UPLOAD_ALLOW_UNTRUSTED != 0;
   const HttpsExchange exchange = SendHttps(request);
   if (exchange.failed == HttpsStep::Send) return Failure(SendFailedText(exchange.error));
   if (exchange.failed != HttpsStep::Done) return Failure(FailureText(exchange.failed, kTexts));
+  if (exchange.status == kStatusUnauthorized || exchange.status == kStatusForbidden) {
+    return Failure(L"Upload-Schlüssel abgelehnt");
+  }
   if (exchange.status != kStatusOk) return Failure(StatusFailedText(exchange.status));
 
   // A reply that breaks off is judged by what arrived: a link counts only with its closing quote.
@@ -59,5 +66,6 @@ UploadResult UploadPngTo(const std::wstring& url, const std::vector<BYTE>& png, 
   UploadResult result;
   result.success = true;
   result.link = std::move(link);
+  result.deleteUrl = ExtractDeleteUrlFromJson(reply);
   return result;
 }

@@ -10,6 +10,8 @@ struct UploadResult {
   bool success = false;
   std::wstring link;
   std::wstring error;
+  // Where the image can be taken back, when the server offers it; "" otherwise.
+  std::wstring deleteUrl;
 };
 
 // Where a reply stops being a plausible JSON object and becomes a failure.
@@ -17,6 +19,9 @@ constexpr size_t kMaxReplyBytes = 1024 * 1024;
 constexpr DWORD kUploadTimeoutMs = 30000;
 
 // Blocks for the whole exchange: call it on a worker thread, never on one that serves windows.
-UploadResult UploadPng(const std::vector<BYTE>& png);
-// The same exchange against any address and with any time-out; UploadPng uses the built-in ones.
-UploadResult UploadPngTo(const std::wstring& url, const std::vector<BYTE>& png, DWORD timeoutMs);
+// The key goes along as a bearer token when there is one.
+UploadResult UploadPng(const std::vector<BYTE>& png, const std::wstring& url,
+                       const std::wstring& key);
+// The same exchange with any time-out; UploadPng waits kUploadTimeoutMs.
+UploadResult UploadPngTo(const std::wstring& url, const std::wstring& key,
+                         const std::vector<BYTE>& png, DWORD timeoutMs);

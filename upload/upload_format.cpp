@@ -2,6 +2,7 @@
 
 #include <random>
 
+#include "app/https.h"
 #include "app/json.h"
 #include "app/text.h"
 
@@ -39,13 +40,31 @@ std::wstring ContentTypeHeader(const std::string& boundary) {
   return kContentTypePrefix + Utf8ToUtf16(boundary);
 }
 
+std::wstring AuthorizationHeader(const std::wstring& key) {
+  if (key.empty()) return {};
+  return L"\r\nAuthorization: Bearer " + key;
+}
+
 // Only a top-level member counts: a reply may well carry other objects with links of their own
 // (a thumbnail, a deletion page).
-std::wstring ExtractUrlFromJson(const std::string& reply) {
+namespace {
+
+std::wstring TopLevelString(const std::string& reply, const char* name) {
   const std::optional<JsonMembers> members = ReadJsonObject(reply);
   if (!members) return {};
-  const auto url = members->find("url");
-  return url != members->end() && url->second ? Utf8ToUtf16(*url->second) : std::wstring();
+  const auto member = members->find(name);
+  return member != members->end() && member->second ? Utf8ToUtf16(*member->second)
+                                                    : std::wstring();
+}
+
+}  // namespace
+
+std::wstring ExtractUrlFromJson(const std::string& reply) { return TopLevelString(reply, "url"); }
+
+// The key goes to this address when the user deletes: it must not leave in clear text.
+std::wstring ExtractDeleteUrlFromJson(const std::string& reply) {
+  std::wstring address = TopLevelString(reply, "delete_url");
+  return SecureAddress(address) ? address : std::wstring();
 }
 
 std::wstring SendFailedText(DWORD error) {

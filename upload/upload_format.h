@@ -38,9 +38,13 @@ std::string MakeBoundary();
 // The whole multipart/form-data body with the one field "image" holding png as capture.png.
 std::vector<BYTE> BuildMultipartBody(const std::vector<BYTE>& png, const std::string& boundary);
 std::wstring ContentTypeHeader(const std::string& boundary);
+// "\r\nAuthorization: Bearer <key>" to follow another header, or "" without a key.
+std::wstring AuthorizationHeader(const std::wstring& key);
 
 // The link in the string member "url" of the reply's JSON object, or "" when there is none.
 std::wstring ExtractUrlFromJson(const std::string& reply);
+// The reply's "delete_url" when it is an https:// address, "" otherwise.
+std::wstring ExtractDeleteUrlFromJson(const std::string& reply);
 
 std::wstring SendFailedText(DWORD error);
 std::wstring StatusFailedText(DWORD status);

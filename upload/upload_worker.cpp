@@ -10,6 +10,7 @@
 #include "app/win_handles.h"
 #include "app/window_proc.h"
 #include "app/worker.h"
+#include "history/history.h"
 #include "settings/settings.h"
 #include "upload/failed_upload.h"
 #include "upload/progress_view.h"
@@ -25,8 +26,11 @@ constexpr wchar_t kLinkCopied[] = L"Link in Zwischenablage kopiert!";
 constexpr wchar_t kLinkNotCopied[] = L"Link konnte nicht in die Zwischenablage kopiert werden:\n";
 constexpr wchar_t kLinkOnly[] = L"Upload erfolgreich:\n";
 
+// The address and key are copied when the upload starts: the settings belong to the UI thread.
 struct UploadJob {
   std::vector<BYTE> png;
+  std::wstring url;
+  std::wstring key;
   HWND window = nullptr;
   UINT64 uploadId = 0;
 };
@@ -93,6 +97,16 @@ std::unique_ptr<UploadOutcome> TakeOutcome(const ProgressWindow& window, LPARAM 
   return outcome;
 }
 
+// An upload is in the history with its link; a failed one, like a saved screenshot, with the
+// file that keeps it.
+void RecordOutcome(UINT message, UploadOutcome& outcome) {
+  if (message == WM_UPLOAD_SUCCEEDED) {
+    RecordUploaded(std::move(outcome.png), outcome.link, outcome.deleteUrl);
+  } else if (!outcome.keptPath.empty()) {
+    RecordSavedPng(std::move(outcome.png), outcome.keptPath);
+  }
+}
+
 // The balloon is shown after the window is gone, so that it never stands behind it.
 void CloseWithBalloon(HWND hwnd, const std::wstring& message) {
   DestroyWindow(hwnd);
@@ -134,6 +148,7 @@ void OnUploadSucceeded(HWND hwnd, LPARAM lParam) {
   if (!window) return;
   const std::unique_ptr<UploadOutcome> outcome = TakeOutcome(*window, lParam);
   if (!outcome) return;
+  RecordOutcome(WM_UPLOAD_SUCCEEDED, *outcome);
   // Closed by the user while uploading: the clipboard keeps what the user has put there since.
   if (window->dismissed) {
     DestroyWindow(hwnd);
@@ -154,9 +169,10 @@ void OnUploadFailed(HWND hwnd, LPARAM lParam) {
   if (!window) return;
   const std::unique_ptr<UploadOutcome> outcome = TakeOutcome(*window, lParam);
   if (!outcome) return;
+  RecordOutcome(WM_UPLOAD_FAILED, *outcome);
   // Even after the user closed the window: the balloon is the only place that says where the
   // screenshot went.
-  CloseWithBalloon(hwnd, FailureBalloonText(outcome->keptPath));
+  CloseWithBalloon(hwnd, FailureBalloonText(outcome->reason, outcome->keptPath));
 }
 
 void OnProgressPaint(HWND hwnd) {
@@ -207,6 +223,8 @@ void BeginUpload(std::vector<BYTE> png) {
   auto job = std::make_unique<UploadJob>();
   job->png = std::move(png);
   job->uploadId = ++g_lastUploadId;
+  job->url = AppSettings.UploadUrl;
+  job->key = AppSettings.UploadToken;
   g_progressWindows.reserve(g_progressWindows.size() + 1);
 
   RegisterProgressClass();
@@ -233,7 +251,7 @@ void BeginUpload(std::vector<BYTE> png) {
   if (job->window) {
     SendMessageW(job->window, WM_UPLOAD_FAILED, 0, reinterpret_cast<LPARAM>(outcome.release()));
   } else {
-    ShowTrayNotification(kAppTitle, FailureBalloonText(outcome->keptPath));
+    ShowTrayNotification(kAppTitle, FailureBalloonText(outcome->reason, outcome->keptPath));
   }
 }
 
@@ -246,7 +264,7 @@ void StartUpload(std::vector<BYTE> png) {
   } catch (...) {
     // Out of memory before the worker took over: the user hears of it if that still works.
     try {
-      ShowTrayNotification(kAppTitle, FailureBalloonText(std::wstring()));
+      ShowTrayNotification(kAppTitle, FailureBalloonText(std::wstring(), std::wstring()));
     } catch (...) {
     }
   }
@@ -255,14 +273,17 @@ void StartUpload(std::vector<BYTE> png) {
 DWORD WINAPI UploadWorker(LPVOID parameter) {
   try {
     std::unique_ptr<UploadJob> job(static_cast<UploadJob*>(parameter));
-    const UploadResult result = UploadPng(job->png);
+    const UploadResult result = UploadPng(job->png, job->url, job->key);
     auto outcome = std::make_unique<UploadOutcome>();
     outcome->uploadId = job->uploadId;
     if (result.success) {
       outcome->link = result.link;
+      outcome->deleteUrl = result.deleteUrl;
     } else {
+      outcome->reason = result.error;
       outcome->keptPath = KeepFailedUpload(job->png);
     }
+    outcome->png = std::move(job->png);
     const HWND window = job->window;
     job.reset();
     if (!window) return 0;
@@ -280,8 +301,9 @@ DWORD WINAPI UploadWorker(LPVOID parameter) {
 void ReportUploadWithoutWindow(UINT message, LPARAM lParam) {
   const std::unique_ptr<UploadOutcome> outcome(reinterpret_cast<UploadOutcome*>(lParam));
   if (!outcome) return;
+  RecordOutcome(message, *outcome);
   if (message == WM_UPLOAD_FAILED) {
-    ShowTrayNotification(kAppTitle, FailureBalloonText(outcome->keptPath));
+    ShowTrayNotification(kAppTitle, FailureBalloonText(outcome->reason, outcome->keptPath));
     return;
   }
   const bool autoCopy = AppSettings.AutoCopyLink;

@@ -10,8 +10,11 @@
 
 struct UploadOutcome {
   UINT64 uploadId = 0;
-  std::wstring link;      // on success
-  std::wstring keptPath;  // on failure: where the screenshot was saved, "" when it couldn't be
+  std::wstring link;       // on success
+  std::wstring deleteUrl;  // on success, when the server offers to take the image back
+  std::wstring reason;     // on failure: why, in the user's words
+  std::wstring keptPath;   // on failure: where the screenshot was saved, "" when it couldn't be
+  std::vector<BYTE> png;   // the screenshot, for the history
 };
 
 // Shows the progress window and uploads png on a worker thread; call on the UI thread.

@@ -138,6 +138,10 @@ class Server:
                     self.upload(server.later.get(number, "ok"), number)
                 elif mode == "utf8":
                     self.answer(200, '{"url":"https://img.example/Grüße/🌸.png"}'.encode())
+                elif mode == "auth":  # the key as it came, in the link
+                    sent = self.headers.get("Authorization", "none").replace(" ", "_")
+                    self.answer(200, f'{{"url":"https://img.example/{sent}",'
+                                     f'"delete_url":"https:\\/\\/img.example\\/d?k=1"}}'.encode())
                 elif mode.startswith("status-"):
                     self.answer(int(mode[7:]), reply)
                 elif mode in ("empty", "no-link"):

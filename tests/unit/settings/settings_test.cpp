@@ -1,4 +1,5 @@
 #include "app/app.h"
+#include "app/text.h"
 #include "app/tray.h"
 #include "settings/hotkey_field.h"
 #include "settings/settings_layout.h"
@@ -7,8 +8,10 @@
 
 constexpr char kDefaults[] =
     "[General]\r\nAutoCopyLink=1\r\nCaptureCursor=0\r\nRememberSelection=0\r\nLanguage=0\r\n"
+    "SaveHistory=1\r\nCaptureDelay=3\r\n"
     "\r\n[Selection]\r\nLeft=0\r\nTop=0\r\nRight=0\r\nBottom=0\r\n"
-    "\r\n[Hotkeys]\r\nModifiers=6\r\nKey=83\r\n";
+    "\r\n[Hotkeys]\r\nModifiers=6\r\nKey=83\r\n"
+    "\r\n[Upload]\r\nUploadUrl=https://localhost/upload.php\r\nUploadToken=\r\n";
 static std::string Fields(const Settings& s) {
   using std::to_string;
   return to_string(s.AutoCopyLink) + to_string(s.CaptureCursor) + to_string(s.RememberSelection) +
@@ -74,13 +77,44 @@ TEST_F(SettingsTest, EachLineSetsOnlyAnExactKeyAtItsStartAndTheFileIsWrittenWhol
   ASSERT_TRUE(SaveSettingsTo(path_, Settings{}));
   EXPECT_EQ(Read(), kDefaults);
   Settings loaded;
-  const Settings record = {false, true, true, -2, {-1280, -5, 3199, 1079}, MOD_ALT, VK_F5};
+  Settings record;
+  record.AutoCopyLink = false, record.CaptureCursor = record.RememberSelection = true;
+  record.Language = -2, record.Selection = {-1280, -5, 3199, 1079};
+  record.Modifiers = MOD_ALT, record.Key = VK_F5;
   ASSERT_TRUE(SaveSettingsTo(path_, record) && LoadSettingsFrom(path_, loaded));
   EXPECT_EQ(Fields(loaded), Fields(record));
   // A folder where the new file is written first makes the write fail before any swap.
   ASSERT_TRUE(SaveSettingsTo(path_, {}) && CreateDirectoryW((path_ + L".tmp").c_str(), nullptr));
   EXPECT_FALSE(SaveSettingsTo(path_, record));
   EXPECT_EQ(Read(), kDefaults);
+}
+
+// Addresses and keys are read whole and as they stand, however long; the delay is clamped.
+TEST_F(SettingsTest, UploadAddressAndKeyAreReadWholeTheDelayIsClampedAndAbsentKeysKeepDefaults) {
+  const std::string longUrl = "https://s.example/" + std::string(300, 'p') + "/upload.php";
+  const auto fields = [](const Settings& s) {
+    return std::to_string(s.SaveHistory) + " " + std::to_string(s.CaptureDelay) + " " +
+           Utf16ToUtf8(s.UploadUrl) + "|" + Utf16ToUtf8(s.UploadToken);
+  };
+  const struct { std::string text; std::string fields; } cases[] = {
+      {"Key=80\n", "1 3 https://localhost/upload.php|"},
+      {"SaveHistory=0\nCaptureDelay=0\nUploadToken= k\xC3\xA4y \r\n", "0 1 https://localhost/upload.php| k\xC3\xA4y "},
+      {"CaptureDelay=31\nUploadUrl=\n", "1 30 |"},
+      {"CaptureDelay=99999999999\nUploadUrl=" + longUrl + "\nKey=81\n", "1 30 " + longUrl + "|"},
+      {"CaptureDelay=-4\nuploadurl=x\nUploadUrl=" + longUrl, "1 1 " + longUrl + "|"}};
+  for (const auto& c : cases) {
+    Write(c.text);
+    Settings loaded;
+    ASSERT_TRUE(LoadSettingsFrom(path_, loaded));
+    EXPECT_EQ(fields(loaded), c.fields) << c.text.substr(0, 40);
+  }
+  Settings record;
+  record.UploadUrl = Utf8ToUtf16(longUrl), record.UploadToken = L"a\r\nKey=1\tb ";
+  record.SaveHistory = false, record.CaptureDelay = 30;
+  Settings loaded;
+  ASSERT_TRUE(SaveSettingsTo(path_, record) && LoadSettingsFrom(path_, loaded));
+  EXPECT_EQ(fields(loaded), "0 30 " + longUrl + "|aKey=1b ");  // no line of its own
+  EXPECT_EQ(loaded.Key, 83u);
 }
 
 TEST_F(SettingsTest, OpensOnceInItsLanguageCancelOrCloseChangeNothingAndSaveWritesWhatItShows) {
@@ -95,7 +129,7 @@ TEST_F(SettingsTest, OpensOnceInItsLanguageCancelOrCloseChangeNothingAndSaveWrit
     EXPECT_EQ(GetWindow(Window(), GW_OWNER), owner_.get());
     Click(400, 92), SendMessageW(List(), CB_SETCURSEL, c.shown == 1 ? 0 : 1, 0);
     if (c.language == 1) SendMessageW(Window(), WM_CLOSE, 0, 0);
-    if (c.language != 1) Click(395, 357);  // Cancel
+    if (c.language != 1) Click(395, 377);  // Cancel
     EXPECT_EQ(Window(), nullptr);
     EXPECT_TRUE(Read().empty()) << "nothing written";
     EXPECT_FALSE(Announced());
@@ -103,7 +137,7 @@ TEST_F(SettingsTest, OpensOnceInItsLanguageCancelOrCloseChangeNothingAndSaveWrit
     const HWND window = Open();
     EXPECT_EQ(Language(), c.shown) << "the list's choice";
     EXPECT_EQ(Open(), window) << "one window";
-    Click(295, 357);  // Save
+    Click(295, 377);  // Save
     std::string written = kDefaults;
     EXPECT_EQ(Read(), written.replace(written.find("Language=0") + 9, 1, std::to_string(c.saved)));
     EXPECT_EQ(Window(), nullptr);
@@ -131,7 +165,7 @@ TEST_F(SettingsTest, ClicksAndKeysChooseWhatIsAppliedAndAnnouncedWhenTheFileCann
   EXPECT_TRUE(IsWindowVisible(List()));
   SendMessageW(List(), CB_SETCURSEL, 1, 0);
   const UINT_PTR timer = SetTimer(nullptr, 0, 100, AnswerBox);
-  Click(295, 357);
+  Click(295, 377);
   KillTimer(nullptr, timer);
   EXPECT_TRUE(g_boxShown);
   EXPECT_EQ(Window(), nullptr);
@@ -147,13 +181,43 @@ TEST_F(SettingsTest, ClicksAndKeysChooseWhatIsAppliedAndAnnouncedWhenTheFileCann
   for (const auto& c : cases) EXPECT_EQ(FormatHotkey(c.modifiers, c.key), c.text) << c.key;
 }
 
+// Save keeps an address that is not https:// with a host from the file and says so.
+TEST_F(SettingsTest, SaveRefusesAnAddressWithoutHttpsAndAHostAndStoresTheMaskedKeyTrimmed) {
+  Open();
+  const auto field = [](int id) { return GetDlgItem(Window(), id); };
+  EXPECT_NE(SendMessageW(field(1008), EM_GETPASSWORDCHAR, 0, 0), 0) << "the key is masked";
+  EXPECT_EQ(SendMessageW(field(1007), EM_GETPASSWORDCHAR, 0, 0), 0);
+  SetWindowTextW(field(1008), L"  s3cr3t \t");
+  SetWindowTextW(field(1006), L"45");
+  Click(400, 204);  // "Verlauf speichern" off
+  for (const wchar_t* bad : {L"http://img.example/upload.php", L"https://", L"img.example", L""}) {
+    SetWindowTextW(field(1007), bad);
+    g_boxShown = false;
+    const UINT_PTR timer = SetTimer(nullptr, 0, 100, AnswerBox);
+    Click(295, 377);
+    KillTimer(nullptr, timer);
+    EXPECT_TRUE(g_boxShown) << bad;
+    ASSERT_TRUE(Window()) << bad;
+    EXPECT_TRUE(Read().empty()) << bad;
+    EXPECT_FALSE(Announced());
+  }
+  SetWindowTextW(field(1007), L"https://img.example:8443/u.php");
+  Click(295, 377);
+  EXPECT_EQ(Window(), nullptr);
+  std::string written = Read();
+  EXPECT_NE(written.find("SaveHistory=0\r\nCaptureDelay=30\r\n"), std::string::npos) << written;
+  EXPECT_NE(written.find("UploadUrl=https://img.example:8443/u.php\r\nUploadToken=s3cr3t\r\n"),
+            std::string::npos) << written;
+}
+
 TEST(SettingsLayoutTest, RowsAndButtonsAnswerAtTheirPlacesScaledToTheWindowsDpi) {
   using E = SettingsElement;
   const struct { POINT at; int page; UINT dpi; SettingsElement element; } cases[] = {
-      {{442, 535}, 0, 96, E::None},          {{442, 535}, 0, 144, E::SaveButton},
+      {{442, 560}, 0, 96, E::None},          {{442, 560}, 0, 144, E::SaveButton},
+      {{400, 204}, 0, 96, E::SaveHistoryRow}, {{400, 204}, 1, 96, E::None},
       {{600, 150}, 0, 144, E::AutoCopyRow},  {{600, 150}, 1, 144, E::HotkeyField},
       {{60, 200}, 1, 192, E::HotkeyField},   {{59, 200}, 1, 192, E::None},
-      {{879, 690}, 0, 192, E::CancelButton}};
+      {{879, 750}, 0, 192, E::CancelButton}};
   for (const auto& c : cases) {
     EXPECT_EQ(SettingsHitTest(c.at, c.page, c.dpi), c.element) << c.at.x << "," << c.at.y;
   }

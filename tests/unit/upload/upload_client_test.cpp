@@ -1,6 +1,7 @@
 // UploadPng over real WinHTTP. UploadServer runs when tests/e2e/test_upload.py starts this with
 // its server up, which counts the requests: one to the built-in address, then one per mode below.
 #include "upload/upload_client.h"
+#include "build_config.h"
 #include "unit/support.h"
 
 // Short enough for the stalled answers to fail quickly, long enough for a loaded machine.
@@ -13,16 +14,23 @@ static std::vector<BYTE> PatternPng() {
   return png;
 }
 static std::wstring Outcome(const UploadResult& result) {
-  return (result.success ? L"ok " : L"failed ") + result.link + L"|" + result.error;
+  return (result.success ? L"ok " : L"failed ") + result.link + L"|" + result.error +
+         (result.deleteUrl.empty() ? L"" : L"|" + result.deleteUrl);
 }
-static std::wstring To(const std::wstring& port, const std::wstring& path) {
-  return Outcome(UploadPngTo(L"https://localhost" + port + path, PatternPng(), kTestTimeoutMs));
+static std::wstring To(const std::wstring& port, const std::wstring& path,
+                       const std::wstring& key = L"") {
+  return Outcome(
+      UploadPngTo(L"https://localhost" + port + path, key, PatternPng(), kTestTimeoutMs));
 }
 
-TEST(UploadPng, RefusesAnEmptyImageBeforeAnyTrafficAndNamesAnAddressThatIsNoUrl) {
-  EXPECT_EQ(Outcome(UploadPng({})), L"failed |Keine PNG-Daten vorhanden");
-  EXPECT_EQ(Outcome(UploadPngTo(L"kein Link", PatternPng(), kTestTimeoutMs)),
-            L"failed |Ungültige Upload-URL");
+// An address that is not https:// with a host is never sent to: the port stays closed.
+TEST(UploadPng, RefusesAnEmptyImageAndAnyAddressThatIsNotHttpsWithAHostBeforeAnyTraffic) {
+  EXPECT_EQ(Outcome(UploadPng({}, kUploadUrl, L"")), L"failed |Keine PNG-Daten vorhanden");
+  for (const wchar_t* url : {L"kein Link", L"http://localhost/upload.php", L"https:///upload.php",
+                             L"ftp://localhost/upload.php", L""}) {
+    EXPECT_EQ(Outcome(UploadPngTo(url, L"k", PatternPng(), kTestTimeoutMs)),
+              L"failed |Ungültige Upload-URL") << url;
+  }
 }
 
 class UploadServer : public ::testing::Test {
@@ -33,13 +41,15 @@ class UploadServer : public ::testing::Test {
 
 TEST_F(UploadServer, TheBuiltInAddressAndEveryKindOfAnswerGiveTheLinkOrItsFailureText) {
   // The server numbers links by request; the built-in address is asked first.
-  EXPECT_EQ(Outcome(UploadPng(PatternPng())), L"ok https://img.example/1.png|");
+  EXPECT_EQ(Outcome(UploadPng(PatternPng(), kUploadUrl, L"")), L"ok https://img.example/1.png|");
   const std::wstring linked = L"ok https://img.example/*", none = L"failed |Keine Antwort vom "
       L"Server", noLink = L"failed |Konnte URL nicht aus Server-Antwort extrahieren";
   const struct { const wchar_t* mode; std::wstring outcome; } cases[] = {
       {L"ok", linked}, {L"utf8", L"ok https://img.example/Grüße/\U0001F338.png|"},
       {L"status-201", L"failed |Server antwortete mit Status 201"},
       {L"status-500", L"failed |Server antwortete mit Status 500"},
+      {L"status-401", L"failed |Upload-Schlüssel abgelehnt"},
+      {L"status-403", L"failed |Upload-Schlüssel abgelehnt"},
       {L"empty", L"failed |Leere Antwort vom Server"}, {L"no-link", noLink},
       {L"limit", linked},  // a reply of one mebibyte and no more
       {L"huge", L"failed |Antwort des Servers zu groß"},
@@ -53,6 +63,14 @@ TEST_F(UploadServer, TheBuiltInAddressAndEveryKindOfAnswerGiveTheLinkOrItsFailur
     EXPECT_EQ(prefix ? outcome.substr(0, c.outcome.size() - 1) + L"*" : outcome, c.outcome)
         << c.mode;
   }
+}
+
+// The key travels only as a bearer token, and only when there is one.
+TEST_F(UploadServer, SendsTheKeyAsABearerTokenOnlyWithAKeyAndReadsTheDeleteAddress) {
+  const std::wstring deleteUrl = L"|https://img.example/d?k=1";
+  EXPECT_EQ(To(L"", L"/t/auth/upload.php", L"k3y-ä"),
+            L"ok https://img.example/Bearer_k3y-ä|" + deleteUrl);
+  EXPECT_EQ(To(L"", L"/t/auth/upload.php"), L"ok https://img.example/none|" + deleteUrl);
 }
 
 TEST_F(UploadServer, NamesTheErrorOfARefusedConnectionAndRefusesAnUntrustedServer) {

@@ -36,6 +36,13 @@ TEST(UploadFormatTest, BoundaryRedrawsLowHalvesBelowFourBodyIsExactAndLinkIsTheT
        L"https://b.example/Grüße/\U0001F338"},
       {"{\"url\":\"a\xFC.png\"}", L"a\uFFFD.png"}};  // not UTF-8
   for (const auto& c : cases) EXPECT_EQ(ExtractUrlFromJson(c.reply), c.link) << c.reply;
+  // The deletion address carries a secret: only an https:// one is kept.
+  const struct { const char* reply; const wchar_t* deleteUrl; } deletes[] = {
+      {R"({"url":"u","delete_url":"https:\/\/i.example\/upload.php?delete=1&secret=2"})",
+       L"https://i.example/upload.php?delete=1&secret=2"},
+      {R"({"url":"u","delete_url":"http://i.example/d"})", L""},
+      {R"({"url":"u","delete_url":"https://"})", L""}, {R"({"url":"u"})", L""}};
+  for (const auto& c : deletes) EXPECT_EQ(ExtractDeleteUrlFromJson(c.reply), c.deleteUrl);
 }
 
 TEST(CopyTextTest, LinkReplacesTheTextButABusyClipboardStaysAsItWasAndSaysSoAtOnce) {
@@ -75,10 +82,13 @@ TEST(BalloonTest, TextsAreCutNeverBetweenASurrogatePairAndAFailedUploadIsKeptAnd
   EXPECT_EQ(FileBytes(second), png);
   DeleteFileW(first.c_str()), DeleteFileW(second.c_str()), RemoveDirectoryW(folder.c_str());
   const std::wstring tail = L"\\deep\\Snapwren\\Snapwren_2024-01-05_09-05-07.png";
-  const std::wstring text = FailureBalloonText(L"C:\\" + std::wstring(240, L'x') + tail);
+  const std::wstring reason = L"Upload-Schlüssel abgelehnt";
+  const std::wstring text = FailureBalloonText(reason, L"C:\\" + std::wstring(240, L'x') + tail);
   EXPECT_LE(text.size(), 255u);
-  EXPECT_EQ(text.substr(0, 23) + text.substr(text.size() - tail.size() - 1),
-            L"Upload fehlgeschlagen!\n\u2026" + tail);
+  EXPECT_EQ(text.substr(0, 50) + text.substr(text.size() - tail.size() - 1),
+            L"Upload fehlgeschlagen!\n" + reason + L"\n\u2026" + tail);
+  EXPECT_EQ(FailureBalloonText(reason, L""), L"Upload fehlgeschlagen!\n" + reason +
+                                                L"\nDer Screenshot konnte nicht gespeichert werden.");
 }
 
 // The menu is open: who is in front is noted, and Esc closes it.
@@ -113,7 +123,7 @@ TEST(TrayTest, TheTrayWindowReportsAnUploadWithoutWindowAndTheHiddenWindowOwnsMe
   const std::wstring text = balloons.Last(), kept = text.substr(text.rfind(L'\n') + 1);
   EXPECT_EQ(FileBytes(kept), std::vector<BYTE>({0x89, 'P', 'N', 'G'})) << text;
   DeleteFileW(kept.c_str());
-  SendMessageW(tray.get(), WM_UPLOAD_SUCCEEDED, 0, LPARAM(new UploadOutcome{0, L"https://a", L""}));
+  SendMessageW(tray.get(), WM_UPLOAD_SUCCEEDED, 0, LPARAM(new UploadOutcome{0, L"https://a", L"", L"", L"", {}}));
   EXPECT_EQ(balloons.Last(), L"Snapwren|Link in Zwischenablage kopiert!");
   {
     const ClipboardGuard clipboard(nullptr);
