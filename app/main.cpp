@@ -6,6 +6,7 @@
 #include "app/gdiplus_handles.h"
 #include "app/tray.h"
 #include "app/win_handles.h"
+#include "history/history.h"
 #include "overlay/overlay_window.h"
 #include "resources/resource.h"
 #include "settings/settings.h"
@@ -98,6 +99,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   // Without it Snapwren still runs: the tray window stands in as the owner.
   const UniqueWindow owner(CreateOwnerWindow(g_instance));
   g_ownerWnd = owner.get();
+  LoadHistory(GetHistoryFolder());
   StartUpdateCheck(g_trayWnd, false);
   const int exitCode = RunMessageLoop();
   // A download that runs has to leave no half an installer behind.

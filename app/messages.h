@@ -22,8 +22,16 @@ constexpr UINT WM_UPLOAD_FAILED = WM_USER + 102;
 constexpr UINT WM_UPDATE_DOWNLOAD_PROGRESS = WM_USER + 103;
 constexpr UINT WM_UPDATE_DOWNLOADED = WM_USER + 104;
 
+// Posted to the tray window by the history's workers; lParam is their job, which the tray
+// window then owns: a picture stored, the pictures of the menu made, a deletion answered.
+constexpr UINT WM_HISTORY_RECORDED = WM_USER + 105;
+constexpr UINT WM_HISTORY_THUMBNAILS = WM_USER + 106;
+constexpr UINT WM_HISTORY_DELETED = WM_USER + 107;
+
 // Timer ids belong to their window, so the progress window's and the overlay's may repeat.
 constexpr UINT_PTR IDT_SPINNER = 998;
 constexpr UINT_PTR IDT_AUTOCLOSE = 999;
 constexpr UINT_PTR IDT_CARET = 999;
 constexpr UINT_PTR IDT_TOOLTIP = 997;
+// The tray window's countdown of a delayed capture, once a second.
+constexpr UINT_PTR IDT_CAPTURE_DELAY = 996;

@@ -5,6 +5,7 @@
 #include "app/win_handles.h"
 #include "app/window_proc.h"
 #include "capture/capture_session.h"
+#include "history/history.h"
 #include "settings/labels.h"
 #include "settings/settings.h"
 #include "settings/settings_window.h"
@@ -26,6 +27,57 @@ constexpr wchar_t kHotkeyTakenAfterChange[] =
 
 constexpr wchar_t kOwnerClass[] = L"SnapwrenOwner";
 UINT g_taskbarCreatedMessage = 0;
+
+// The countdown of "Screenshot in N Sekunden": at most one runs, and any capture started
+// meanwhile ends it.
+struct Countdown {
+  int secondsLeft = 0;
+};
+Countdown g_countdown;
+
+void ShowTip(const std::wstring& tip) {
+  wcsncpy_s(g_trayIconData.szTip, tip.c_str(), _TRUNCATE);
+  // Only the tip changes; the flags stay as the icon was added, for when the shell restarts.
+  const UINT flags = g_trayIconData.uFlags;
+  g_trayIconData.uFlags = NIF_TIP;
+  Shell_NotifyIconW(NIM_MODIFY, &g_trayIconData);
+  g_trayIconData.uFlags = flags;
+}
+
+void EndCountdown(HWND hwnd) {
+  if (g_countdown.secondsLeft == 0) return;
+  g_countdown.secondsLeft = 0;
+  KillTimer(hwnd, IDT_CAPTURE_DELAY);
+  ShowTip(kAppTitle);
+}
+
+void CaptureNow(HWND hwnd) {
+  EndCountdown(hwnd);
+  StartCapture();
+}
+
+void StartCountdown(HWND hwnd) {
+  if (g_countdown.secondsLeft > 0 || SessionRunning()) return;
+  if (!SetTimer(hwnd, IDT_CAPTURE_DELAY, 1000, nullptr)) {
+    StartCapture();
+    return;
+  }
+  g_countdown.secondsLeft = ClampCaptureDelay(AppSettings.CaptureDelay);
+  ShowTip(DelayedCaptureText(g_countdown.secondsLeft));
+}
+
+// The screen is frozen as it is at the last tick, with whatever menu or tooltip is open then.
+void OnCountdownTick(HWND hwnd) {
+  if (g_countdown.secondsLeft <= 0) {
+    KillTimer(hwnd, IDT_CAPTURE_DELAY);
+    return;
+  }
+  if (--g_countdown.secondsLeft > 0) {
+    ShowTip(DelayedCaptureText(g_countdown.secondsLeft));
+    return;
+  }
+  CaptureNow(hwnd);
+}
 
 bool RegisterCaptureHotkey(HWND hwnd) {
   return RegisterHotKey(hwnd, HOTKEY_ID, AppSettings.Modifiers, AppSettings.Key) != FALSE;
@@ -56,7 +108,7 @@ void OnTrayDestroy(HWND hwnd) {
 void OnTrayIcon(HWND hwnd, LPARAM lParam) {
   switch (LOWORD(lParam)) {
     case WM_LBUTTONDBLCLK:
-      StartCapture();
+      CaptureNow(hwnd);
       break;
     case WM_RBUTTONUP:
       ShowTrayMenu(hwnd);
@@ -67,6 +119,8 @@ void OnTrayIcon(HWND hwnd, LPARAM lParam) {
 }
 
 void OnSettingsChanged(HWND hwnd) {
+  // Switched off: what was kept goes, as the switch promises.
+  if (!AppSettings.SaveHistory) ClearHistory();
   UnregisterHotKey(hwnd, HOTKEY_ID);
   if (!RegisterCaptureHotkey(hwnd)) {
     MessageBoxW(hwnd, kHotkeyTakenAfterChange, kAppTitle, MB_ICONWARNING);
@@ -76,7 +130,10 @@ void OnSettingsChanged(HWND hwnd) {
 void RunMenuCommand(HWND hwnd, UINT command) {
   switch (command) {
     case IDM_CAPTURE:
-      StartCapture();
+      CaptureNow(hwnd);
+      break;
+    case IDM_DELAYED_CAPTURE:
+      StartCountdown(hwnd);
       break;
     case IDM_QUIT:
       PostQuitMessage(0);
@@ -88,6 +145,7 @@ void RunMenuCommand(HWND hwnd, UINT command) {
       StartUpdateCheck(hwnd, true);
       break;
     default:
+      RunHistoryCommand(command);
       break;
   }
 }
@@ -112,7 +170,15 @@ LRESULT CALLBACK TrayWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
         OnTrayDestroy(hwnd);
         return 0;
       case WM_HOTKEY:
-        if (wParam == HOTKEY_ID) StartCapture();
+        if (wParam == HOTKEY_ID) CaptureNow(hwnd);
+        return 0;
+      case WM_TIMER:
+        if (wParam == IDT_CAPTURE_DELAY) OnCountdownTick(hwnd);
+        return 0;
+      case WM_HISTORY_RECORDED:
+      case WM_HISTORY_THUMBNAILS:
+      case WM_HISTORY_DELETED:
+        OnHistoryMessage(message, lParam);
         return 0;
       case WM_TRAYICON:
         OnTrayIcon(hwnd, lParam);
@@ -137,6 +203,9 @@ void ShowTrayMenu(HWND hwnd) {
   UniqueMenu menu(CreatePopupMenu());
   if (!menu) return;
   AppendMenuW(menu.get(), MF_STRING, IDM_CAPTURE, L"Screenshot");
+  AppendMenuW(menu.get(), MF_STRING, IDM_DELAYED_CAPTURE,
+              DelayedCaptureText(ClampCaptureDelay(AppSettings.CaptureDelay)).c_str());
+  AppendHistoryMenu(menu.get());
   AppendMenuW(menu.get(), MF_STRING, IDM_SETTINGS, GetLabel("settings"));
   AppendMenuW(menu.get(), MF_STRING, IDM_CHECK_UPDATES, L"Nach Updates suchen...");
   AppendMenuW(menu.get(), MF_SEPARATOR, 0, nullptr);

@@ -12,6 +12,7 @@ constexpr UINT IDM_CAPTURE = 1;
 constexpr UINT IDM_QUIT = 2;
 constexpr UINT IDM_SETTINGS = 3;
 constexpr UINT IDM_CHECK_UPDATES = 4;
+constexpr UINT IDM_DELAYED_CAPTURE = 5;
 
 extern NOTIFYICONDATAW g_trayIconData;
 

@@ -9,6 +9,7 @@
 #include "app/app.h"
 #include "app/gdiplus_handles.h"
 #include "app/notifier.h"
+#include "history/history.h"
 #include "overlay/annotations.h"
 #include "overlay/overlay_state.h"
 #include "overlay/session.h"
@@ -16,16 +17,9 @@
 
 namespace {
 
-constexpr wchar_t kPngMimeType[] = L"image/png";
 constexpr wchar_t kSaveFilter[] = L"PNG Dateien\0*.png\0Alle Dateien\0*.*\0";
 constexpr wchar_t kDefaultFileName[] = L"screenshot.png";
 constexpr DWORD kPathCapacity = MAX_PATH;
-
-UniqueGpImage WrapBitmap(HBITMAP bitmap) {
-  Gdiplus::GpBitmap* wrapped = nullptr;
-  if (gp::GdipCreateBitmapFromHBITMAP(bitmap, nullptr, &wrapped) != Gdiplus::Ok) return {};
-  return UniqueGpImage(AsImage(wrapped));
-}
 
 // Copies what of the frozen screen lies under the selection; the rest of target stays as it is.
 void CopyScreenPart(HDC target, HBITMAP screenBitmap, const RECT& selection) {
@@ -72,61 +66,14 @@ UniqueBitmap ComposeSelection(const CaptureSession& session) {
   return result;
 }
 
-int GetPngEncoderClsid(CLSID* clsid) {
-  UINT count = 0;
-  UINT bytes = 0;
-  if (gp::GdipGetImageEncodersSize(&count, &bytes) != Gdiplus::Ok || bytes == 0) return -1;
-  std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[bytes]);
-  if (!buffer) return -1;
-  auto* encoders = reinterpret_cast<Gdiplus::ImageCodecInfo*>(buffer.get());
-  if (gp::GdipGetImageEncoders(count, bytes, encoders) != Gdiplus::Ok) return -1;
-  for (UINT i = 0; i < count; ++i) {
-    if (encoders[i].MimeType && std::wcscmp(encoders[i].MimeType, kPngMimeType) == 0) {
-      *clsid = encoders[i].Clsid;
-      return static_cast<int>(i);
-    }
-  }
-  return -1;
-}
-
-std::vector<BYTE> EncodePng(HBITMAP bitmap) {
-  std::vector<BYTE> png;
-  UniqueGpImage image = WrapBitmap(bitmap);
-  if (!image) return png;
-  CLSID encoder = {};
-  if (GetPngEncoderClsid(&encoder) < 0) return png;
-  IStream* rawStream = nullptr;
-  if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, &rawStream))) return png;
-  UniqueStream stream(rawStream);
-  if (gp::GdipSaveImageToStream(image.get(), stream.get(), &encoder, nullptr) != Gdiplus::Ok) {
-    return png;
-  }
-  STATSTG status = {};
-  if (FAILED(stream.get()->Stat(&status, STATFLAG_NONAME))) return png;
-  const ULONG size = status.cbSize.LowPart;
-  LARGE_INTEGER start = {};
-  if (FAILED(stream.get()->Seek(start, STREAM_SEEK_SET, nullptr))) return png;
-  png.resize(size);
-  ULONG read = 0;
-  if (FAILED(stream.get()->Read(png.data(), size, &read)) || read != size) png.clear();
-  return png;
-}
-
-bool SavePngFile(HBITMAP bitmap, const wchar_t* path) {
-  CLSID encoder = {};
-  if (GetPngEncoderClsid(&encoder) < 0) return false;
-  UniqueGpImage image = WrapBitmap(bitmap);
-  if (!image) return false;
-  return gp::GdipSaveImageToFile(image.get(), path, &encoder, nullptr) == Gdiplus::Ok;
-}
-
 void CopySelection(HWND overlay, CaptureSession& session) {
-  const UniqueBitmap composed = ComposeSelection(session);
+  UniqueBitmap composed = ComposeSelection(session);
   if (!composed) return;
   session.State.Result = OverlayResult::Done;
   ReleaseCapture();
   ShowTrayNotification(kAppTitle, L"Screenshot in Zwischenablage kopiert!");
   session.CopyToClipboard(composed.get());
+  RecordCopied(std::move(composed));
   DestroyWindow(overlay);
 }
 
@@ -150,6 +97,7 @@ void SaveSelection(HWND overlay, CaptureSession& session, bool showError) {
   }
   if (SavePngFile(composed.get(), path)) {
     ShowTrayNotification(kAppTitle, L"Screenshot gespeichert!");
+    RecordSaved(std::move(composed), path);
     session.State.Result = OverlayResult::Done;
     DestroyWindow(overlay);
     return;

@@ -6,6 +6,7 @@
 
 #include <vector>
 
+#include "app/png.h"
 #include "app/win_handles.h"
 
 class CaptureSession;
@@ -13,11 +14,6 @@ class CaptureSession;
 // The selected part of the frozen screen with its annotations; null when the selection has
 // no area.
 UniqueBitmap ComposeSelection(const CaptureSession& session);
-// The encoder's index, or -1 when GDI+ has no PNG encoder.
-int GetPngEncoderClsid(CLSID* clsid);
-// A complete PNG file, or an empty buffer on failure. The bitmap stays the caller's.
-std::vector<BYTE> EncodePng(HBITMAP bitmap);
-bool SavePngFile(HBITMAP bitmap, const wchar_t* path);
 
 // Puts the picture on the clipboard, then closes the overlay.
 void CopySelection(HWND overlay, CaptureSession& session);

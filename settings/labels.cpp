@@ -1,6 +1,7 @@
 #include "settings/labels.h"
 
 #include <cstring>
+#include <cwchar>
 
 #include "settings/settings.h"
 
@@ -20,6 +21,27 @@ const LabelEntry LabelTable[] = {
     {"ctrl", L"Strg", L"Ctrl"},
     {"shift", L"Umschalt", L"Shift"},
     {"alt", L"Alt", L"Alt"},
+    {"save_history", L"Verlauf speichern", L"Save history"},
+    {"capture_delay", L"Verzögerung (Sekunden)", L"Delay (seconds)"},
+    {"upload_url", L"Upload-Adresse", L"Upload address"},
+    {"upload_key", L"Upload-Schlüssel", L"Upload key"},
+    {"history", L"Verlauf", L"History"},
+    {"history_clear", L"Verlauf leeren", L"Clear history"},
+    {"history_empty", L"Keine Einträge", L"No entries"},
+    {"history_off", L"Verlauf ist ausgeschaltet", L"History is switched off"},
+    {"history_copy_link", L"Link kopieren", L"Copy link"},
+    {"history_open_link", L"Im Browser öffnen", L"Open in browser"},
+    {"history_delete", L"Vom Server löschen", L"Delete from server"},
+    {"history_deleted", L"Vom Server gelöscht", L"Deleted from the server"},
+    {"history_delete_question", L"Diesen Screenshot vom Server löschen?",
+     L"Delete this screenshot from the server?"},
+    {"history_open", L"Öffnen", L"Open"},
+    {"history_show", L"Im Ordner anzeigen", L"Show in folder"},
+    {"history_copy_again", L"Erneut kopieren", L"Copy again"},
+    {"delayed_capture", L"Screenshot in %d Sekunden", L"Screenshot in %d seconds"},
+    {"delayed_capture_one", L"Screenshot in 1 Sekunde", L"Screenshot in 1 second"},
+    {"bad_upload_url", L"Die Upload-Adresse muss mit https:// beginnen und einen Server nennen.",
+     L"The upload address must start with https:// and name a server."},
     {nullptr, nullptr, nullptr},
 };
 
@@ -31,4 +53,11 @@ const wchar_t* GetLabel(const char* key) {
     }
   }
   return L"???";
+}
+
+std::wstring DelayedCaptureText(int seconds) {
+  if (seconds == 1) return GetLabel("delayed_capture_one");
+  wchar_t text[64];
+  swprintf(text, 64, GetLabel("delayed_capture"), seconds);
+  return text;
 }

@@ -16,8 +16,15 @@ SettingsElement SettingsHitTest(POINT point, int page, UINT dpi) {
   } else if (page == kGeneralPage) {
     if (contains(kAutoCopyRowRect, point)) return SettingsElement::AutoCopyRow;
     if (contains(kCaptureCursorRowRect, point)) return SettingsElement::CaptureCursorRow;
+    if (contains(kSaveHistoryRowRect, point)) return SettingsElement::SaveHistoryRow;
   }
   return SettingsElement::None;
+}
+
+RECT SettingsEditRect(const RECT& field96, UINT dpi) {
+  RECT rect = ScaleRect(field96, dpi);
+  InflateRect(&rect, -Scale(kFieldInsetX, dpi), -Scale(kFieldInsetY, dpi));
+  return rect;
 }
 
 RECT SettingsCardRect(const RECT& client, UINT dpi) {

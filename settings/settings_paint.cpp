@@ -53,6 +53,23 @@ void PaintGeneralPage(HDC hdc, const SettingsView& view) {
              Hovered(captureCursor, view.hover), dpi);
   DrawTextIn(hdc, GetLabel("language"), ScaleRect(kLanguageLabelRect, dpi), kSettingsText,
              kLeftCentred);
+  const RECT saveHistory = ScaleRect(kSaveHistoryRowRect, dpi);
+  DrawToggle(hdc, saveHistory, GetLabel("save_history"), view.saveHistory,
+             Hovered(saveHistory, view.hover), dpi);
+  // The edit controls are child windows that paint their text; the frames around them are ours.
+  const struct {
+    const char* label;
+    RECT labelRect;
+    RECT fieldRect;
+  } fields[] = {{"capture_delay", kDelayLabelRect, kDelayFieldRect},
+                {"upload_url", kUploadUrlLabelRect, kUploadUrlFieldRect},
+                {"upload_key", kUploadKeyLabelRect, kUploadKeyFieldRect}};
+  for (const auto& field : fields) {
+    DrawTextIn(hdc, GetLabel(field.label), ScaleRect(field.labelRect, dpi), kSettingsText,
+               kLeftCentred);
+    FillRoundRect(hdc, ScaleRect(field.fieldRect, dpi), Scale(kToggleCorner, dpi),
+                  kSettingsSurface, kSettingsBorder);
+  }
 }
 
 void PaintHotkeysPage(HDC hdc, const SettingsView& view) {

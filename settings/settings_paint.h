@@ -22,6 +22,7 @@ struct SettingsView {
   POINT hover = {-1, -1};
   bool autoCopyLink = false;
   bool captureCursor = false;
+  bool saveHistory = false;
   HotkeyEdit hotkey;
 };
 

@@ -3,11 +3,14 @@
 #include <dwmapi.h>
 #include <windowsx.h>
 
+#include <cwctype>
 #include <memory>
+#include <string>
 
 #include "app/app.h"
 #include "app/dpi.h"
 #include "app/gdiplus_handles.h"
+#include "app/https.h"
 #include "app/messages.h"
 #include "app/notifier.h"
 #include "app/win_handles.h"
@@ -27,7 +30,13 @@ constexpr wchar_t kNotSavedText[] =
 
 constexpr DWORD kWindowStyle = WS_CAPTION | WS_SYSMENU;
 constexpr DWORD kComboStyle = WS_CHILD | CBS_DROPDOWNLIST | CBS_HASSTRINGS;
+constexpr DWORD kEditStyle = WS_CHILD | ES_AUTOHSCROLL;
 constexpr int kLanguageListId = 1005;
+constexpr int kDelayFieldId = 1006;
+constexpr int kUploadUrlFieldId = 1007;
+constexpr int kUploadKeyFieldId = 1008;
+// Enough for any address a server can have; the edit refuses more.
+constexpr WPARAM kFieldTextLimit = 2048;
 // Windows 10 20H1 and later; older headers do not name it, and older systems ignore it.
 constexpr DWORD kDarkTitleBarAttribute = 20;
 
@@ -39,6 +48,9 @@ struct SettingsWindowState {
   UniqueFont boldFont;
   UniqueBrush surfaceBrush;
   HWND languageList = nullptr;
+  HWND delayField = nullptr;
+  HWND uploadUrlField = nullptr;
+  HWND uploadKeyField = nullptr;
   SettingsView view;
   // Set once the window has taken it over, in WM_NCCREATE; it deletes it in WM_NCDESTROY.
   bool adopted = false;
@@ -66,17 +78,54 @@ void TrackMouseLeave(HWND hwnd) {
 
 POINT PointFrom(LPARAM lParam) { return {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)}; }
 
-// Fonts and the language list's place and font for the window's DPI.
+void PlaceControl(HWND control, const RECT& rect, HFONT font) {
+  if (!control) return;
+  SetWindowPos(control, nullptr, rect.left, rect.top, rect.right - rect.left,
+               rect.bottom - rect.top, SWP_NOZORDER | SWP_NOACTIVATE);
+  SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+}
+
+// Fonts and the child controls' places and font for the window's DPI.
 void ApplyDpi(SettingsWindowState& state, UINT dpi) {
   state.view.dpi = dpi;
   state.normalFont.reset(CreateSettingsFont(FW_NORMAL, dpi));
   state.boldFont.reset(CreateSettingsFont(FW_SEMIBOLD, dpi));
-  if (!state.languageList) return;
-  const RECT list = ScaleRect(kLanguageListRect, dpi);
-  SetWindowPos(state.languageList, nullptr, list.left, list.top, list.right - list.left,
-               list.bottom - list.top, SWP_NOZORDER | SWP_NOACTIVATE);
-  SendMessageW(state.languageList, WM_SETFONT, reinterpret_cast<WPARAM>(state.normalFont.get()),
-               TRUE);
+  const HFONT font = state.normalFont.get();
+  PlaceControl(state.languageList, ScaleRect(kLanguageListRect, dpi), font);
+  PlaceControl(state.delayField, SettingsEditRect(kDelayFieldRect, dpi), font);
+  PlaceControl(state.uploadUrlField, SettingsEditRect(kUploadUrlFieldRect, dpi), font);
+  PlaceControl(state.uploadKeyField, SettingsEditRect(kUploadKeyFieldRect, dpi), font);
+}
+
+HWND CreateField(HWND hwnd, int id, DWORD style, const std::wstring& text) {
+  HWND field = CreateWindowExW(0, L"EDIT", text.c_str(), kEditStyle | style, 0, 0, 0, 0, hwnd,
+                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), nullptr,
+                               nullptr);
+  if (field) SendMessageW(field, EM_LIMITTEXT, kFieldTextLimit, 0);
+  return field;
+}
+
+// The controls of the general page, shown and hidden with it.
+void ShowGeneralControls(const SettingsWindowState& state, int show) {
+  for (HWND control : {state.languageList, state.delayField, state.uploadUrlField,
+                       state.uploadKeyField}) {
+    if (control) ShowWindow(control, show);
+  }
+}
+
+std::wstring FieldText(HWND field) {
+  if (!field) return {};
+  std::wstring text(static_cast<size_t>(GetWindowTextLengthW(field)) + 1, L'\0');
+  text.resize(static_cast<size_t>(GetWindowTextW(field, text.data(), static_cast<int>(text.size()))));
+  return text;
+}
+
+// A key copied from a mail or a terminal often brings a blank or a line end along.
+std::wstring Trimmed(std::wstring text) {
+  while (!text.empty() && std::iswspace(text.back())) text.pop_back();
+  size_t first = 0;
+  while (first < text.size() && std::iswspace(text[first])) ++first;
+  return text.substr(first);
 }
 
 HWND CreateLanguageList(HWND hwnd, int selection) {
@@ -102,12 +151,18 @@ void OnSettingsCreate(HWND hwnd, SettingsWindowState& state) {
   view = SettingsView{};
   view.autoCopyLink = AppSettings.AutoCopyLink;
   view.captureCursor = AppSettings.CaptureCursor;
+  view.saveHistory = AppSettings.SaveHistory;
   view.hotkey = {AppSettings.Modifiers, AppSettings.Key, false};
   view.page = kGeneralPage;
 
   state.languageList = CreateLanguageList(hwnd, AppSettings.Language);
+  state.delayField =
+      CreateField(hwnd, kDelayFieldId, ES_NUMBER, std::to_wstring(AppSettings.CaptureDelay));
+  state.uploadUrlField = CreateField(hwnd, kUploadUrlFieldId, 0, AppSettings.UploadUrl);
+  // Masked: the key is a password, and screenshots of the settings are shared.
+  state.uploadKeyField = CreateField(hwnd, kUploadKeyFieldId, ES_PASSWORD, AppSettings.UploadToken);
   ApplyDpi(state, DpiForWindow(hwnd));
-  ShowWindow(state.languageList, SW_SHOW);
+  ShowGeneralControls(state, SW_SHOW);
   TrackMouseLeave(hwnd);
 }
 
@@ -167,7 +222,20 @@ void OnSettingsMouseLeave(HWND hwnd, SettingsWindowState& state) {
 
 void ApplyAndSave(HWND hwnd, SettingsWindowState& state) {
   SettingsView& view = state.view;
+  // Uploads would fail one by one with the same reason; the user hears it now, and nothing
+  // is stored until the address is one.
+  const std::wstring uploadUrl = Trimmed(FieldText(state.uploadUrlField));
+  if (state.uploadUrlField && !SecureAddress(uploadUrl)) {
+    MessageBoxW(hwnd, GetLabel("bad_upload_url"), kAppTitle, MB_ICONWARNING);
+    SetFocus(state.uploadUrlField);
+    return;
+  }
   view.hotkey.recording = false;
+  if (state.uploadUrlField) AppSettings.UploadUrl = uploadUrl;
+  if (state.uploadKeyField) AppSettings.UploadToken = Trimmed(FieldText(state.uploadKeyField));
+  const std::wstring delay = FieldText(state.delayField);
+  if (!delay.empty()) AppSettings.CaptureDelay = ClampCaptureDelay(_wtoi64(delay.c_str()));
+  AppSettings.SaveHistory = view.saveHistory;
   AppSettings.AutoCopyLink = view.autoCopyLink;
   AppSettings.CaptureCursor = view.captureCursor;
   // -1 when nothing is selected; any non-zero number means English. Without a list (its
@@ -189,12 +257,8 @@ void ShowPage(HWND hwnd, SettingsWindowState& state, int page) {
   SettingsView& view = state.view;
   if (view.page == page) return;
   view.page = page;
-  if (page == kGeneralPage) {
-    view.hotkey.recording = false;
-    ShowWindow(state.languageList, SW_SHOW);
-  } else {
-    ShowWindow(state.languageList, SW_HIDE);
-  }
+  if (page == kGeneralPage) view.hotkey.recording = false;
+  ShowGeneralControls(state, page == kGeneralPage ? SW_SHOW : SW_HIDE);
   Repaint(hwnd);
 }
 
@@ -213,6 +277,10 @@ void OnSettingsClick(HWND hwnd, SettingsWindowState& state, LPARAM lParam) {
       break;
     case SettingsElement::CaptureCursorRow:
       view.captureCursor = !view.captureCursor;
+      Repaint(hwnd);
+      break;
+    case SettingsElement::SaveHistoryRow:
+      view.saveHistory = !view.saveHistory;
       Repaint(hwnd);
       break;
     case SettingsElement::HotkeyField:
