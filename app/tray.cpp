@@ -175,6 +175,10 @@ LRESULT CALLBACK TrayWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
       case WM_TIMER:
         if (wParam == IDT_CAPTURE_DELAY) OnCountdownTick(hwnd);
         return 0;
+      case WM_COMMAND:
+        // The menu returns its choice; a command sent to the window does the same.
+        RunMenuCommand(hwnd, LOWORD(wParam));
+        return 0;
       case WM_HISTORY_RECORDED:
       case WM_HISTORY_THUMBNAILS:
       case WM_HISTORY_DELETED:

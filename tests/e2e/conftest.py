@@ -19,6 +19,8 @@ CTRL_SHIFT = 6  # MOD_CONTROL | MOD_SHIFT
 IDOK, IDCANCEL, IDRETRY, IDYES, IDNO = 1, 2, 4, 6, 7
 PINK, PANEL = (255, 182, 193), (50, 50, 50)
 OVERLAY = "SnapwrenOverlay"
+MENU = ["Screenshot", "Screenshot in 3 Sekunden", "Verlauf", "Einstellungen",
+        "Nach Updates suchen...", "Beenden"]
 REPO = Path(__file__).resolve().parents[2]
 BUILD, TEMPLATE, PREFIXES, CERTS, ARTIFACTS = (Path(os.environ.get(f"SNAPWREN_{name}", "/-")) for
                                                name in ("BUILD_DIR", "TEMPLATE_PREFIX",
@@ -367,13 +369,16 @@ class Snapwren:
         self.tray = self.desktop.window(10, message=True, cls="SnapwrenTrayClass")
         assert self.tray and self.popen.poll() is None, "Snapwren did not come up"
 
-    def choose(self, icon, item):
-        """Chooses an item of the icon's menu by its place, with arrow keys and Enter posted to
-        the menu (Wine's keyboard does not reach it): 0 "Screenshot", 1 "Einstellungen",
-        2 "Nach Updates suchen...", 3 "Beenden". So every choice checks the menu's order."""
+    def choose(self, icon, item, *path):
+        """Chooses an item of the icon's menu by its name (MENU), with arrow keys and Enter posted
+        to the menu (Wine's keyboard does not reach it), so every choice checks the menu's order;
+        `path` goes on into submenus by the places of their items."""
         self.desktop.click(*icon, button=3)
         menu = self.desktop.window(10, cls="#32768", visible=True)
-        for key in [0x28] * (item + 1) + [0x0D]:  # VK_DOWN, VK_RETURN
+        keys = [0x28] * (MENU.index(item) + 1)  # VK_DOWN
+        for place in path:  # VK_RIGHT opens the submenu on its first item
+            keys += [0x27] + [0x28] * place
+        for key in keys + [0x0D]:  # VK_RETURN
             self.desktop.tool("post", menu["hwnd"], 0x100, key)
 
     def overlay(self, wait=10.0):

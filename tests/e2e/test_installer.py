@@ -132,7 +132,7 @@ def test_wizard_start_menu_entry_and_uninstall_while_running(desktop, kit, insta
     control(desktop, page, IDOK, press=True)
     box = desktop.message_box(title="Snapwren deinstallieren")
     assert (box["text"], box["buttons"]) == (STILL_RUNNING, [IDRETRY, IDCANCEL])
-    app.choose(icon, 3)
+    app.choose(icon, "Beenden")
     assert desktop.gone(app.tray["hwnd"])
     desktop.answer(box, IDRETRY)
     poll(lambda: control(desktop, page, IDOK)["title"] == "&Beenden", 15, "the end")

@@ -7,25 +7,27 @@ import pytest
 
 from conftest import CTRL_SHIFT, IDOK, OVERLAY, PINK, poll, scale
 
-HOTKEYS_TAB, FIELD, SAVE = (197, 37), (230, 117), (295, 357)
+HOTKEYS_TAB, FIELD, SAVE = (197, 37), (230, 117), (295, 377)
 FIELD_RECT = (30, 100, 430, 135)  # pink while it records
 TAKEN = "Hotkey konnte nicht registriert werden.\nMöglicherweise wird er bereits verwendet."
 
 
 def ini(key):
     return ("[General]\r\nAutoCopyLink=1\r\nCaptureCursor=0\r\nRememberSelection=0\r\n"
-            "Language=0\r\n\r\n[Selection]\r\nLeft=0\r\nTop=0\r\nRight=0\r\nBottom=0\r\n\r\n"
-            f"[Hotkeys]\r\nModifiers=6\r\nKey={ord(key)}\r\n").encode()
+            "Language=0\r\nSaveHistory=1\r\nCaptureDelay=3\r\n"
+            "\r\n[Selection]\r\nLeft=0\r\nTop=0\r\nRight=0\r\nBottom=0\r\n\r\n"
+            f"[Hotkeys]\r\nModifiers=6\r\nKey={ord(key)}\r\n"
+            "\r\n[Upload]\r\nUploadUrl=https://localhost/upload.php\r\nUploadToken=\r\n").encode()
 
 
 def record(desktop, app, keys, hold=None, dpi=96):
     """Opens the window from the tray menu, records `keys` and presses Save."""
     icon = desktop.tray_icon()
-    app.choose(icon, 1)
+    app.choose(icon, "Einstellungen")
     window = desktop.window(cls="SnapwrenSettings", visible=True)
     assert window and window["title"] == "Einstellungen"
     left, top, right, bottom = window["rect"]
-    assert (right - left, bottom - top) == (scale(470, dpi), scale(420, dpi))
+    assert (right - left, bottom - top) == (scale(470, dpi), scale(445, dpi))
     left, top = window["client"]
     for x, y in (HOTKEYS_TAB, FIELD):
         desktop.click(left + scale(x, dpi), top + scale(y, dpi))

@@ -30,7 +30,7 @@ def test_tray_icon_single_instance_the_shells_restart_and_quit(desktop, snapwren
     assert desktop.gone(overlay["hwnd"]) and desktop.window(0, cls=OVERLAY) is None
 
     assert not desktop.hotkey_free(CTRL_SHIFT, ord("S")), "Ctrl+Shift+S by default"
-    snapwren.choose(icon, 3)
+    snapwren.choose(icon, "Beenden")
     assert snapwren.popen.wait(10) == 0
     assert desktop.hotkey_free(CTRL_SHIFT, ord("S")), "the hotkey is released"
     desktop.tray_icon(False)
@@ -46,8 +46,31 @@ def test_hotkey_of_the_file_taken_elsewhere_warns_and_the_tray_still_works(deskt
     app.wait_ready()
     assert box["pid"] == app.pid and desktop.hotkey_free(CTRL_SHIFT, ord("S"))
     icon = desktop.tray_icon()
-    app.choose(icon, 0)
+    app.choose(icon, "Screenshot")
     overlay = app.overlay()
     desktop.key("Escape")
     assert desktop.gone(overlay["hwnd"]) and app.popen.poll() is None
 
+
+
+def test_delayed_capture_counts_down_in_the_tooltip_and_the_hotkey_captures_at_once(desktop):
+    desktop.prefix.write_settings("[General]\nCaptureDelay=4\n")
+    app = desktop.start_snapwren()
+    icon = desktop.tray_icon()
+    app.choose(icon, "Screenshot in 3 Sekunden")  # the place; its text says 4 here
+    desktop.move(*icon)
+    desktop.balloon(lambda t: t in ("Screenshot in 3 Sekunden", "Screenshot in 2 Sekunden"))
+    # It can only come late, never early: none within the first two of the four seconds.
+    assert desktop.window(2, cls=OVERLAY) is None
+    overlay = app.overlay(15)
+    desktop.key("Escape")
+    assert desktop.gone(overlay["hwnd"])
+    desktop.move(*icon)
+    desktop.balloon("Snapwren")  # the countdown is over
+
+    app.choose(icon, "Screenshot in 3 Sekunden")
+    desktop.key("ctrl+shift+s")  # at once, and the countdown ends
+    overlay = app.overlay(3)
+    desktop.key("Escape")
+    assert desktop.gone(overlay["hwnd"])
+    assert desktop.window(6, cls=OVERLAY) is None, "no capture after the ended countdown"

@@ -60,7 +60,7 @@ def test_offer_no_then_yes_cancel_then_a_newer_download_and_ok(desktop, server, 
     assert no_box(desktop, app) and server.paths() == ["/version.json"]
     assert list(downloads.iterdir()) == []
 
-    app.choose(desktop.tray_icon(), 2)
+    app.choose(desktop.tray_icon(), "Nach Updates suchen...")
     desktop.answer(box(desktop, app, "Update verfügbar"), IDYES)
     ready = box(desktop, app, "Update bereit")
     assert (ready["text"], ready["buttons"]) == (READY, [IDOK, IDCANCEL])
@@ -72,7 +72,7 @@ def test_offer_no_then_yes_cancel_then_a_newer_download_and_ok(desktop, server, 
 
     server.routes[PATH] = (200, installer + bytes(4096))
     server.version_json("1.2.0", URL, CHANGELOG, installer + bytes(4096))
-    app.choose(desktop.tray_icon(), 2)
+    app.choose(desktop.tray_icon(), "Nach Updates suchen...")
     desktop.answer(box(desktop, app, "Update verfügbar"), IDYES)
     desktop.answer(box(desktop, app, "Update bereit"), IDOK)
     assert app.popen.wait(15) == 0
@@ -91,7 +91,7 @@ def test_the_menus_check_and_failed_downloads_say_what_went_wrong(desktop, serve
         "an unsigned offer at start-up says nothing"
 
     def answer(caption, text, download=False):
-        app.choose(desktop.tray_icon(), 2)
+        app.choose(desktop.tray_icon(), "Nach Updates suchen...")
         if download:
             desktop.answer(box(desktop, app, "Update verfügbar"), IDYES)
         shown = box(desktop, app, caption)
@@ -133,7 +133,7 @@ def test_the_menus_check_and_failed_downloads_say_what_went_wrong(desktop, serve
     # Something (a virus scanner, the user) removes the download while the question waits.
     server.routes[PATH] = (200, installer)
     server.version_json("1.2.0", URL, installer=installer)
-    app.choose(desktop.tray_icon(), 2)
+    app.choose(desktop.tray_icon(), "Nach Updates suchen...")
     desktop.answer(box(desktop, app, "Update verfügbar"), IDYES)
     ready = box(desktop, app, "Update bereit")
     (downloads / "Snapwren_Update.exe").unlink()
@@ -156,7 +156,7 @@ def test_the_tray_answers_during_a_slow_check_and_download_and_abbrechen_or_quit
     app = desktop.start_snapwren()
     icon = desktop.tray_icon()
     # The start-up check is still on its way: the menu's check joins it, and so hears its outcome.
-    app.choose(icon, 2)
+    app.choose(icon, "Nach Updates suchen...")
     capture_and_close(desktop, app)
     server.released.set()
     desktop.answer(box(desktop, app, "Kein Update"), IDOK)
@@ -166,7 +166,7 @@ def test_the_tray_answers_during_a_slow_check_and_download_and_abbrechen_or_quit
     del server.holds["/version.json"]
     server.released.clear()
     server.version_json("1.2.0", URL, installer=installer)
-    app.choose(icon, 2)
+    app.choose(icon, "Nach Updates suchen...")
     desktop.answer(box(desktop, app, "Update verfügbar"), IDYES)
     window = desktop.window(10, cls="SnapwrenDownload", visible=True)
     assert (window["rect"], window["title"], window["pid"]) == ([1230, 710, 1580, 850], "Snapwren",
@@ -190,9 +190,9 @@ def test_the_tray_answers_during_a_slow_check_and_download_and_abbrechen_or_quit
     assert app.popen.poll() is None
 
     server.released.clear()
-    app.choose(icon, 2)
+    app.choose(icon, "Nach Updates suchen...")
     desktop.answer(box(desktop, app, "Update verfügbar"), IDYES)
     poll(lambda: list(downloads.iterdir()), 10, "the partial file")
-    app.choose(icon, 3)  # "Beenden"
+    app.choose(icon, "Beenden")
     assert app.popen.wait(15) == 0
     poll(lambda: not list(downloads.iterdir()), 10, "the partial file to go")

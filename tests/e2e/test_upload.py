@@ -73,12 +73,12 @@ def app(desktop):
     return start(desktop)
 
 
-def kept_screenshot(desktop, known, sent, rect):
+def kept_screenshot(desktop, known, sent, rect, reason):
     """The new file under Pictures\\Snapwren that the failure balloon names."""
     text = desktop.balloon(lambda t: t.startswith(FAILED) and all(k not in t for k in known))
     (kept,) = [f for f in (desktop.prefix.user / "Pictures" / "Snapwren").iterdir()
                if f.name not in known]
-    assert text.split("\n")[:2] == [FAILED, "Screenshot gespeichert unter:"], text
+    assert text.split("\n")[:3] == [FAILED, reason, "Screenshot gespeichert unter:"], text
     assert text.lower().endswith("\\pictures\\snapwren\\" + kept.name.lower()), text
     assert sent is None or kept.read_bytes() == sent
     assert shows_the_selection(kept.read_bytes(), rect)
@@ -119,7 +119,8 @@ def test_uploads_each_with_a_window_of_its_own_their_outcomes_and_closing_early(
     # Failed after it was closed: the balloon still says where the screenshot is.
     server.allowed = 2
     assert desktop.gone(second["hwnd"], 15)
-    kept = kept_screenshot(desktop, (), requests[1].image(), SECOND)
+    kept = kept_screenshot(desktop, (), requests[1].image(), SECOND,
+                           "Server antwortete mit Status 500")
 
     # Closed early and then successful: nothing changes for the user.
     upload(desktop, app, FIRST)
@@ -131,7 +132,7 @@ def test_uploads_each_with_a_window_of_its_own_their_outcomes_and_closing_early(
 
     server.stop()  # no server at all: the connection is refused, and that one is kept too
     upload(desktop, app, FIRST)
-    kept_screenshot(desktop, (kept,), None, FIRST)
+    kept_screenshot(desktop, (kept,), None, FIRST, "Senden fehlgeschlagen (Fehlercode: 12029)")
     assert desktop.clipboard_text() == LINK
 
 

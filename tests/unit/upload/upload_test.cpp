@@ -140,6 +140,27 @@ TEST(TrayTest, TheTrayWindowReportsAnUploadWithoutWindowAndTheHiddenWindowOwnsMe
   g_trayWnd = g_ownerWnd = nullptr;
 }
 
+// A second delayed capture while one counts down starts none; the tooltip counts the seconds.
+TEST(TrayTest, TheDelayedCaptureCountsDownInTheTooltipAndOnlyOnceAtATime) {
+  const UniqueWindow tray(CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                          nullptr, nullptr));
+  SetWindowLongPtrW(tray.get(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(TrayWndProc));
+  const Settings saved = AppSettings;
+  AppSettings.CaptureDelay = 3;
+  const auto tip = [] { return std::wstring(g_trayIconData.szTip); };
+  SendMessageW(tray.get(), WM_COMMAND, IDM_DELAYED_CAPTURE, 0);
+  EXPECT_EQ(tip(), L"Screenshot in 3 Sekunden");
+  SendMessageW(tray.get(), WM_TIMER, IDT_CAPTURE_DELAY, 0);
+  AppSettings.Language = 1;
+  SendMessageW(tray.get(), WM_COMMAND, IDM_DELAYED_CAPTURE, 0);
+  EXPECT_EQ(tip(), L"Screenshot in 2 Sekunden") << "no second countdown";
+  SendMessageW(tray.get(), WM_TIMER, IDT_CAPTURE_DELAY, 0);
+  EXPECT_EQ(tip(), L"Screenshot in 1 second");
+  EXPECT_EQ(g_trayIconData.uFlags, 0u) << "the flags are left as they were";
+  KillTimer(tray.get(), IDT_CAPTURE_DELAY);
+  AppSettings = saved;
+}
+
 TEST(ProgressWindowTest, StandsAtTheBottomRightScaledToTheDpiAndStacksUpwards) {
   EXPECT_EQ(Str(ProgressWindowRect(1600, 900, 0, 96)), "1230,710,1580,850");
   EXPECT_EQ(Str(ProgressWindowRect(1600, 900, 0, 144)), "1045,615,1570,825");
