@@ -24,3 +24,10 @@ std::string Utf16ToUtf8(const std::wstring& text) {
   WideCharToMultiByte(CP_UTF8, 0, text.data(), size, bytes.data(), length, nullptr, nullptr);
   return bytes;
 }
+
+bool IsVisibleAscii(const std::wstring& text) {
+  for (const wchar_t c : text) {
+    if (c <= L' ' || c > L'~') return false;
+  }
+  return true;
+}

@@ -11,3 +11,5 @@ std::string Utf16ToUtf8(const std::wstring& text);
 // A character beyond U+FFFF is a high surrogate followed by a low one; neither stands alone.
 constexpr bool IsHighSurrogate(wchar_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 constexpr bool IsLowSurrogate(wchar_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+// Whether every character is printable ASCII other than the blank (what a token may hold).
+bool IsVisibleAscii(const std::wstring& text);

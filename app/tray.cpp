@@ -31,6 +31,7 @@ UINT g_taskbarCreatedMessage = 0;
 // The countdown of "Screenshot in N Sekunden": at most one runs, and any capture started
 // meanwhile ends it.
 struct Countdown {
+  bool running = false;
   int secondsLeft = 0;
 };
 Countdown g_countdown;
@@ -45,8 +46,8 @@ void ShowTip(const std::wstring& tip) {
 }
 
 void EndCountdown(HWND hwnd) {
-  if (g_countdown.secondsLeft == 0) return;
-  g_countdown.secondsLeft = 0;
+  if (!g_countdown.running) return;
+  g_countdown = {};
   KillTimer(hwnd, IDT_CAPTURE_DELAY);
   ShowTip(kAppTitle);
 }
@@ -57,18 +58,19 @@ void CaptureNow(HWND hwnd) {
 }
 
 void StartCountdown(HWND hwnd) {
-  if (g_countdown.secondsLeft > 0 || SessionRunning()) return;
+  if (g_countdown.running || SessionRunning()) return;
   if (!SetTimer(hwnd, IDT_CAPTURE_DELAY, 1000, nullptr)) {
     StartCapture();
     return;
   }
+  g_countdown.running = true;
   g_countdown.secondsLeft = ClampCaptureDelay(AppSettings.CaptureDelay);
   ShowTip(DelayedCaptureText(g_countdown.secondsLeft));
 }
 
 // The screen is frozen as it is at the last tick, with whatever menu or tooltip is open then.
 void OnCountdownTick(HWND hwnd) {
-  if (g_countdown.secondsLeft <= 0) {
+  if (!g_countdown.running) {
     KillTimer(hwnd, IDT_CAPTURE_DELAY);
     return;
   }

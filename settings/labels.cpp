@@ -40,6 +40,8 @@ const LabelEntry LabelTable[] = {
     {"history_copy_again", L"Erneut kopieren", L"Copy again"},
     {"delayed_capture", L"Screenshot in %d Sekunden", L"Screenshot in %d seconds"},
     {"delayed_capture_one", L"Screenshot in 1 Sekunde", L"Screenshot in 1 second"},
+    {"bad_upload_key", L"Der Upload-Schlüssel darf nur Buchstaben, Ziffern und Satzzeichen ohne Leerzeichen enthalten.",
+     L"The upload key may hold only letters, digits and punctuation, without blanks."},
     {"bad_upload_url", L"Die Upload-Adresse muss mit https:// beginnen und einen Server nennen.",
      L"The upload address must start with https:// and name a server."},
     {nullptr, nullptr, nullptr},

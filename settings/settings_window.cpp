@@ -11,6 +11,7 @@
 #include "app/dpi.h"
 #include "app/gdiplus_handles.h"
 #include "app/https.h"
+#include "app/text.h"
 #include "app/messages.h"
 #include "app/notifier.h"
 #include "app/win_handles.h"
@@ -230,9 +231,16 @@ void ApplyAndSave(HWND hwnd, SettingsWindowState& state) {
     SetFocus(state.uploadUrlField);
     return;
   }
+  const std::wstring uploadKey = Trimmed(FieldText(state.uploadKeyField));
+  // Keys go into a request header, as every key a server makes can.
+  if (!IsVisibleAscii(uploadKey)) {
+    MessageBoxW(hwnd, GetLabel("bad_upload_key"), kAppTitle, MB_ICONWARNING);
+    SetFocus(state.uploadKeyField);
+    return;
+  }
   view.hotkey.recording = false;
   if (state.uploadUrlField) AppSettings.UploadUrl = uploadUrl;
-  if (state.uploadKeyField) AppSettings.UploadToken = Trimmed(FieldText(state.uploadKeyField));
+  if (state.uploadKeyField) AppSettings.UploadToken = uploadKey;
   const std::wstring delay = FieldText(state.delayField);
   if (!delay.empty()) AppSettings.CaptureDelay = ClampCaptureDelay(_wtoi64(delay.c_str()));
   AppSettings.SaveHistory = view.saveHistory;

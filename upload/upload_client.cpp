@@ -1,6 +1,7 @@
 #include "upload/upload_client.h"
 
 #include "app/https.h"
+#include "app/text.h"
 #include "build_config.h"
 #include "upload/upload_format.h"
 
@@ -34,6 +35,8 @@ UploadResult UploadPngTo(const std::wstring& url, const std::wstring& key,
   if (png.empty()) return Failure(L"Keine PNG-Daten vorhanden");
   std::optional<HttpsTarget> target = SecureAddress(url);
   if (!target) return Failure(L"Ungültige Upload-URL");
+  // In a header, a line break would end it and anything beyond ASCII arrives re-encoded.
+  if (!IsVisibleAscii(key)) return Failure(L"Ungültiger Upload-Schlüssel");
 
   const std::string boundary = MakeBoundary();
   const std::vector<BYTE> body = BuildMultipartBody(png, boundary);

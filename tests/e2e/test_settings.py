@@ -29,6 +29,13 @@ def record(desktop, app, keys, hold=None, dpi=96):
     left, top, right, bottom = window["rect"]
     assert (right - left, bottom - top) == (scale(470, dpi), scale(445, dpi))
     left, top = window["client"]
+    # The address field's edit control sits inside its frame, at the DPI's size and place.
+    edits = {c["id"]: c for c in desktop.tool("children", window["hwnd"]) if c["class"] == "Edit"}
+    assert edits[1007]["rect"] == [left + scale(210, dpi) + scale(6, dpi),
+                                   top + scale(262, dpi) + scale(4, dpi),
+                                   left + scale(430, dpi) - scale(6, dpi),
+                                   top + scale(287, dpi) - scale(4, dpi)]
+    desktop.screenshot(f"settings-general-{dpi}")
     for x, y in (HOTKEYS_TAB, FIELD):
         desktop.click(left + scale(x, dpi), top + scale(y, dpi))
     field = [origin + scale(v, dpi) for origin, v in zip((left, top) * 2, FIELD_RECT)]

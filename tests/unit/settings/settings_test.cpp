@@ -187,7 +187,6 @@ TEST_F(SettingsTest, SaveRefusesAnAddressWithoutHttpsAndAHostAndStoresTheMaskedK
   const auto field = [](int id) { return GetDlgItem(Window(), id); };
   EXPECT_NE(SendMessageW(field(1008), EM_GETPASSWORDCHAR, 0, 0), 0) << "the key is masked";
   EXPECT_EQ(SendMessageW(field(1007), EM_GETPASSWORDCHAR, 0, 0), 0);
-  SetWindowTextW(field(1008), L"  s3cr3t \t");
   SetWindowTextW(field(1006), L"45");
   Click(400, 204);  // "Verlauf speichern" off
   for (const wchar_t* bad : {L"http://img.example/upload.php", L"https://", L"img.example", L""}) {
@@ -202,6 +201,13 @@ TEST_F(SettingsTest, SaveRefusesAnAddressWithoutHttpsAndAHostAndStoresTheMaskedK
     EXPECT_FALSE(Announced());
   }
   SetWindowTextW(field(1007), L"https://img.example:8443/u.php");
+  SetWindowTextW(field(1008), L"s3cr\u00E4t");  // a header carries no such character
+  g_boxShown = false;
+  const UINT_PTR timer = SetTimer(nullptr, 0, 100, AnswerBox);
+  Click(295, 377);
+  KillTimer(nullptr, timer);
+  EXPECT_TRUE(g_boxShown && Window() && Read().empty());
+  SetWindowTextW(field(1008), L"  s3cr3t \t");
   Click(295, 377);
   EXPECT_EQ(Window(), nullptr);
   std::string written = Read();

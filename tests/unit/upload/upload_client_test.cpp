@@ -31,6 +31,10 @@ TEST(UploadPng, RefusesAnEmptyImageAndAnyAddressThatIsNotHttpsWithAHostBeforeAny
     EXPECT_EQ(Outcome(UploadPngTo(url, L"k", PatternPng(), kTestTimeoutMs)),
               L"failed |Ungültige Upload-URL") << url;
   }
+  for (const wchar_t* key : {L"k\u00E4y", L"a b", L"a\r\nX-Injected: 1"}) {
+    EXPECT_EQ(Outcome(UploadPngTo(kUploadUrl, key, PatternPng(), kTestTimeoutMs)),
+              L"failed |Ungültiger Upload-Schlüssel") << key;
+  }
 }
 
 class UploadServer : public ::testing::Test {
@@ -68,8 +72,8 @@ TEST_F(UploadServer, TheBuiltInAddressAndEveryKindOfAnswerGiveTheLinkOrItsFailur
 // The key travels only as a bearer token, and only when there is one.
 TEST_F(UploadServer, SendsTheKeyAsABearerTokenOnlyWithAKeyAndReadsTheDeleteAddress) {
   const std::wstring deleteUrl = L"|https://img.example/d?k=1";
-  EXPECT_EQ(To(L"", L"/t/auth/upload.php", L"k3y-ä"),
-            L"ok https://img.example/Bearer_k3y-ä|" + deleteUrl);
+  EXPECT_EQ(To(L"", L"/t/auth/upload.php", L"k3y-42"),
+            L"ok https://img.example/Bearer_k3y-42|" + deleteUrl);
   EXPECT_EQ(To(L"", L"/t/auth/upload.php"), L"ok https://img.example/none|" + deleteUrl);
 }
 
