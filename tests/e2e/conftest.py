@@ -378,8 +378,11 @@ class Snapwren:
         keys = [0x28] * (MENU.index(item) + 1)  # VK_DOWN
         for place in path:  # VK_RIGHT opens the submenu on its first item
             keys += [0x27] + [0x28] * place
-        for key in keys + [0x0D]:  # VK_RETURN
+        for key in keys:
             self.desktop.tool("post", menu["hwnd"], 0x100, key)
+        # Enter as the character that Wine's menu acts on: made from VK_RETURN while Wine still
+        # counts a Ctrl as held (its release went to the closed overlay), it would be a line feed.
+        self.desktop.tool("post", menu["hwnd"], 0x102, 0x0D)  # WM_CHAR
 
     def overlay(self, wait=10.0):
         found = self.desktop.window(wait, visible=True, pid=self.pid, cls=OVERLAY)

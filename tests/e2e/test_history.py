@@ -7,7 +7,7 @@ from conftest import IDYES, poll
 from test_upload import FAILED, shows_the_selection, upload
 
 RECT = (300, 200, 620, 440)
-ADDRESS = "https://127.0.0.1/upload.php"  # set at run time; the build's is localhost
+ADDRESS = "https://localhost:443/upload.php"  # set at run time; the build has no port
 
 
 def path(link):
@@ -18,10 +18,17 @@ def history(desktop):
     return desktop.prefix.user / "AppData" / "Local" / "Snapwren" / "history"
 
 
+def choose(desktop, app, *path):
+    """The tray menu's item, once no balloon stands over the icon."""
+    poll(lambda: not any(t["visible"] and t["text"] for t in desktop.tool("tray")[1:]), 20,
+         "the balloon to go")
+    app.choose(desktop.tray_icon(), *path)
+
+
 def set_upload(desktop, app, address, key):
     """Types the address and key into the settings window's fields and saves."""
-    app.choose(desktop.tray_icon(), "Einstellungen")
-    window = desktop.window(cls="SnapwrenSettings", visible=True)
+    choose(desktop, app, "Einstellungen")
+    window = desktop.window(10, cls="SnapwrenSettings", visible=True)
     fields = {c["id"]: c["hwnd"] for c in desktop.tool("children", window["hwnd"])}
     desktop.tool("settext", fields[1007], address)
     desktop.tool("settext", fields[1008], key)
@@ -34,7 +41,7 @@ def test_key_history_link_again_deletion_restart_and_a_damaged_index(desktop, re
     key = reference.make_key("anna")
     desktop.pattern((100, 100, 900, 600))
     # The address of the file is the one used: here one the server does not have.
-    desktop.prefix.write_settings("[Upload]\nUploadUrl=https://127.0.0.1/falsch.php\n")
+    desktop.prefix.write_settings("[Upload]\nUploadUrl=https://localhost/falsch.php\n")
     app = desktop.start_snapwren()
     upload(desktop, app, RECT)
     text = desktop.balloon(lambda t: t.startswith(FAILED))
@@ -50,7 +57,7 @@ def test_key_history_link_again_deletion_restart_and_a_damaged_index(desktop, re
     settings = desktop.prefix.settings.read_text()
     assert f"UploadUrl={ADDRESS}\n" in settings and f"UploadToken={key}\n" in settings
     upload(desktop, app, RECT)
-    link = poll(lambda: (desktop.clipboard_text() or "").startswith("https://127.0.0.1/i/") and
+    link = poll(lambda: (desktop.clipboard_text() or "").startswith("https://localhost") and
                 desktop.clipboard_text(), 15, "the link")
     status, _, image = reference.request("GET", path(link))
     assert status == 200 and shows_the_selection(image, RECT)
@@ -63,10 +70,10 @@ def test_key_history_link_again_deletion_restart_and_a_damaged_index(desktop, re
     app.popen.kill(), app.popen.wait(10)  # a restart keeps the history
     app = desktop.start_snapwren()
     desktop.set_clipboard("something else")
-    app.choose(desktop.tray_icon(), "Verlauf", 0, 0)  # the upload's "Link kopieren"
+    choose(desktop, app, "Verlauf", 0, 0)  # the upload's "Link kopieren"
     poll(lambda: desktop.clipboard_text() == link, 10, "the link from the history")
 
-    app.choose(desktop.tray_icon(), "Verlauf", 0, 2)  # "Vom Server löschen"
+    choose(desktop, app, "Verlauf", 0, 2)  # "Vom Server löschen"
     box = desktop.message_box(pid=app.pid, title="Snapwren")
     assert box["text"] == "Diesen Screenshot vom Server löschen?\n" + link
     desktop.answer(box, IDYES)
