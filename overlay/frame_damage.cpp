@@ -4,6 +4,7 @@
 
 #include "app/dpi.h"
 #include "overlay/annotations.h"
+#include "overlay/magnifier.h"
 #include "overlay/overlay_paint.h"
 
 namespace {
@@ -109,6 +110,10 @@ FrameLook LookOf(const OverlayState& state, const ToolbarLayout& layout) {
     Include(look.Extent, SizeLabelBounds(look.Shown, state.Dpi));
   }
   look.AnnotationCount = state.Annotations.size();
+  if (ShowsMagnifier(state)) {
+    look.Magnifier = MagnifierRect(state.Pointer, state.PointerMonitor, state.Dpi);
+    look.MagnifierPointer = state.Pointer;
+  }
   if (!selected) return look;
 
   for (const RECT& handle : layout.Handles) {
@@ -166,6 +171,13 @@ std::vector<RECT> StaleRects(const FrameLook& before, const FrameLook& after, in
     if (!after.Tooltip.empty()) {
       stale.push_back(TooltipBounds(after.Tooltip, after.TooltipAnchor, after.Dpi));
     }
+  }
+  // Its old place and its new one, and nothing between: a move of the pointer costs two
+  // magnifiers' worth of pixels.
+  if (!Same(before.Magnifier, after.Magnifier) ||
+      !SamePoint(before.MagnifierPointer, after.MagnifierPointer)) {
+    stale.push_back(before.Magnifier);
+    stale.push_back(after.Magnifier);
   }
   if (before.Typed != after.Typed || !Same(before.Typing, after.Typing)) {
     stale.push_back(before.Typing);

@@ -33,6 +33,9 @@ struct FrameLook {
   // The tooltip's label once its box shows.
   std::wstring Tooltip;
   POINT TooltipAnchor = {0, 0};
+  // Before the selection: the magnifier and the pointer whose pixels it shows; empty when none.
+  RECT Magnifier = {0, 0, 0, 0};
+  POINT MagnifierPointer = {0, 0};
   // The texts being typed with the caret as shown, and what they cover.
   std::wstring Typed;
   RECT Typing = {0, 0, 0, 0};

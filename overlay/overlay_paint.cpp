@@ -12,6 +12,7 @@
 #include "app/win_handles.h"
 #include "overlay/annotations.h"
 #include "overlay/frame_damage.h"
+#include "overlay/magnifier.h"
 #include "overlay/overlay_state.h"
 #include "overlay/session.h"
 #include "overlay/toolbar.h"
@@ -481,6 +482,10 @@ void RenderArea(const MemoryCanvas& back, const OverlayCanvas& canvas, CaptureSe
       DrawTooltip(hdc, state);
     }
   }
+  if (ShowsMagnifier(state) &&
+      Intersects(MagnifierRect(state.Pointer, state.PointerMonitor, dpi), area)) {
+    DrawMagnifier(hdc, canvas.screen(), state);
+  }
   RestoreDC(hdc, saved);
 }
 
@@ -499,8 +504,8 @@ void PaintDarkScreen(HDC hdc, HBITMAP screen, const RECT& area) {
 // Before a drag the frame is the darkened screen with at most the window or monitor under the
 // pointer bright and outlined: it goes to the window directly, the darkened part band by band,
 // so that the first frame needs no buffer as large as the screen.
-void PaintBeforeDrag(HDC hdc, const OverlayCanvas& canvas, const OverlayState& state,
-                     const RECT& area) {
+void PaintTargetBeforeDrag(HDC hdc, const OverlayCanvas& canvas, const OverlayState& state,
+                           const RECT& area) {
   PaintDarkScreen(hdc, canvas.screen(), area);
   if (!ShowsRectangle(state)) return;
   const RECT shown = ShownRect(state);
@@ -510,6 +515,31 @@ void PaintBeforeDrag(HDC hdc, const OverlayCanvas& canvas, const OverlayState& s
   if (IntersectRect(&inside, &bright, &area)) CopyScreen(hdc, canvas.screen(), inside);
   DrawBorder(hdc, shown, state.Dpi);
   if (Intersects(SizeLabelBounds(shown, state.Dpi), area)) DrawSizeLabel(hdc, shown, state.Dpi);
+}
+
+// The magnifier covers its rectangle whole: the rest of the frame is drawn around it, and it
+// goes to the window in one copy from a buffer of its size, so that the screen beneath it never
+// shows for a moment.
+void PaintBeforeDrag(HDC hdc, const OverlayCanvas& canvas, const OverlayState& state,
+                     const RECT& area) {
+  if (!ShowsMagnifier(state)) {
+    PaintTargetBeforeDrag(hdc, canvas, state, area);
+    return;
+  }
+  const RECT box = MagnifierRect(state.Pointer, state.PointerMonitor, state.Dpi);
+  const int saved = SaveDC(hdc);
+  ExcludeClipRect(hdc, box.left, box.top, box.right, box.bottom);
+  PaintTargetBeforeDrag(hdc, canvas, state, area);
+  RestoreDC(hdc, saved);
+  if (!Intersects(box, area)) return;
+  const int width = box.right - box.left;
+  const int height = box.bottom - box.top;
+  MemoryCanvas buffer(nullptr, width, height);
+  if (!buffer.ok()) return;
+  SetViewportOrgEx(buffer.dc(), -box.left, -box.top, nullptr);
+  DrawMagnifier(buffer.dc(), canvas.screen(), state);
+  SetViewportOrgEx(buffer.dc(), 0, 0, nullptr);
+  BitBlt(hdc, box.left, box.top, width, height, buffer.dc(), 0, 0, SRCCOPY);
 }
 
 }  // namespace

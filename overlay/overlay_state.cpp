@@ -76,6 +76,42 @@ bool ShowsRectangle(const OverlayState& state) {
           !IsRectEmpty(&state.HoverTarget));
 }
 
+namespace {
+
+// Of a step, what keeps the span low..high from going further beyond boundLow..boundHigh than it
+// already is: a selection the pointer moved off the screen may come back, but not leave further.
+LONG StepWithin(LONG step, LONG low, LONG high, LONG boundLow, LONG boundHigh) {
+  if (step < 0) return std::max(step, std::min(0L, boundLow - low));
+  return std::min(step, std::max(0L, boundHigh - high));
+}
+
+}  // namespace
+
+RECT NudgeSelection(const RECT& rect, UINT key, bool shift, bool ctrl, const RECT& bounds) {
+  const LONG dx = key == VK_LEFT ? -1 : key == VK_RIGHT ? 1 : 0;
+  const LONG dy = key == VK_UP ? -1 : key == VK_DOWN ? 1 : 0;
+  if (dx == 0 && dy == 0) return rect;
+  RECT nudged = rect;
+  if (!ctrl) {
+    constexpr LONG kLongStep = 10;
+    const LONG step = shift ? kLongStep : 1;
+    OffsetRect(&nudged,
+               StepWithin(dx * step, std::min(rect.left, rect.right),
+                          std::max(rect.left, rect.right), bounds.left, bounds.right),
+               StepWithin(dy * step, std::min(rect.top, rect.bottom),
+                          std::max(rect.top, rect.bottom), bounds.top, bounds.bottom));
+    return nudged;
+  }
+  LONG& edge = dx != 0 ? (shift ? nudged.left : nudged.right) : (shift ? nudged.top : nudged.bottom);
+  const LONG step = dx != 0 ? dx : dy;
+  const LONG low = dx != 0 ? bounds.left : bounds.top;
+  const LONG high = dx != 0 ? bounds.right : bounds.bottom;
+  if ((step < 0 && edge + step < low) || (step > 0 && edge + step > high)) return rect;
+  edge += step;
+  const bool smaller = WidthOf(nudged) < WidthOf(rect) || HeightOf(nudged) < HeightOf(rect);
+  return smaller && !IsAcceptableSelection(nudged) ? rect : nudged;
+}
+
 void AddAnnotation(OverlayState& state, Annotation annotation) {
   state.Annotations.push_back(std::move(annotation));
   state.Undone.clear();

@@ -97,6 +97,10 @@ struct OverlayState {
   std::vector<RECT> Windows;
   // Before the first drag: the window or monitor a click would select, outlined.
   RECT HoverTarget = {0, 0, 0, 0};
+  // Until the selection is accepted: the pointer's last point and its monitor's area, which the
+  // magnifier beside it keeps to; empty until the pointer has moved.
+  POINT Pointer = {0, 0};
+  RECT PointerMonitor = {0, 0, 0, 0};
   // The texts being typed, the innermost last: a press with the text tool during an entry
   // starts another one, which takes the keys until it ends. The undo and redo keys wait for
   // all of them.
@@ -127,6 +131,11 @@ void AddAnnotation(OverlayState& state, Annotation annotation);
 // False when there was nothing to take away or to put back.
 bool UndoAnnotation(OverlayState& state);
 bool RedoAnnotation(OverlayState& state);
+// The selection after an arrow key in phase Selected: moved by 1 (with shift 10), or with ctrl
+// its right or bottom edge (with ctrl and shift its left or top edge) by 1. No key takes the
+// selection or an edge further beyond bounds, and none makes an acceptable selection too small:
+// the selection is returned unchanged instead.
+RECT NudgeSelection(const RECT& rect, UINT key, bool shift, bool ctrl, const RECT& bounds);
 // The number the next "Nummer" click shows: one more than the numbers placed.
 int NextNumber(const OverlayState& state);
 // Whether a remembered selection can open a session: acceptable, no larger than a screen of

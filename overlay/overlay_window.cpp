@@ -4,6 +4,7 @@
 #include "app/window_proc.h"
 #include "overlay/annotations.h"
 #include "overlay/export.h"
+#include "overlay/magnifier.h"
 #include "overlay/overlay_paint.h"
 #include "overlay/session.h"
 #include "overlay/toolbar.h"
@@ -68,6 +69,23 @@ void TakeBackOrRedo(HWND hwnd, CaptureSession& session, bool redo) {
   if (redo ? RedoAnnotation(state) : UndoAnnotation(state)) Repaint(hwnd, session);
 }
 
+// The arrow keys move the selection or one of its edges, once no drag or typing has them.
+bool NudgeByKey(HWND hwnd, CaptureSession& session, WPARAM key, bool ctrlDown) {
+  OverlayState& state = session.State;
+  if (key != VK_LEFT && key != VK_RIGHT && key != VK_UP && key != VK_DOWN) return false;
+  if (state.Phase != OverlayPhase::Selected || state.DragMode != DragMode::None ||
+      !state.TextEntries.empty()) {
+    return false;
+  }
+  const RECT screen = {0, 0, GetSystemMetrics(SM_CXVIRTUALSCREEN),
+                       GetSystemMetrics(SM_CYVIRTUALSCREEN)};
+  state.SelectionRect = NudgeSelection(state.SelectionRect, static_cast<UINT>(key),
+                                       GetKeyState(VK_SHIFT) < 0, ctrlDown, screen);
+  LayoutToolbar(state, session.Toolbar);
+  Repaint(hwnd, session);
+  return true;
+}
+
 LRESULT OnKeyDown(HWND hwnd, CaptureSession& session, WPARAM key, LPARAM lParam) {
   if (!session.State.TextEntries.empty()) {
     ApplyTextEntryInput(hwnd, session.State, WM_KEYDOWN, key);
@@ -78,6 +96,11 @@ LRESULT OnKeyDown(HWND hwnd, CaptureSession& session, WPARAM key, LPARAM lParam)
     return 0;
   }
   const bool ctrlDown = GetKeyState(VK_CONTROL) < 0;
+  if (key == 'C' && !ctrlDown && ShowsMagnifier(session.State)) {
+    CopyPointerColour(session);
+    return 0;
+  }
+  if (NudgeByKey(hwnd, session, key, ctrlDown)) return 0;
   if (session.State.Phase != OverlayPhase::Selected || !ctrlDown) {
     return DefWindowProcW(hwnd, WM_KEYDOWN, key, lParam);
   }
@@ -162,8 +185,14 @@ void ContinueDrag(HWND hwnd, CaptureSession& session, POINT point) {
 void OnMouseMove(HWND hwnd, CaptureSession& session, POINT point) {
   OverlayState& state = session.State;
   const bool selected = state.Phase == OverlayPhase::Selected;
-  // Until there is a selection, the overlay takes on the DPI of the monitor under the pointer.
-  if (!selected) state.Dpi = MonitorAtPoint(point).Dpi;
+  // Until there is a selection, the overlay takes on the DPI of the monitor under the pointer,
+  // and the magnifier follows the pointer on it.
+  if (!selected) {
+    const OverlayMonitor monitor = MonitorAtPoint(point);
+    state.Dpi = monitor.Dpi;
+    state.Pointer = point;
+    state.PointerMonitor = monitor.Area;
+  }
   const int handle = selected ? HitTestHandle(session.Toolbar, point) : kNoHandle;
   const OverlayCursor cursor = ChooseOverlayCursor(state.Phase, state.CurrentTool, handle,
                                                    RectContains(state.SelectionRect, point));

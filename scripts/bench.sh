@@ -137,6 +137,7 @@ rows = [
     ("Repaint of the whole overlay, phase Selected", timed("repaint")),
     ("Pointer move dragging the selection, with its repaint", timed("move")),
     ("Pointer move over a toolbar button, with its repaint", timed("hover")),
+    ("Pointer move with the magnifier, with its repaint", timed("magnifier")),
     ("Private memory before that session", megabytes("mem_before")),
     ("Private memory during it, against before", megabytes("mem_session", "mem_before")),
     ("Private memory after it, against before", megabytes("mem_after", "mem_before")),
@@ -184,7 +185,8 @@ print(f"Measured on {cpu}, {cores} cores, {wine} on Xvfb, Debian {platform.freed
 # median of the runs, so that one run whose reference blit is odd (now and then the screen is read
 # in 4 ms instead of 60) decides nothing.
 bounds = [("move", 0.5, "Pointer move dragging the selection"),
-          ("hover", 0.25, "Pointer move over a toolbar button")]
+          ("hover", 0.25, "Pointer move over a toolbar button"),
+          ("magnifier", 0.1, "Pointer move with the magnifier")]
 print()
 slow = False
 for size in sizes:

@@ -5,7 +5,8 @@
 // WM_PAINT's return), taken in turns in one loop so that the machine's changing speed moves both;
 // with --verbose also the steps of that start (step_*, see MeasureStart); repaint (the whole overlay
 // in phase Selected: an 800 x 600 selection, toolbar, a tooltip, 20 annotations), move and hover
-// (a pointer move dragging that selection or across a button, with its repaint), png_ms (EncodePng
+// (a pointer move dragging that selection or across a button, with its repaint), magnifier (a
+// pointer move before any selection, the magnifier beside it, with its repaint), png_ms (EncodePng
 // of 1920 x 1080 of text; png_bytes its size). mem_*: private bytes before the first capture, and
 // before, during and after a session.
 #include <windows.h>
@@ -244,6 +245,20 @@ SIZE_T MeasureSelected(FILE* out, int repeats) {
   return during;
 }
 
+// Before any selection the magnifier follows the pointer, a few pixels per move.
+void MeasureMagnifier(FILE* out, int repeats) {
+  RunSession([&](HWND overlay) {
+    POINT pointer = {GetSystemMetrics(SM_CXVIRTUALSCREEN) / 3,
+                     GetSystemMetrics(SM_CYVIRTUALSCREEN) / 3};
+    Move(overlay, pointer, false);
+    fprintf(out, "magnifier\t%.2f\n", MedianMs(repeats, [&](int) {
+              pointer = {pointer.x + 3, pointer.y + 2};
+              Move(overlay, pointer, false);
+            }));
+    EndSession(overlay);
+  });
+}
+
 // A 1920 x 1080 picture of lines of text, as a screenshot of documents or code looks.
 UniqueBitmap TextPicture() {
   WindowDc screen(nullptr);
@@ -316,6 +331,7 @@ int wmain(int argc, wchar_t** argv) {
   fprintf(out, "mem_start\t%zu\nmem_before\t%zu\nmem_session\t%zu\nmem_after\t%zu\n", atStart,
           before, during, PrivateBytes());
 
+  MeasureMagnifier(out, repeats);
   MeasurePng(out, repeats);
   fclose(out);
   return 0;

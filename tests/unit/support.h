@@ -185,7 +185,7 @@ class EditorFixture : public ::testing::Test {
     SendMessageW(hwnd_, message, message == WM_LBUTTONUP ? 0 : keys, At(x, y));
   }
   // Steps separated by commas: "drag x y u v", "press|move|hover|release|click|right x y", a
-  // button's name, a letter, "Esc", "Enter" or "Back" as a key with "ctrl+" and "shift+" if
+  // button's name, a letter, "Esc", "Enter", "Back" or an arrow ("Left", "Up"...) as a key with "ctrl+" and "shift+" if
   // held, "type <text>" as characters, "check <what>", "lost" (the capture taken away).
   void Run(const std::wstring& script) {
     std::wistringstream steps(script);
@@ -214,7 +214,9 @@ class EditorFixture : public ::testing::Test {
       if (verb == L"right") Send(WM_RBUTTONDOWN, x, y, MK_LBUTTON | MK_RBUTTON);
       if (verb == L"lost") ReleaseCapture();
       const WPARAM key = verb == L"Esc" ? VK_ESCAPE : verb == L"Enter" ? VK_RETURN
-                         : verb == L"Back" ? VK_BACK : verb.size() == 1 ? verb.back() : 0;
+                         : verb == L"Back" ? VK_BACK : verb == L"Left" ? VK_LEFT
+                         : verb == L"Right" ? VK_RIGHT : verb == L"Up" ? VK_UP
+                         : verb == L"Down" ? VK_DOWN : verb.size() == 1 ? verb.back() : 0;
       if (key) SendMessageW(hwnd_, WM_KEYDOWN, key, 1);
       for (wchar_t c : verb == L"type" ? word : L"") SendMessageW(hwnd_, WM_CHAR, c, 1);
       SetKeys(false);

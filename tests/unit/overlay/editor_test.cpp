@@ -55,6 +55,15 @@ TEST_F(EditorTest, EachGestureLeavesTheEditorAsARuleSays) {
       // Inverted it stays so; Copy, Save, Upload, bare letters and presses inside do nothing.
       {select + L"drag 100 200 450 200, drag 406 200 500 200, ctrl+C, ctrl+S, ctrl+D, C, S, D, "
                 L"X, Copy, Save, Upload", L"selected 450,100,400,300 none [412,312]"},
+      // Arrow keys move by 1 or 10, Ctrl moves the right or bottom edge, Ctrl+Shift the left
+      // or top one, each by 1, never off the screen; while a text is typed they are its own.
+      {select + L"shift+Right, ctrl+Down, ctrl+shift+Left, Up, ctrl+shift+Up",
+       L"selected 109,98,410,300 none [422,312]"},
+      {L"drag 0 5 300 200, Left, shift+Up, ctrl+shift+Left, ctrl+shift+Up, Down",
+       L"selected 0,1,300,196 none [312,208]"},
+      {L"drag 100 100 111 111, ctrl+Left, ctrl+shift+Down, ctrl+Right, ctrl+Left, ctrl+Left, "
+       L"ctrl+shift+Up", L"selected 100,99,111,111 none [123,123]"},
+      {select + L"Text, press 150 150, type ab, Left, Enter", text + L"150,150 w22 ab"},
       // Esc, a right press during a move and Close cancel; Close wins over a tool it overlaps.
       {select + L"Esc", L"cancelled 100,100,400,300 none"},
       {select + L"press 200 200, right 200 200", L"cancelled 100,100,400,300 none"},
