@@ -74,3 +74,26 @@ def test_toolbar_save_through_the_dialog_and_when_it_fails(desktop, snapwren, tm
     desktop.click(*center(buttons["Kopieren"]))  # the editor stayed open
     snapwren.closed(overlay)
     assert not desktop.clipboard_picture()[1].mismatches((300, 200), (200, 150))
+
+
+@pytest.mark.parametrize("dpi", [144])
+def test_magnifier_shows_and_copies_the_colour_and_arrow_keys_move_the_selection(desktop, snapwren,
+                                                                                dpi):
+    desktop.pattern(PATTERN)
+    overlay = snapwren.capture()
+    pointer, colour = (500, 400), pattern_at(500, 400)
+    desktop.move(*pointer)
+    # Below right of the pointer: a frame, then 15 screen pixels of 8 (scaled) with the centre
+    # one eighth from the frame's inside.
+    left, top = (c + scale(20, dpi) + scale(1, dpi) + 7 * scale(8, dpi) for c in pointer)
+    square = (left, top, left + scale(8, dpi), top + scale(8, dpi))
+    desktop.wait_screen("magnifier", lambda s: s.count(square, lambda p: p != colour) == 0)
+    desktop.key("c")
+    text = "#%02X%02X%02X" % colour
+    desktop.balloon(f"Farbe kopiert: {text}")
+    assert desktop.clipboard_text() == text
+    snapwren.select((300, 250, 600, 450))
+    # Ten right, the bottom edge one down, the left edge one left; then copied.
+    desktop.key("shift+Right", "ctrl+Down", "ctrl+shift+Left", "ctrl+c")
+    snapwren.closed(overlay)
+    assert not desktop.clipboard_picture()[1].mismatches((309, 250), (301, 201))
