@@ -144,8 +144,8 @@ void DrawMagnifier(HDC hdc, HBITMAP screen, const OverlayState& state) {
   SetTextColor(hdc, kTextColor);
   SetTextAlign(hdc, TA_LEFT | TA_TOP);
   wchar_t position[32];
-  swprintf(position, 32, L"%ld, %ld", pointer.x + GetSystemMetrics(SM_XVIRTUALSCREEN),
-           pointer.y + GetSystemMetrics(SM_YVIRTUALSCREEN));
+  swprintf(position, 32, L"%ld, %ld", pointer.x + state.ScreenOrigin.x,
+           pointer.y + state.ScreenOrigin.y);
   DrawLine(hdc, band, x, firstLine, position);
   DrawLine(hdc, band, x + swatch + Scale(kSwatchGap, dpi), secondLine, FormatColour(colour));
   RestoreDC(hdc, saved);

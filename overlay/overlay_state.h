@@ -101,6 +101,8 @@ struct OverlayState {
   // magnifier beside it keeps to; empty until the pointer has moved.
   POINT Pointer = {0, 0};
   RECT PointerMonitor = {0, 0, 0, 0};
+  // The virtual screen's top-left corner in screen coordinates, where the overlay lies.
+  POINT ScreenOrigin = {0, 0};
   // The texts being typed, the innermost last: a press with the text tool during an entry
   // starts another one, which takes the keys until it ends. The undo and redo keys wait for
   // all of them.

@@ -47,7 +47,8 @@ HCURSOR LoadOverlayCursor(CaptureSession& session, OverlayCursor cursor) {
   }
 }
 
-void OnCreate(HWND hwnd, CaptureSession& session) {
+void OnCreate(HWND hwnd, CaptureSession& session, const CREATESTRUCTW& create) {
+  session.State.ScreenOrigin = {create.x, create.y};
   SetCapture(hwnd);
   // Without this the pointer keeps its old shape until it first moves.
   SetCursor(LoadOverlayCursor(session, OverlayCursor::Crosshair));
@@ -186,13 +187,15 @@ void OnMouseMove(HWND hwnd, CaptureSession& session, POINT point) {
   OverlayState& state = session.State;
   const bool selected = state.Phase == OverlayPhase::Selected;
   // Until there is a selection, the overlay takes on the DPI of the monitor under the pointer,
-  // and the magnifier follows the pointer on it.
-  if (!selected) {
+  // and the magnifier follows the pointer on it. The monitor is looked up only when the pointer
+  // leaves the last one: under Wine each question about the screen takes a good part of a
+  // millisecond.
+  if (!selected && !RectContains(state.PointerMonitor, point)) {
     const OverlayMonitor monitor = MonitorAtPoint(point);
     state.Dpi = monitor.Dpi;
-    state.Pointer = point;
     state.PointerMonitor = monitor.Area;
   }
+  if (!selected) state.Pointer = point;
   const int handle = selected ? HitTestHandle(session.Toolbar, point) : kNoHandle;
   const OverlayCursor cursor = ChooseOverlayCursor(state.Phase, state.CurrentTool, handle,
                                                    RectContains(state.SelectionRect, point));
@@ -414,7 +417,7 @@ LRESULT HandleOverlayMessage(HWND hwnd, CaptureSession& session, UINT message, W
                              LPARAM lParam) {
   switch (message) {
     case WM_CREATE:
-      OnCreate(hwnd, session);
+      OnCreate(hwnd, session, *reinterpret_cast<const CREATESTRUCTW*>(lParam));
       return 0;
     case WM_DESTROY:
       OnDestroy(hwnd, session);

@@ -67,7 +67,10 @@ OverlayMonitor MonitorAtPoint(POINT point) {
 RECT ClickTargetAt(const OverlayState& state, POINT point) {
   const RECT screen = {0, 0, GetSystemMetrics(SM_CXVIRTUALSCREEN),
                        GetSystemMetrics(SM_CYVIRTUALSCREEN)};
-  return PickTarget(state.Windows, point, MonitorAtPoint(point).Area, screen);
+  // The pointer's monitor, while the pointer is on it, is known already.
+  const RECT monitor = RectContains(state.PointerMonitor, point) ? state.PointerMonitor
+                                                                 : MonitorAtPoint(point).Area;
+  return PickTarget(state.Windows, point, monitor, screen);
 }
 
 ToolbarLayout ComputeToolbarLayout(const RECT& selection, const RECT& monitor, UINT dpi) {
