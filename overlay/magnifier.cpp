@@ -121,6 +121,8 @@ void DrawMagnifier(HDC hdc, HBITMAP screen, const OverlayState& state) {
   const int zoom = Scale(kZoom, dpi);
   const RECT grid = {box.left + frame, box.top + frame, box.left + frame + GridSide(dpi),
                      box.top + frame + GridSide(dpi)};
+  // The stretch mode, font and text colours set here are the DC's own again afterwards.
+  const int saved = SaveDC(hdc);
   Fill(hdc, box, kFrameColor);
   const RECT band = {box.left + frame, grid.bottom, box.right - frame, box.bottom - frame};
   Fill(hdc, band, kBandColor);
@@ -138,7 +140,6 @@ void DrawMagnifier(HDC hdc, HBITMAP screen, const OverlayState& state) {
   UniqueFont font(CreateFontW(-Scale(kFontSize, dpi), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
                               DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
                               DEFAULT_QUALITY, DEFAULT_PITCH, L"Segoe UI"));
-  const int saved = SaveDC(hdc);
   if (font) SelectObject(hdc, font.get());
   SetBkMode(hdc, TRANSPARENT);
   SetTextColor(hdc, kTextColor);
