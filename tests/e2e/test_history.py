@@ -38,7 +38,6 @@ def set_upload(desktop, app, address, key):
 
 
 def test_key_history_link_again_deletion_restart_and_a_damaged_index(desktop, reference):
-    key = reference.make_key("anna")
     desktop.pattern((100, 100, 900, 600))
     # The address of the file is the one used: here one the server does not have.
     desktop.prefix.write_settings("[Upload]\nUploadUrl=https://localhost/falsch.php\n")
@@ -46,24 +45,30 @@ def test_key_history_link_again_deletion_restart_and_a_damaged_index(desktop, re
     upload(desktop, app, RECT)
     text = desktop.balloon(lambda t: t.startswith(FAILED))
     assert text.split("\n")[1] == "Server antwortete mit Status 404", text
+    set_upload(desktop, app, ADDRESS, "")  # without a key, while the server has none
+    upload(desktop, app, RECT)
+    first = poll(lambda: (desktop.clipboard_text() or "").startswith("https://localhost") and
+                 desktop.clipboard_text(), 15, "a link")
+    key = reference.make_key("anna")
     set_upload(desktop, app, ADDRESS, "falsch")
     upload(desktop, app, RECT)
     text = desktop.balloon(lambda t: t.startswith(FAILED) and "Schlüssel" in t)
     assert text.split("\n")[1] == "Upload-Schlüssel abgelehnt" and "falsch" not in text, text
     kept = text.rsplit("\n", 1)[1]
-    assert reference.stored() == [], "nothing stored without the right key"
+    assert len(reference.stored()) == 1, "nothing stored without the right key"
 
     set_upload(desktop, app, ADDRESS, key)
     settings = desktop.prefix.settings.read_text()
     assert f"UploadUrl={ADDRESS}\n" in settings and f"UploadToken={key}\n" in settings
     upload(desktop, app, RECT)
-    link = poll(lambda: (desktop.clipboard_text() or "").startswith("https://localhost") and
-                desktop.clipboard_text(), 15, "the link")
+    link = poll(lambda: (desktop.clipboard_text() or first) != first and desktop.clipboard_text(),
+                15, "the link")
     status, _, image = reference.request("GET", path(link))
     assert status == 200 and shows_the_selection(image, RECT)
-    # Newest first: the upload, then the two failed ones, each kept as a file.
+    # Newest first: the upload, the refused one kept as a file, the upload without a key and
+    # the first failed one.
     index = poll(lambda: (history(desktop) / "index.txt").exists() and
-                 len((history(desktop) / "index.txt").read_text().splitlines()) == 4 and
+                 len((history(desktop) / "index.txt").read_text().splitlines()) == 5 and
                  (history(desktop) / "index.txt").read_text().splitlines(), 10, "the index")
     assert "\tuploaded\t0\t" in index[1] and kept.split("\\")[-1] in index[2], index
 
@@ -79,7 +84,7 @@ def test_key_history_link_again_deletion_restart_and_a_damaged_index(desktop, re
     desktop.answer(box, IDYES)
     desktop.balloon("Screenshot vom Server gelöscht.")
     status, _, _ = reference.request("GET", path(link))
-    assert status == 404 and reference.stored() == []
+    assert status == 404 and len(reference.stored()) == 1
     assert "\tuploaded\t1\t" in (history(desktop) / "index.txt").read_text().splitlines()[1]
 
     app.popen.kill(), app.popen.wait(10)
