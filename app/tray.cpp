@@ -6,6 +6,7 @@
 #include "app/window_proc.h"
 #include "capture/capture_session.h"
 #include "history/history.h"
+#include "pin/pin_window.h"
 #include "settings/labels.h"
 #include "settings/settings.h"
 #include "settings/settings_window.h"
@@ -138,6 +139,7 @@ void RunMenuCommand(HWND hwnd, UINT command) {
       StartCountdown(hwnd);
       break;
     case IDM_QUIT:
+      CloseAllPins();
       PostQuitMessage(0);
       break;
     case IDM_SETTINGS:

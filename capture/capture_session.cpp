@@ -12,6 +12,7 @@
 #include "capture/window_list.h"
 #include "overlay/session.h"
 #include "overlay/toolbar.h"
+#include "pin/pin_window.h"
 #include "settings/settings.h"
 
 namespace {
@@ -101,6 +102,13 @@ void StartCapture() {
   // Nothing of it outlives the session; a 4K desktop is 33 MB.
   CaptureSession session(std::move(screen), g_colorChoice.Current, g_colorChoice.Custom);
   RunOverlay(g_instance, session);
+  // Only now, with the overlay gone: the pin never shows in the overlay's own frame.
+  if (session.State.Result == OverlayResult::Pinned && session.Pinned) {
+    const RECT& selection = session.State.SelectionRect;
+    const POINT place = {selection.left + GetSystemMetrics(SM_XVIRTUALSCREEN),
+                         selection.top + GetSystemMetrics(SM_YVIRTUALSCREEN)};
+    CreatePin(g_instance, std::move(session.Pinned), place);
+  }
   g_colorChoice.Current = session.State.CurrentColor;
   std::memcpy(g_colorChoice.Custom, session.State.CustomColors, sizeof g_colorChoice.Custom);
 }

@@ -7,6 +7,7 @@
 #include <commdlg.h>
 
 #include "app/app.h"
+#include "app/clipboard_dib.h"
 #include "app/gdiplus_handles.h"
 #include "app/notifier.h"
 #include "history/history.h"
@@ -72,38 +73,53 @@ void CopySelection(HWND overlay, CaptureSession& session) {
   session.State.Result = OverlayResult::Done;
   ReleaseCapture();
   ShowTrayNotification(kAppTitle, L"Screenshot in Zwischenablage kopiert!");
-  session.CopyToClipboard(composed.get());
+  CopyPictureToClipboard(composed.get());
   RecordCopied(std::move(composed));
   DestroyWindow(overlay);
+}
+
+SaveOutcome SavePictureAs(HWND owner, HBITMAP picture, std::wstring& savedPath) {
+  wchar_t path[kPathCapacity] = {};
+  wcscpy_s(path, kDefaultFileName);
+  OPENFILENAMEW dialog = {};
+  dialog.lStructSize = sizeof dialog;
+  dialog.hwndOwner = owner;
+  dialog.lpstrFilter = kSaveFilter;
+  dialog.lpstrFile = path;
+  dialog.nMaxFile = kPathCapacity;
+  dialog.lpstrDefExt = L"png";
+  dialog.Flags = OFN_OVERWRITEPROMPT;
+  if (!GetSaveFileNameW(&dialog)) return SaveOutcome::Cancelled;
+  if (!SavePngFile(picture, path)) return SaveOutcome::Failed;
+  ShowTrayNotification(kAppTitle, L"Screenshot gespeichert!");
+  savedPath = path;
+  return SaveOutcome::Saved;
+}
+
+void CopyPictureToClipboard(HBITMAP picture) {
+  if (PutBitmapOnClipboard(OwnerWindow(), picture)) {
+    ShowTrayNotification(L"Screenshot kopiert!", L"Bild ist in der Zwischenablage.");
+  } else {
+    ShowTrayNotification(L"Fehler", L"Konnte Bild nicht kopieren.");
+  }
 }
 
 void SaveSelection(HWND overlay, CaptureSession& session, bool showError) {
   UniqueBitmap composed = ComposeSelection(session);
   if (!composed) return;
   ReleaseCapture();
-  wchar_t path[kPathCapacity] = {};
-  wcscpy_s(path, kDefaultFileName);
-  OPENFILENAMEW dialog = {};
-  dialog.lStructSize = sizeof dialog;
-  dialog.hwndOwner = overlay;
-  dialog.lpstrFilter = kSaveFilter;
-  dialog.lpstrFile = path;
-  dialog.nMaxFile = kPathCapacity;
-  dialog.lpstrDefExt = L"png";
-  dialog.Flags = OFN_OVERWRITEPROMPT;
-  if (!GetSaveFileNameW(&dialog)) {
-    SetCapture(overlay);
-    return;
-  }
-  if (SavePngFile(composed.get(), path)) {
-    ShowTrayNotification(kAppTitle, L"Screenshot gespeichert!");
+  std::wstring path;
+  const SaveOutcome outcome = SavePictureAs(overlay, composed.get(), path);
+  if (outcome == SaveOutcome::Saved) {
     RecordSaved(std::move(composed), path);
     session.State.Result = OverlayResult::Done;
     DestroyWindow(overlay);
     return;
   }
   // The editor stays as it was, so the user can try another place.
-  if (showError) MessageBoxW(overlay, L"Fehler beim Speichern!", kAppTitle, MB_ICONERROR);
+  if (outcome == SaveOutcome::Failed && showError) {
+    MessageBoxW(overlay, L"Fehler beim Speichern!", kAppTitle, MB_ICONERROR);
+  }
   SetCapture(overlay);
 }
 
@@ -118,4 +134,13 @@ void UploadSelection(HWND overlay, CaptureSession& session) {
   session.State.Result = OverlayResult::Done;
   DestroyWindow(overlay);
   StartUpload(std::move(png));
+}
+
+void PinSelection(HWND overlay, CaptureSession& session) {
+  UniqueBitmap composed = ComposeSelection(session);
+  if (!composed) return;
+  session.Pinned = std::move(composed);
+  session.State.Result = OverlayResult::Pinned;
+  ReleaseCapture();
+  DestroyWindow(overlay);
 }

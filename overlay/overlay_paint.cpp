@@ -22,7 +22,7 @@ namespace {
 // Sizes at 96 DPI.
 constexpr BYTE kDarkeningAlpha = 128;
 constexpr int kBorderWidth = 2;
-constexpr COLORREF kAccent = RGB(255, 182, 193);
+constexpr COLORREF kAccent = kSelectionColor;
 constexpr COLORREF kLabelColor = RGB(255, 255, 255);
 constexpr int kLabelOffsetX = 5;
 constexpr int kLabelOffsetY = -20;
@@ -291,7 +291,7 @@ RECT ToolPanelRect(const ToolbarLayout& layout, UINT dpi) {
 }
 
 RECT SecondPanelRect(const ToolbarLayout& layout, UINT dpi) {
-  return PanelAround(layout, ToolbarButtonId::Mosaic, ToolbarButtonId::Number, dpi);
+  return PanelAround(layout, ToolbarButtonId::Mosaic, ToolbarButtonId::Pin, dpi);
 }
 
 RECT ActionPanelRect(const ToolbarLayout& layout, UINT dpi) {
@@ -317,6 +317,7 @@ void DrawToolbar(HDC hdc, CaptureSession& session, UINT dpi) {
   for (const ToolbarButtonId id : {ToolbarButtonId::Mosaic, ToolbarButtonId::Number}) {
     DrawButton(hdc, session, id, ToolOfButton(id) == current);
   }
+  DrawButton(hdc, session, ToolbarButtonId::Pin, false);
 }
 
 // The box with the label of the button under the pointer.

@@ -8,6 +8,9 @@
 
 class CaptureSession;
 
+// The selection's frame, and the frame of a pinned selection.
+constexpr COLORREF kSelectionColor = RGB(255, 182, 193);
+
 // WM_PAINT: the frame inside the update region into the session's back buffer, then one copy
 // to the window.
 void PaintOverlay(HWND hwnd, CaptureSession& session);

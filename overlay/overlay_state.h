@@ -36,7 +36,8 @@ enum class Tool {
   Number = 7,
 };
 
-enum class OverlayResult { Cancelled = 0, Done = 1 };
+// Pinned: the composed picture waits in the session for the pin that shows it.
+enum class OverlayResult { Cancelled = 0, Done = 1, Pinned = 2 };
 
 struct Annotation {
   Tool Kind = Tool::Pen;

@@ -115,6 +115,9 @@ LRESULT OnKeyDown(HWND hwnd, CaptureSession& session, WPARAM key, LPARAM lParam)
     case 'D':
       UploadSelection(hwnd, session);
       return 0;
+    case 'P':
+      PinSelection(hwnd, session);
+      return 0;
     case 'X':
       CancelOverlay(hwnd);
       return 0;
@@ -247,6 +250,10 @@ bool PressToolbar(HWND hwnd, CaptureSession& session, POINT point) {
   }
   if (OnButton(session, ToolbarButtonId::Upload, point)) {
     UploadSelection(hwnd, session);
+    return true;
+  }
+  if (OnButton(session, ToolbarButtonId::Pin, point)) {
+    PinSelection(hwnd, session);
     return true;
   }
   for (const ToolbarButtonId id : kToolButtons) {

@@ -3,9 +3,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/app.h"
-#include "app/clipboard_dib.h"
-#include "app/notifier.h"
 #include "overlay/crosshair_cursor.h"
 
 CaptureSession::CaptureSession(UniqueBitmap screen, COLORREF color,
@@ -41,14 +38,6 @@ HCURSOR CaptureSession::Crosshair(UINT dpi) {
   if (!cursor) return nullptr;
   cursors_.emplace_back(dpi, std::move(cursor));
   return cursors_.back().second.get();
-}
-
-void CaptureSession::CopyToClipboard(HBITMAP composed) {
-  if (PutBitmapOnClipboard(OwnerWindow(), composed)) {
-    ShowTrayNotification(L"Screenshot kopiert!", L"Bild ist in der Zwischenablage.");
-  } else {
-    ShowTrayNotification(L"Fehler", L"Konnte Bild nicht kopieren.");
-  }
 }
 
 UniqueGpImage LoadPngResource(int id) {

@@ -14,9 +14,9 @@
 #include "overlay/overlay_state.h"
 #include "overlay/toolbar.h"
 
-constexpr int kToolImageCount = 12;
-// Each toolbar image is drawn at 100, 150 and 200 %, as RCDATA 101 to 112, 201 to 212 and 301
-// to 312.
+constexpr int kToolImageCount = 13;
+// Each toolbar image is drawn at 100, 150 and 200 %, as RCDATA 101 to 113, 201 to 213 and 301
+// to 313.
 constexpr int kToolImageSizes[] = {28, 42, 56};
 constexpr int kToolImageSizeCount = 3;
 constexpr int kFirstToolImageId = 101;
@@ -41,12 +41,12 @@ class CaptureSession {
   Gdiplus::GpImage* ToolImage(int slot, int buttonSize);
   // The crosshair cursor at dpi; null when the system cannot make it.
   HCURSOR Crosshair(UINT dpi);
-  // The Copy action's picture, put on the clipboard while the overlay still stands.
-  void CopyToClipboard(HBITMAP composed);
 
   OverlayState State;
   ToolbarLayout Toolbar;
   std::unique_ptr<OverlayCanvas, OverlayCanvasDeleter> Canvas;
+  // The picture a pin is to show once the overlay is gone.
+  UniqueBitmap Pinned;
   // Set when the overlay window is destroyed; the session's loop then ends.
   bool Done = false;
 

@@ -19,7 +19,7 @@ struct ButtonInfo {
   Tool tool;
 };
 
-// Image slots follow the resource ids 101 to 112.
+// Image slots follow the resource ids 101 to 113.
 constexpr ButtonInfo kButtons[kToolbarButtonCount] = {
     {L"Stift", 0, Tool::Pen},
     {L"Linie", 1, Tool::Line},
@@ -34,6 +34,7 @@ constexpr ButtonInfo kButtons[kToolbarButtonCount] = {
     {L"Schließen (Strg+X)", 6, Tool::None},
     {L"Verpixeln", 10, Tool::Mosaic},
     {L"Nummer", 11, Tool::Number},
+    {L"Anheften (Strg+P)", 12, Tool::None},
 };
 
 OverlayMonitor DescribeMonitor(HMONITOR monitor) {
@@ -97,6 +98,7 @@ ToolbarLayout ComputeToolbarLayout(const RECT& selection, const RECT& monitor, U
   const LONG secondX = flipped ? columnX - step : columnX + step;
   layout.Buttons[static_cast<int>(ToolbarButtonId::Mosaic)] = square(secondX, columnY);
   layout.Buttons[static_cast<int>(ToolbarButtonId::Number)] = square(secondX, columnY + step);
+  layout.Buttons[static_cast<int>(ToolbarButtonId::Pin)] = square(secondX, columnY + 2 * step);
 
   // Below the selection; above it when the monitor ends; inside along its bottom when there is
   // no room above either.

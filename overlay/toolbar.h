@@ -21,9 +21,10 @@ enum class ToolbarButtonId {
   Close,
   Mosaic,
   Number,
+  Pin,
 };
 
-constexpr int kToolbarButtonCount = 13;
+constexpr int kToolbarButtonCount = 14;
 constexpr int kHandleCount = 8;
 constexpr int kNoHandle = 0;
 constexpr int kFirstHandle = 2;  // handle numbers run 2 to 9, as DragMode's resize values

@@ -404,6 +404,22 @@ def tool_number():
     return [(Disc(14.0, 14.0, 20.0), WHITE), (one, None)]
 
 
+def tool_pin():
+    # A pushpin leaning right: round head, tapering body, wide collar, and the needle below.
+    turn = math.radians(35)
+
+    def at(x, y):
+        dx, dy = x - 14.0, y - 14.0
+        return (14.0 + dx * math.cos(turn) - dy * math.sin(turn),
+                14.0 + dx * math.sin(turn) + dy * math.cos(turn))
+
+    head = Capsule(at(10.5, 5.0), at(17.5, 5.0), 3.5)
+    body = Polygon([at(11.8, 5.5), at(16.2, 5.5), at(17.5, 14.5), at(10.5, 14.5)])
+    collar = Capsule(at(8.0, 15.0), at(20.0, 15.0), 3.0)
+    needle = Capsule(at(14.0, 16.0), at(14.0, 24.5), 1.6)
+    return white(head, body, collar, needle)
+
+
 # Each image at 100, 150 and 200 %, for displays scaled that much; the program scales between.
 SIZES = [(28, ""), (42, "_42"), (56, "_56")]
 
@@ -420,6 +436,7 @@ TOOLS = [
     ("tool_upload.png", tool_upload),
     ("tool_mosaic.png", tool_mosaic),
     ("tool_number.png", tool_number),
+    ("tool_pin.png", tool_pin),
 ]
 
 

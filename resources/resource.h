@@ -4,7 +4,7 @@
 #define IDI_APP_ICON 1
 
 // Toolbar images: PNG files stored as RCDATA, loaded once per capture session. Each is drawn
-// at 100 % (101 to 112), 150 % (201 to 212) and 200 % (301 to 312), in the same order.
+// at 100 % (101 to 113), 150 % (201 to 213) and 200 % (301 to 313), in the same order.
 #define IDR_TOOL_PEN 101
 #define IDR_TOOL_LINE 102
 #define IDR_TOOL_ARROW 103
@@ -17,6 +17,7 @@
 #define IDR_TOOL_UPLOAD 110
 #define IDR_TOOL_MOSAIC 111
 #define IDR_TOOL_NUMBER 112
+#define IDR_TOOL_PIN 113
 #define IDR_TOOL_PEN_150 201
 #define IDR_TOOL_LINE_150 202
 #define IDR_TOOL_ARROW_150 203
@@ -29,6 +30,7 @@
 #define IDR_TOOL_UPLOAD_150 210
 #define IDR_TOOL_MOSAIC_150 211
 #define IDR_TOOL_NUMBER_150 212
+#define IDR_TOOL_PIN_150 213
 #define IDR_TOOL_PEN_200 301
 #define IDR_TOOL_LINE_200 302
 #define IDR_TOOL_ARROW_200 303
@@ -41,3 +43,4 @@
 #define IDR_TOOL_UPLOAD_200 310
 #define IDR_TOOL_MOSAIC_200 311
 #define IDR_TOOL_NUMBER_200 312
+#define IDR_TOOL_PIN_200 313

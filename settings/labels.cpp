@@ -44,6 +44,10 @@ const LabelEntry LabelTable[] = {
      L"The upload key may hold only letters, digits and punctuation, without blanks."},
     {"bad_upload_url", L"Die Upload-Adresse muss mit https:// beginnen und einen Server nennen.",
      L"The upload address must start with https:// and name a server."},
+    {"pin_copy", L"Kopieren", L"Copy"},
+    {"pin_save", L"Speichern unter...", L"Save as..."},
+    {"pin_close", L"Schließen", L"Close"},
+    {"pin_close_all", L"Alle schließen", L"Close all"},
     {nullptr, nullptr, nullptr},
 };
 

@@ -125,7 +125,7 @@ inline void RegisterOverlayClass() {
 using Id = ToolbarButtonId;
 constexpr const wchar_t* kButtons[] = {L"Pen",  L"Line", L"Arrow",  L"Rect",  L"Text",
                                        L"Undo", L"Colour", L"Copy", L"Save",  L"Upload",
-                                       L"Close", L"Mosaic", L"Number"};
+                                       L"Close", L"Mosaic", L"Number", L"Pin"};
 
 class EditorFixture : public ::testing::Test {
  protected:

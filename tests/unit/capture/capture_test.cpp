@@ -9,6 +9,7 @@
 #include "capture/capture_session.h"
 #include "capture/screen_capture.h"
 #include "overlay/crosshair_cursor.h"
+#include "overlay/export.h"
 #include "overlay/session.h"
 #include "unit/support.h"
 #include "upload/upload_worker.h"
@@ -46,8 +47,7 @@ TEST(CopyResultTest, PutsTheResultOnTheClipboardOrKeepsItsContent) {
     UniqueBitmap result(MakeDib(40, 10, &bits, true));
     const auto picture = Canvas::Of(result.get());
     if (c.deleted) result.reset();
-    CaptureSession session({}, 0, {});
-    session.CopyToClipboard(result.get());
+    CopyPictureToClipboard(result.get());
     holder.reset();
     EXPECT_EQ(balloons.Last(), c.balloon);
     EXPECT_EQ(ClipboardShows(*picture, {0, 0, 40, 10}), !c.busy && !c.deleted);
