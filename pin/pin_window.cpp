@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/app.h"
+#include "app/pixel_bitmap.h"
 #include "app/window_proc.h"
 #include "overlay/export.h"
 #include "overlay/overlay_paint.h"
@@ -70,17 +71,27 @@ POINT ScreenPoint(HWND hwnd, LPARAM lParam) {
   return point;
 }
 
-void BeginMove(HWND hwnd, Pin& pin, POINT pointer) {
+// Where the pointer is now. A move message's client coordinates are relative to where the
+// window stood when the message was made, before the moves that the messages ahead of it
+// caused: followed, they would carry the pin further than the pointer went.
+POINT Pointer() {
+  POINT pointer = {};
+  GetCursorPos(&pointer);
+  return pointer;
+}
+
+void BeginMove(HWND hwnd, Pin& pin) {
   RECT window = {};
   GetWindowRect(hwnd, &window);
   pin.Moving = true;
-  pin.MoveAnchor = pointer;
+  pin.MoveAnchor = Pointer();
   pin.MoveOrigin = {window.left, window.top};
   SetCapture(hwnd);
 }
 
-void ContinueMove(HWND hwnd, const Pin& pin, POINT pointer) {
+void ContinueMove(HWND hwnd, const Pin& pin) {
   if (!pin.Moving) return;
+  const POINT pointer = Pointer();
   SetWindowPos(hwnd, nullptr, pin.MoveOrigin.x + pointer.x - pin.MoveAnchor.x,
                pin.MoveOrigin.y + pointer.y - pin.MoveAnchor.y, 0, 0,
                SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
@@ -194,10 +205,10 @@ LRESULT HandlePinMessage(HWND hwnd, Pin& pin, UINT message, WPARAM wParam, LPARA
     case WM_ERASEBKGND:
       return 1;  // the picture covers it all
     case WM_LBUTTONDOWN:
-      BeginMove(hwnd, pin, ScreenPoint(hwnd, lParam));
+      BeginMove(hwnd, pin);
       return 0;
     case WM_MOUSEMOVE:
-      ContinueMove(hwnd, pin, ScreenPoint(hwnd, lParam));
+      ContinueMove(hwnd, pin);
       return 0;
     case WM_LBUTTONUP:
       EndMove(pin);
@@ -230,6 +241,20 @@ LRESULT CALLBACK PinWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
   return StateWindowProc<Pin, HandlePinMessage>(hwnd, message, wParam, lParam);
 }
 
+// The pin keeps its pixels in a section of their own, which goes back to the system in one
+// piece when the pin closes; a compatible bitmap's may stay behind in a heap (Wine's do).
+UniqueBitmap SectionCopy(HBITMAP picture, SIZE size) {
+  DWORD* pixels = nullptr;
+  UniqueBitmap copy = CreatePixelBitmap(size.cx, size.cy, &pixels);
+  const UniqueMemoryDc from(CreateCompatibleDC(nullptr));
+  const UniqueMemoryDc to(CreateCompatibleDC(nullptr));
+  if (!copy || !from || !to) return {};
+  const SelectGuard selectFrom(from.get(), picture);
+  const SelectGuard selectTo(to.get(), copy.get());
+  if (!BitBlt(to.get(), 0, 0, size.cx, size.cy, from.get(), 0, 0, SRCCOPY)) return {};
+  return copy;
+}
+
 bool RegisterPinClass(HINSTANCE instance) {
   WNDCLASSEXW windowClass = {};
   windowClass.cbSize = sizeof windowClass;
@@ -249,8 +274,10 @@ HWND CreatePin(HINSTANCE instance, UniqueBitmap picture, POINT place) {
   if (!picture || !GetObjectW(picture.get(), sizeof info, &info)) return nullptr;
   if (!RegisterPinClass(instance)) return nullptr;
   auto pin = std::make_unique<Pin>();
-  pin->Picture = std::move(picture);
   pin->Image = {info.bmWidth, info.bmHeight};
+  pin->Picture = SectionCopy(picture.get(), pin->Image);
+  picture.reset();
+  if (!pin->Picture) return nullptr;
   Pin* const made = pin.get();
   g_pins.push_back(std::move(pin));
   const HWND hwnd = CreateWindowExW(kPinExStyle, kPinClass, kPinTitle, WS_POPUP,

@@ -132,7 +132,7 @@ def toolbar(selection, monitor=(0, 0, 1600, 900), dpi=96):
     for k, name in enumerate(["Kopieren", "Speichern", "Hochladen", "Schließen"]):
         buttons[name] = (right - step * (3 - k) - size, row, right - step * (3 - k), row + size)
     second = x + step if x > left else x - step  # away from the selection
-    for k, name in enumerate(["Verpixeln", "Nummer"]):
+    for k, name in enumerate(["Verpixeln", "Nummer", "Anheften"]):
         buttons[name] = (second, y + step * k, second + size, y + step * k + size)
     return buttons
 

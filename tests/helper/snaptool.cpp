@@ -4,6 +4,7 @@
 // object per line. Copied to Snapwren_Update.exe it stands in for a
 // downloaded installer. Exit codes: 0 done, 1 nothing found in time, 2 failed, 64 bad usage.
 #include <windows.h>
+#include <psapi.h>
 #include <shellapi.h>
 #include <wincrypt.h>
 
@@ -342,6 +343,19 @@ int CmdTrustCa(const Args& args) {
   return added ? 0 : 2;
 }
 
+// memory <pid>: the process's commit charge in bytes (Wine 8 reports it in PagefileUsage).
+int CmdMemory(const Args& args) {
+  const HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
+                                     static_cast<DWORD>(args.Number(0)));
+  if (!process) return 2;
+  PROCESS_MEMORY_COUNTERS counters = {};
+  const BOOL read = K32GetProcessMemoryInfo(process, &counters, sizeof counters);
+  CloseHandle(process);
+  if (!read) return 2;
+  Json().Num("committed", static_cast<long long>(counters.PagefileUsage)).Print();
+  return 0;
+}
+
 // As the downloaded installer: leaves its own path in installer-ran.txt beside itself.
 int StandInForInstaller(const std::wstring& self) {
   FILE* mark = _wfopen((self.substr(0, self.rfind(L'\\')) + L"\\installer-ran.txt").c_str(), L"wb");
@@ -357,6 +371,7 @@ const std::pair<const wchar_t*, std::function<int(const Args&)>> kCommands[] = {
     {L"post", CmdPost},           {L"keepalive", CmdKeepalive}, {L"hotkey", CmdHotkey},
     {L"pattern", CmdPattern},     {L"lock", CmdLock},         {L"tray", CmdTray},
     {L"tray-delete", CmdTrayDelete}, {L"broadcast", CmdBroadcast}, {L"trust-ca", CmdTrustCa},
+    {L"memory", CmdMemory},
 };
 
 }  // namespace
