@@ -13,7 +13,10 @@ class EditorTest : public EditorFixture {
   // Phase, selection, tool, pen button's left and copy button's top, mode, annotations, result.
   void Check(const std::wstring& expected) const {
     const OverlayState& s = State();
-    std::wstring text = !Alive() ? (s.Result == OverlayResult::Done ? L"done" : L"cancelled")
+    const wchar_t* ended = s.Result == OverlayResult::Done     ? L"done"
+                           : s.Result == OverlayResult::Pinned ? L"pinned"
+                                                               : L"cancelled";
+    std::wstring text = !Alive() ? ended
                         : s.Phase == OverlayPhase::Selected ? L"selected" : L"none";
     text += L" " + Wide(s.SelectionRect) + L" " + kTools[int(s.CurrentTool)];
     if (Alive() && s.Phase == OverlayPhase::Selected) {
@@ -27,6 +30,10 @@ class EditorTest : public EditorFixture {
       text += L" | " + std::wstring(kTools[int(a.Kind)]);
       for (POINT p : a.Points) text += L" " + N(p.x) + L"," + N(p.y);
       text += L" w" + N(a.Width) + (a.Text.empty() ? L"" : L" " + a.Text);
+    }
+    if (session_->Pinned) {
+      text += Canvas::Of(session_->Pinned.get())->IsRegion(s.SelectionRect) ? L" | pinned exactly"
+                                                                             : L" | pinned wrongly";
     }
     if (Copied()) text += CopiedExactly(s.SelectionRect) ? L" | copied exactly" : L" | copied wrongly";
     EXPECT_EQ(text, expected);
@@ -46,15 +53,15 @@ TEST_F(EditorTest, EachGestureLeavesTheEditorAsARuleSays) {
       {L"drag 100 100 110 300", L"none 100,100,110,300 none"},
       {L"drag 100 100 300 110", L"none 100,100,300,110 none"},
       {L"drag 111 111 100 100", L"selected 100,100,111,111 none [123,123]"},
-      {L"ctrl+C, ctrl+S, ctrl+D, ctrl+X, press 100 100, move 300 300, ctrl+X",
+      {L"ctrl+C, ctrl+S, ctrl+D, ctrl+P, ctrl+X, press 100 100, move 300 300, ctrl+X",
        L"none 0,0,0,0 none selecting"},
       // Moves and resizes take the toolbar along, unclamped; a top resize leaves the sides.
       {select + L"drag 200 200 -100 150", L"selected -200,50,100,250 none [112,262]"},
       {select + L"drag 400 300 500 400", L"selected 100,100,500,400 none [512,412]"},
       {select + L"press 250 100, move 260 90", L"selected 100,90,400,300 none [412,312] mode 3"},
       // Inverted it stays so; Copy, Save, Upload, bare letters and presses inside do nothing.
-      {select + L"drag 100 200 450 200, drag 406 200 500 200, ctrl+C, ctrl+S, ctrl+D, C, S, D, "
-                L"X, Copy, Save, Upload", L"selected 450,100,400,300 none [412,312]"},
+      {select + L"drag 100 200 450 200, drag 406 200 500 200, ctrl+C, ctrl+S, ctrl+D, ctrl+P, C, "
+                L"S, D, X, P, Copy, Save, Upload, Pin", L"selected 450,100,400,300 none [412,312]"},
       // Arrow keys move by 1 or 10, Ctrl moves the right or bottom edge, Ctrl+Shift the left
       // or top one, each by 1, never off the screen; while a text is typed they are its own.
       {select + L"shift+Right, ctrl+Down, ctrl+shift+Left, Up, ctrl+shift+Up",
@@ -70,6 +77,9 @@ TEST_F(EditorTest, EachGestureLeavesTheEditorAsARuleSays) {
       {select + L"Close", L"cancelled 100,100,400,300 none"},
       {L"drag 1560 100 1571 111, click 1543 130", L"cancelled 1560,100,1571,111 none"},
       {L"drag 100 50 300 150, Copy", L"done 100,50,300,150 none | copied exactly"},
+      // A pin keeps the picture, the clipboard stays as it was.
+      {L"drag 100 50 300 150, Pin", L"pinned 100,50,300,150 none | pinned exactly"},
+      {select + L"ctrl+P", L"pinned 100,100,400,300 none | pinned exactly"},
       // A tool draws instead of moving, only the pen sampling its way; its button again clears it.
       {select + L"Pen, press 200 200, move 220 210", sel + L"pen [412,312] mode 10 drawing 2"},
       {select + L"Rect, Rect, drag 200 200 210 220", L"selected 110,120,410,320 none [422,332]"},

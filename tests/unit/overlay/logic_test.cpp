@@ -46,6 +46,7 @@ TEST(EditorRuleTest, DragsMoveTheirOwnEdgesButtonsHandlesAndLabelsSitAndAnswerAs
       // The second column beside the first, away from the selection.
       {o, Id::Mosaic, "442,100,470,128"}, {o, Id::Number, "442,130,470,158"},
       {{1500, 100, 1881, 400}, Id::Number, "1430,222,1458,250"},
+      {o, Id::Pin, "442,160,470,188"}, {o, Id::Pin, "463,190,505,232", 144},
       {o, Id::Number, "463,145,505,187", 144}};
   for (const auto& c : cases) {
     EXPECT_EQ(Str(ComputeToolbarLayout(c.selection, c.monitor, c.dpi).Button(c.button)), c.rect)
@@ -69,7 +70,7 @@ TEST(EditorRuleTest, DragsMoveTheirOwnEdgesButtonsHandlesAndLabelsSitAndAnswerAs
   const wchar_t* labels[kToolbarButtonCount] = {
       L"Stift", L"Linie", L"Pfeil", L"Rechteck", L"Text", L"Rückgängig", L"Farbe",
       L"Kopieren (Strg+C)", L"Speichern (Strg+S)", L"Hochladen (Strg+D)", L"Schließen (Strg+X)",
-      L"Verpixeln", L"Nummer"};
+      L"Verpixeln", L"Nummer", L"Anheften (Strg+P)"};
   auto label = [](const ToolbarLayout& at, LONG x, LONG y) {
     return std::wstring(GetToolbarLabel(at, {x, y}) ? GetToolbarLabel(at, {x, y}) : L"-");
   };

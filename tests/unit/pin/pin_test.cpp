@@ -93,7 +93,10 @@ TEST_F(PinTest, WheelZoomsAboutThePointerCtrlWheelFadesZeroAndMiddleResetDragMov
   wheel(-2, 0, 80, 65);
   SendMessageW(pin, WM_MBUTTONDOWN, MK_MBUTTON, MAKELPARAM(0, 0));
   EXPECT_EQ(Rect(pin), "79,64,481,366");
+  // The second move was made before the first one had moved the window: its client
+  // coordinates are relative to where the window stood.
   SetCursorPos(200, 200), SendMessageW(pin, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(121, 136));
+  SetCursorPos(230, 215), SendMessageW(pin, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(151, 151));
   SetCursorPos(260, 230), SendMessageW(pin, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(181, 166));
   SendMessageW(pin, WM_LBUTTONUP, 0, MAKELPARAM(181, 166));
   SetCursorPos(300, 300), SendMessageW(pin, WM_MOUSEMOVE, 0, MAKELPARAM(0, 0));
