@@ -370,12 +370,13 @@ class Snapwren:
         assert self.tray and self.popen.poll() is None, "Snapwren did not come up"
 
     def choose(self, icon, item, *path):
-        """Chooses an item of the icon's menu by its name (MENU), with arrow keys and Enter posted
-        to the menu (Wine's keyboard does not reach it), so every choice checks the menu's order;
-        `path` goes on into submenus by the places of their items."""
+        """Chooses an item of the icon's menu by its name (MENU), or of another menu that a right
+        click at `icon` opens (a pin's) by its place, with arrow keys and Enter posted to the menu
+        (Wine's keyboard does not reach it), so every choice checks the menu's order; `path` goes
+        on into submenus by the places of their items."""
         self.desktop.click(*icon, button=3)
         menu = self.desktop.window(10, cls="#32768", visible=True)
-        keys = [0x28] * (MENU.index(item) + 1)  # VK_DOWN
+        keys = [0x28] * ((MENU.index(item) if isinstance(item, str) else item) + 1)  # VK_DOWN
         for place in path:  # VK_RIGHT opens the submenu on its first item
             keys += [0x27] + [0x28] * place
         for key in keys:

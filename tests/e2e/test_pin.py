@@ -7,7 +7,6 @@ from conftest import PINK, center, pattern_at, poll
 PIN = "SnapwrenPin"
 WINDOW = (200, 150, 1000, 650)  # snaptool's pattern window
 SELECTION = (300, 200, 700, 500)
-VK_DOWN, VK_RETURN = 0x28, 0x0D
 
 
 def framed(rect):
@@ -27,14 +26,6 @@ def pin_rect(desktop, app, expected):
         raise AssertionError(f"the pin is not at {expected}: {seen[-1]}") from None
 
 
-def choose(desktop, at, item):
-    """Item `item` (from 0, separators not counted) of the pin's menu opened at `at`."""
-    desktop.click(*at, button=3)
-    menu = desktop.window(10, cls="#32768", visible=True)
-    for key in [VK_DOWN] * (item + 1) + [VK_RETURN]:
-        desktop.tool("post", menu["hwnd"], 0x100, key)
-
-
 def committed(desktop, app):
     return desktop.tool("memory", app.pid)[0]["committed"]
 
@@ -47,7 +38,6 @@ def test_a_pin_shows_its_pixels_moves_zooms_copies_and_closes(desktop, snapwren)
     snapwren.closed(overlay)
     pin = desktop.window(cls=PIN, pid=snapwren.pid, visible=True)
     assert pin["rect"] == framed(SELECTION), "the picture exactly where the selection was"
-    assert pin["exstyle"] & 0x88 == 0x88, "topmost, no taskbar button"
 
     desktop.drag((500, 350), (650, 450))
     moved = (450, 300, 850, 600)
@@ -67,7 +57,7 @@ def test_a_pin_shows_its_pixels_moves_zooms_copies_and_closes(desktop, snapwren)
     desktop.key("0")  # 100 % again, its top-left corner kept
     pin_rect(desktop, snapwren, framed((470, 315, 870, 615)))
 
-    choose(desktop, (600, 400), 0)  # "Kopieren"
+    snapwren.choose((600, 400), 0)  # "Kopieren", the menu's items counted without separators
     desktop.balloon("Bild ist in der Zwischenablage.")
     header, picture = desktop.clipboard_picture()
     assert picture.mismatches(SELECTION[:2], (400, 300)) == []
@@ -96,7 +86,7 @@ def test_pins_of_two_sessions_close_together_and_give_their_memory_back(desktop,
     poll(lambda: len(pins(desktop, snapwren)) == 2, 5, "two pins")
     during = committed(desktop, snapwren)
 
-    choose(desktop, center(WINDOW), 3)  # "Alle schließen"
+    snapwren.choose(center(WINDOW), 3)  # "Alle schließen"
     poll(lambda: not pins(desktop, snapwren), 5, "no pin")
     after = committed(desktop, snapwren)
     picture = 800 * 500 * 4
