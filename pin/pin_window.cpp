@@ -11,6 +11,7 @@
 #include "app/window_proc.h"
 #include "overlay/export.h"
 #include "overlay/overlay_paint.h"
+#include "overlay/overlay_window.h"
 #include "settings/labels.h"
 
 namespace {
@@ -66,7 +67,7 @@ void SetOpacity(HWND hwnd, Pin& pin, int opacity) {
 }
 
 POINT ScreenPoint(HWND hwnd, LPARAM lParam) {
-  POINT point = {static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+  POINT point = PointFromLParam(lParam);
   ClientToScreen(hwnd, &point);
   return point;
 }
@@ -111,8 +112,7 @@ void OnWheel(HWND hwnd, Pin& pin, WPARAM wParam, LPARAM lParam) {
     SetOpacity(hwnd, pin, StepOpacity(pin.Opacity, notches));
     return;
   }
-  const POINT pointer = {static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
-  ZoomTo(hwnd, pin, StepZoom(pin.Zoom, notches), pointer);
+  ZoomTo(hwnd, pin, StepZoom(pin.Zoom, notches), PointFromLParam(lParam));
 }
 
 LRESULT OnKeyDown(HWND hwnd, Pin& pin, WPARAM key, LPARAM lParam) {
@@ -160,9 +160,10 @@ void RunPinCommand(HWND hwnd, const Pin& pin, UINT command) {
 }
 
 void ShowPinMenu(HWND hwnd, const Pin& pin, LPARAM lParam) {
-  POINT at = {static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
-  // From the keyboard (Shift+F10, the menu key) the menu has no pointer to open at.
-  if (lParam == -1) {
+  POINT at = PointFromLParam(lParam);
+  // From the keyboard (Shift+F10, the menu key) the menu has no pointer to open at: both
+  // coordinates are -1.
+  if (at.x == -1 && at.y == -1) {
     const RECT picture = PictureOnScreen(hwnd);
     at = {(picture.left + picture.right) / 2, (picture.top + picture.bottom) / 2};
   }
