@@ -72,27 +72,26 @@ POINT ScreenPoint(HWND hwnd, LPARAM lParam) {
   return point;
 }
 
-// Where the pointer is now. A move message's client coordinates are relative to where the
-// window stood when the message was made, before the moves that the messages ahead of it
-// caused: followed, they would carry the pin further than the pointer went.
-POINT Pointer() {
-  POINT pointer = {};
-  GetCursorPos(&pointer);
-  return pointer;
+// Where the pointer was when the message being handled was made, on the screen. Its client
+// coordinates are relative to where the window stood then, before the moves that the messages
+// ahead of it caused; and the pointer itself may be further on already.
+POINT MessagePointer() {
+  const DWORD position = GetMessagePos();
+  return POINT{static_cast<short>(LOWORD(position)), static_cast<short>(HIWORD(position))};
 }
 
 void BeginMove(HWND hwnd, Pin& pin) {
   RECT window = {};
   GetWindowRect(hwnd, &window);
   pin.Moving = true;
-  pin.MoveAnchor = Pointer();
+  pin.MoveAnchor = MessagePointer();
   pin.MoveOrigin = {window.left, window.top};
   SetCapture(hwnd);
 }
 
 void ContinueMove(HWND hwnd, const Pin& pin) {
   if (!pin.Moving) return;
-  const POINT pointer = Pointer();
+  const POINT pointer = MessagePointer();
   SetWindowPos(hwnd, nullptr, pin.MoveOrigin.x + pointer.x - pin.MoveAnchor.x,
                pin.MoveOrigin.y + pointer.y - pin.MoveAnchor.y, 0, 0,
                SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
@@ -212,6 +211,7 @@ LRESULT HandlePinMessage(HWND hwnd, Pin& pin, UINT message, WPARAM wParam, LPARA
       ContinueMove(hwnd, pin);
       return 0;
     case WM_LBUTTONUP:
+      ContinueMove(hwnd, pin);
       EndMove(pin);
       return 0;
     case WM_CAPTURECHANGED:

@@ -91,13 +91,15 @@ TEST_F(PinTest, WheelZoomsAboutThePointerCtrlWheelFadesZeroAndMiddleResetDragMov
   wheel(-2, 0, 80, 65);
   SendMessageW(pin, WM_MBUTTONDOWN, MK_MBUTTON, MAKELPARAM(0, 0));
   EXPECT_EQ(Rect(pin), "79,64,481,366");
-  // The second move was made before the first one had moved the window: its client
-  // coordinates are relative to where the window stood.
-  SetCursorPos(200, 200), SendMessageW(pin, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(121, 136));
-  SetCursorPos(230, 215), SendMessageW(pin, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(151, 151));
-  SetCursorPos(260, 230), SendMessageW(pin, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(181, 166));
-  SendMessageW(pin, WM_LBUTTONUP, 0, MAKELPARAM(181, 166));
-  SetCursorPos(300, 300), SendMessageW(pin, WM_MOUSEMOVE, 0, MAKELPARAM(0, 0));
+  // Queued as the pointer made them, all before the first one had moved the window, and read
+  // when the pointer had gone on: only each message's own pointer position tells where it was.
+  const auto post = [&](UINT message, WPARAM keys, int x, int y) {
+    SetCursorPos(x, y), PostMessageW(pin, message, keys, MAKELPARAM(x - 79, y - 64));
+  };
+  post(WM_LBUTTONDOWN, MK_LBUTTON, 200, 200), post(WM_MOUSEMOVE, MK_LBUTTON, 230, 215);
+  post(WM_MOUSEMOVE, MK_LBUTTON, 260, 230), post(WM_LBUTTONUP, 0, 260, 230);
+  post(WM_MOUSEMOVE, 0, 300, 300), SetCursorPos(10, 10);
+  for (MSG m; PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE);) DispatchMessageW(&m);
   EXPECT_EQ(Rect(pin), "139,94,541,396") << "moved with the pointer while the button was down";
   SendMessageW(pin, WM_KEYDOWN, VK_ESCAPE, 1);
   EXPECT_FALSE(IsWindow(pin));
