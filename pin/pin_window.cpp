@@ -211,7 +211,6 @@ LRESULT HandlePinMessage(HWND hwnd, Pin& pin, UINT message, WPARAM wParam, LPARA
       ContinueMove(hwnd, pin);
       return 0;
     case WM_LBUTTONUP:
-      ContinueMove(hwnd, pin);
       EndMove(pin);
       return 0;
     case WM_CAPTURECHANGED:
