@@ -59,7 +59,7 @@ TEST_F(EditorTest, EachGestureLeavesTheEditorAsARuleSays) {
       {select + L"drag 200 200 -100 150", L"selected -200,50,100,250 none [112,262]"},
       {select + L"drag 400 300 500 400", L"selected 100,100,500,400 none [512,412]"},
       {select + L"press 250 100, move 260 90", L"selected 100,90,400,300 none [412,312] mode 3"},
-      // Inverted it stays so; Copy, Save, Upload, bare letters and presses inside do nothing.
+      // Inverted it stays so; Copy, Save, Upload, Pin, bare letters and presses inside do nothing.
       {select + L"drag 100 200 450 200, drag 406 200 500 200, ctrl+C, ctrl+S, ctrl+D, ctrl+P, C, "
                 L"S, D, X, P, Copy, Save, Upload, Pin", L"selected 450,100,400,300 none [412,312]"},
       // Arrow keys move by 1 or 10, Ctrl moves the right or bottom edge, Ctrl+Shift the left
