@@ -73,10 +73,14 @@ void RunOverlay(HINSTANCE instance, CaptureSession& session) {
   POINT pointer = {};
   GetCursorPos(&pointer);
   // Until a selection exists, the overlay looks as the monitor under the pointer needs.
-  state.Dpi = DpiForMonitor(MonitorFromPoint(pointer, MONITOR_DEFAULTTONEAREST));
   const int x = GetSystemMetrics(SM_XVIRTUALSCREEN);
   const int y = GetSystemMetrics(SM_YVIRTUALSCREEN);
-  state.HoverTarget = ClickTargetAt(state, POINT{pointer.x - x, pointer.y - y});
+  // The magnifier stands beside the pointer from the first frame, before the pointer moves.
+  state.Pointer = POINT{pointer.x - x, pointer.y - y};
+  const OverlayMonitor monitor = MonitorAtPoint(state.Pointer);
+  state.Dpi = monitor.Dpi;
+  state.PointerMonitor = monitor.Area;
+  state.HoverTarget = ClickTargetAt(state, state.Pointer);
   const int width = GetSystemMetrics(SM_CXVIRTUALSCREEN);
   const int height = GetSystemMetrics(SM_CYVIRTUALSCREEN);
   RestoreRememberedSelection(session, width, height);

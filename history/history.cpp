@@ -131,9 +131,10 @@ UniqueGpImage ImageFromPng(const std::vector<BYTE>& png) {
 }
 
 UniqueGpImage ImageFromFile(const std::wstring& path) {
-  // Read through a copy in memory: a file image stays locked until the image is gone.
-  UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              0, nullptr));
+  // Read through a copy in memory: a file image stays locked until the image is gone. Shared for
+  // deletion, so that clearing the history while a worker reads a picture still removes it.
+  UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, 0, nullptr));
   LARGE_INTEGER size = {};
   if (!file || !GetFileSizeEx(file.get(), &size) || size.QuadPart <= 0 ||
       size.QuadPart > static_cast<LONGLONG>(kMaxHistoryBytes)) {
