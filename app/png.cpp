@@ -67,3 +67,21 @@ bool SavePngFile(HBITMAP bitmap, const wchar_t* path) {
   return gp::GdipSaveImageToFile(image.get(), path, &encoder, nullptr) == Gdiplus::Ok;
 }
 
+UniqueGpImage DecodePng(const void* bytes, size_t size) {
+  if (!bytes || size == 0) return {};
+  UniqueGlobal block(GlobalAlloc(GMEM_MOVEABLE, size));
+  if (!block) return {};
+  void* copy = GlobalLock(block.get());
+  if (!copy) return {};
+  std::memcpy(copy, bytes, size);
+  GlobalUnlock(block.get());
+
+  IStream* rawStream = nullptr;
+  if (FAILED(CreateStreamOnHGlobal(block.get(), TRUE, &rawStream))) return {};
+  static_cast<void>(block.release());  // the stream frees it
+  const UniqueStream stream(rawStream);
+
+  Gdiplus::GpImage* image = nullptr;
+  gp::GdipLoadImageFromStream(stream.get(), &image);
+  return UniqueGpImage(image);
+}

@@ -5,7 +5,6 @@
 #include <shlobj.h>
 
 #include <algorithm>
-#include <cstring>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -84,7 +83,7 @@ int64_t Now() {
   FILETIME now = {};
   GetSystemTimeAsFileTime(&now);
   const ULONGLONG ticks = (static_cast<ULONGLONG>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
-  return static_cast<int64_t>(ticks / 10000000ull) - 11644473600ll;
+  return static_cast<int64_t>(ticks / 10000000ull) - kUnixEpochInFileTimeSeconds;
 }
 
 bool English() { return AppSettings.Language != 0; }
@@ -114,20 +113,7 @@ UniqueBitmap MakeThumbnail(Gdiplus::GpImage* image, SIZE size) {
 }
 
 UniqueGpImage ImageFromPng(const std::vector<BYTE>& png) {
-  if (png.empty()) return {};
-  UniqueGlobal block(GlobalAlloc(GMEM_MOVEABLE, png.size()));
-  if (!block) return {};
-  void* bytes = GlobalLock(block.get());
-  if (!bytes) return {};
-  std::memcpy(bytes, png.data(), png.size());
-  GlobalUnlock(block.get());
-  IStream* raw = nullptr;
-  if (FAILED(CreateStreamOnHGlobal(block.get(), TRUE, &raw))) return {};
-  static_cast<void>(block.release());
-  const UniqueStream stream(raw);
-  Gdiplus::GpBitmap* bitmap = nullptr;
-  if (gp::GdipCreateBitmapFromStream(stream.get(), &bitmap) != Gdiplus::Ok) return {};
-  return UniqueGpImage(AsImage(bitmap));
+  return DecodePng(png.data(), png.size());
 }
 
 UniqueGpImage ImageFromFile(const std::wstring& path) {

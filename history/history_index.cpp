@@ -95,8 +95,8 @@ std::optional<HistoryEntry> ParseEntry(const std::string& line) {
 }
 
 SYSTEMTIME LocalTimeOf(int64_t seconds) {
-  // FILETIME counts 100 ns from 1601; 1970 is 11644473600 s later.
-  const ULONGLONG ticks = (static_cast<ULONGLONG>(seconds) + 11644473600ull) * 10000000ull;
+  const ULONGLONG ticks =
+      static_cast<ULONGLONG>(seconds + kUnixEpochInFileTimeSeconds) * 10000000ull;
   FILETIME utc = {static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
   FILETIME local = {};
   SYSTEMTIME time = {};

@@ -20,6 +20,8 @@ struct HistoryEntry {
 };
 
 constexpr size_t kMaxHistoryEntries = 20;
+// FILETIME counts 100 ns from 1601; 1970 is this many seconds later.
+constexpr int64_t kUnixEpochInFileTimeSeconds = 11644473600;
 constexpr uint64_t kMaxHistoryBytes = 200ull * 1024 * 1024;
 
 // The index with the entries in their order (newest first).

@@ -6,8 +6,10 @@
 #include "app/app.h"
 #include "app/clipboard.h"
 #include "app/dpi.h"
+#include "app/gdiplus_handles.h"
 #include "app/notifier.h"
 #include "app/win_handles.h"
+#include "overlay/overlay_paint.h"
 #include "overlay/session.h"
 
 namespace {
@@ -26,7 +28,8 @@ constexpr int kSwatchGap = 4;
 constexpr int kPointerGap = 20;
 constexpr int kCrosshairWidth = 1;
 constexpr int kCentre = kMagnifiedPixels / 2;
-constexpr COLORREF kFrameColor = RGB(255, 182, 193);
+// Framed like the selection it helps to place.
+constexpr COLORREF kFrameColor = kSelectionColor;
 constexpr COLORREF kBandColor = RGB(50, 50, 50);
 constexpr COLORREF kTextColor = RGB(255, 255, 255);
 
@@ -139,7 +142,7 @@ void DrawMagnifier(HDC hdc, HBITMAP screen, const OverlayState& state) {
 
   UniqueFont font(CreateFontW(-Scale(kFontSize, dpi), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
                               DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                              DEFAULT_QUALITY, DEFAULT_PITCH, L"Segoe UI"));
+                              DEFAULT_QUALITY, DEFAULT_PITCH, kUiFontFamily));
   if (font) SelectObject(hdc, font.get());
   SetBkMode(hdc, TRANSPARENT);
   SetTextColor(hdc, kTextColor);

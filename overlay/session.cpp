@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/png.h"
 #include "overlay/crosshair_cursor.h"
 
 CaptureSession::CaptureSession(UniqueBitmap screen, COLORREF color,
@@ -48,22 +49,7 @@ UniqueGpImage LoadPngResource(int id) {
   const void* bytes = loaded ? LockResource(loaded) : nullptr;
   const DWORD size = SizeofResource(module, resource);
   if (!bytes || size == 0) return {};
-
-  UniqueGlobal block(GlobalAlloc(GMEM_MOVEABLE, size));
-  if (!block) return {};
-  void* copy = GlobalLock(block.get());
-  if (!copy) return {};
-  std::memcpy(copy, bytes, size);
-  GlobalUnlock(block.get());
-
-  IStream* rawStream = nullptr;
-  if (FAILED(CreateStreamOnHGlobal(block.get(), TRUE, &rawStream))) return {};
-  (void)block.release();  // the stream frees it
-  UniqueStream stream(rawStream);
-
-  Gdiplus::GpImage* image = nullptr;
-  gp::GdipLoadImageFromStream(stream.get(), &image);
-  return UniqueGpImage(image);
+  return DecodePng(bytes, size);
 }
 
 // On a tie the larger: shrinking keeps an image sharper than enlarging it.
