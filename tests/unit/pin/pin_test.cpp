@@ -54,8 +54,13 @@ class PinTest : public ::testing::Test {
 };
 
 TEST_F(PinTest, ShowsEveryPixelOnceAtFullSizeAndAsSharpBlocksLargerInsideTheSelectionsFrame) {
+  // The window the user goes back to keeps the focus when the pin appears.
+  const UniqueWindow front(CreateWindowExW(0, L"STATIC", L"", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50,
+                                           nullptr, nullptr, nullptr, nullptr));
+  SetForegroundWindow(front.get());
   const HWND pin = Make({100, 80}, 40, 30);
   ASSERT_TRUE(pin);
+  EXPECT_EQ(GetForegroundWindow(), front.get());
   EXPECT_EQ(Rect(pin), "99,79,141,111") << "the picture exactly at its place";
   const LONG_PTR style = GetWindowLongPtrW(pin, GWL_EXSTYLE);
   EXPECT_EQ(style & (WS_EX_TOPMOST | WS_EX_TOOLWINDOW), WS_EX_TOPMOST | WS_EX_TOOLWINDOW);
